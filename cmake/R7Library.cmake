@@ -1,0 +1,18 @@
+# r7_library(NAME <target> [PUBLIC <deps>...] [PRIVATE <deps>...] [EXCLUDE <file>...])
+# One library per source folder from the .cpp files it holds.
+function(r7_library)
+  cmake_parse_arguments(ARG "" "NAME" "PUBLIC;PRIVATE;EXCLUDE" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(excluded IN LISTS ARG_EXCLUDE)
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
+  if(NOT sources)  # a folder with headers only so far
+    add_library(${ARG_NAME} INTERFACE)
+    target_include_directories(${ARG_NAME} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${ARG_NAME} INTERFACE ${ARG_PUBLIC})
+    return()
+  endif()
+  add_library(${ARG_NAME} STATIC ${sources})
+  target_include_directories(${ARG_NAME} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${ARG_NAME} PUBLIC ${ARG_PUBLIC} PRIVATE r7_warnings ${ARG_PRIVATE})
+endfunction()

@@ -1,0 +1,115 @@
+#include "app/settings_file.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#define SI_NO_CONVERSION
+#include <SimpleIni.h>
+
+namespace r7 {
+
+namespace {
+
+constexpr std::size_t kMaxValueLength = 254;
+
+std::string trim(const std::string& s) {
+  const auto first = s.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  const auto last = s.find_last_not_of(" \t");
+  return s.substr(first, last - first + 1);
+}
+
+// Loads `file` into `ini`; a missing or unreadable file leaves it empty.
+void load(CSimpleIniA& ini, const std::filesystem::path& file) {
+  ini.SetUnicode(false);
+  ini.SetMultiKey(false);
+  ini.SetSpaces(false);
+  ini.SetQuotes(false);
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return;
+  std::ostringstream text;
+  text << in.rdbuf();
+  const std::string data = text.str();
+  if (ini.LoadData(data.data(), data.size()) < 0) ini.Reset();
+}
+
+}  // namespace
+
+std::string comm_port_key(int slot) { return "DEVICE " + std::to_string(slot) + " COMM PORT "; }
+
+std::string port_setting_key(int slot) {
+  return "DEVICE " + std::to_string(slot) + " PORT SETTING ";
+}
+
+long read_profile_int(const std::string& section, const std::string& key, long default_value,
+                      const std::filesystem::path& file) {
+  CSimpleIniA ini;
+  load(ini, file);
+  const char* value = ini.GetValue(trim(section).c_str(), trim(key).c_str(), nullptr);
+  if (value == nullptr) return default_value;
+  const std::string text = trim(value);
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  long result = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int digit = text[i] - '0';
+    if (result > (LONG_MAX - digit) / 10) {
+      result = LONG_MAX;
+      break;
+    }
+    result = result * 10 + digit;
+  }
+  return negative ? -result : result;
+}
+
+std::string read_profile_string(const std::string& section, const std::string& key,
+                                const std::string& default_value,
+                                const std::filesystem::path& file) {
+  CSimpleIniA ini;
+  load(ini, file);
+  const char* value = ini.GetValue(trim(section).c_str(), trim(key).c_str(), nullptr);
+  std::string result = value == nullptr ? default_value : std::string(value);
+  if (result.size() > kMaxValueLength) result.resize(kMaxValueLength);
+  return result;
+}
+
+int write_profile_string(const std::string& section, const std::string& key,
+                         const std::string& value, const std::filesystem::path& file) {
+  CSimpleIniA ini;
+  load(ini, file);
+  if (ini.SetValue(trim(section).c_str(), trim(key).c_str(), value.c_str()) < 0) return 0;
+  std::string data;
+  if (ini.Save(data) < 0) return 0;
+
+  std::filesystem::path temp = file;
+  temp += ".new";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) return 0;
+    out << data;
+    out.flush();
+    if (!out) {
+      out.close();
+      std::error_code ignored;
+      std::filesystem::remove(temp, ignored);
+      return 0;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, file, ec);
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace r7

@@ -1,0 +1,71 @@
+// What every r7flash-cli command works with: the global options and, built on
+// first use, the program directory, prompts, clock, error log and serial link
+// (on the real serial port, or on the built-in simulated controller).
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/port_names.h"
+#include "app/program_dir.h"
+#include "cli/console_prompts.h"
+#include "cli/exit_codes.h"
+#include "errors/clock.h"
+#include "errors/error_log.h"
+#include "serial/comms.h"
+
+namespace r7::cli {
+
+struct GlobalOptions {
+  std::optional<std::string> home;
+  std::optional<std::string> port;
+  std::optional<std::string> trace;
+  std::optional<int> simulate_model;  // set when --simulate is given
+  int address = 1;
+  bool yes = false;
+  bool no = false;
+  bool quiet = false;
+};
+
+class CliContext {
+ public:
+  CliContext(const char* argv0, GlobalOptions& options);
+  ~CliContext();
+
+  GlobalOptions& options() { return options_; }
+  const ProgramDir& program_dir();
+  ConsolePrompts& prompts();
+  Clock& clock();
+  ErrorLog& error_log();
+  const PortNames& port_names();
+  // The serial link with init_comms done (slots read from the settings file).
+  Comms& comms();
+  bool simulated() const { return options_.simulate_model.has_value(); }
+  // Prints unless --quiet.
+  void say(const std::string& line);
+
+  // Helpers for the simulated controller and the Qt port factory live here so
+  // commands do not build their own.
+  struct Impl;
+  Impl& impl();
+
+ private:
+  const char* argv0_;
+  GlobalOptions& options_;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Each group adds its subcommands; a command sets `exit_code` when it runs.
+void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code);
+void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code);
+void register_flash_commands(CLI::App& app, CliContext& ctx, int& exit_code);
+void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code);
+
+// A subcommand whose procedures are not built yet.
+void add_unavailable(CLI::App& app, const std::string& name, const std::string& description,
+                     int& exit_code);
+
+}  // namespace r7::cli

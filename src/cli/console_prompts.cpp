@@ -1,0 +1,135 @@
+#include "cli/console_prompts.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+
+namespace r7::cli {
+
+namespace {
+
+Answer positive(Buttons b) {
+  switch (b) {
+    case Buttons::YesNo:
+      return Answer::Yes;
+    case Buttons::RetryCancel:
+      return Answer::Retry;
+    case Buttons::Ok:
+    case Buttons::OkCancel:
+      return Answer::Ok;
+  }
+  return Answer::Ok;
+}
+
+Answer negative(Buttons b) {
+  switch (b) {
+    case Buttons::YesNo:
+      return Answer::No;
+    case Buttons::RetryCancel:
+    case Buttons::OkCancel:
+      return Answer::Cancel;
+    case Buttons::Ok:
+      return Answer::Ok;
+  }
+  return Answer::Ok;
+}
+
+const char* choices(Buttons b) {
+  switch (b) {
+    case Buttons::YesNo:
+      return " [y/n] ";
+    case Buttons::RetryCancel:
+      return " [r]etry/[c]ancel ";
+    case Buttons::OkCancel:
+      return " [o]k/[c]ancel ";
+    case Buttons::Ok:
+      return "";
+  }
+  return "";
+}
+
+}  // namespace
+
+ConsolePrompts::ConsolePrompts(AnswerPolicy policy, std::FILE* out, std::FILE* in)
+    : policy_(policy), out_(out), in_(in) {}
+
+std::string ConsolePrompts::format(const MessageBox& box) {
+  std::string text;
+  bool pending_break = false;
+  for (char c : box.text) {
+    if (c == '\r' || c == '\n') {
+      pending_break = true;
+      continue;
+    }
+    if (pending_break && !text.empty()) text += " | ";
+    pending_break = false;
+    text += c;
+  }
+  return "[" + box.title + "] " + text;
+}
+
+std::optional<Answer> ConsolePrompts::ask_terminal(const MessageBox& box) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    std::fputs(choices(box.buttons), out_);
+    std::fflush(out_);
+    char line[64];
+    if (std::fgets(line, sizeof line, in_) == nullptr) return std::nullopt;
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+    switch (box.buttons) {
+      case Buttons::YesNo:
+        if (c == 'y') return Answer::Yes;
+        if (c == 'n') return Answer::No;
+        break;
+      case Buttons::RetryCancel:
+        if (c == 'r') return Answer::Retry;
+        if (c == 'c') return Answer::Cancel;
+        break;
+      case Buttons::OkCancel:
+        if (c == 'o') return Answer::Ok;
+        if (c == 'c') return Answer::Cancel;
+        break;
+      case Buttons::Ok:
+        return Answer::Ok;
+    }
+  }
+  return std::nullopt;
+}
+
+Answer ConsolePrompts::message_box(const MessageBox& box) {
+  ++boxes_shown_;
+  std::fputs(format(box).c_str(), out_);
+  Answer answer = Answer::Ok;
+  if (box.buttons == Buttons::Ok) {
+    answer = Answer::Ok;
+  } else if (policy_ == AnswerPolicy::Yes) {
+    answer = positive(box.buttons);
+  } else if (policy_ == AnswerPolicy::No) {
+    answer = negative(box.buttons);
+  } else if (isatty(fileno(in_)) != 0) {
+    answer = ask_terminal(box).value_or(negative(box.buttons));
+  } else {
+    answer = negative(box.buttons);
+  }
+  std::fputc('\n', out_);
+  std::fflush(out_);
+  if (answer == Answer::No || answer == Answer::Cancel) declined_ = true;
+  return answer;
+}
+
+std::optional<std::string> ConsolePrompts::open_file(const FileDialog&) {
+  if (!open_path_) declined_ = true;
+  return open_path_;
+}
+
+std::optional<std::string> ConsolePrompts::save_file(const FileDialog&) {
+  if (!save_path_) declined_ = true;
+  return save_path_;
+}
+
+void ConsolePrompts::end_program(int exit_code) {
+  std::fflush(out_);
+  std::exit(exit_code == 0 ? 1 : exit_code);
+}
+
+}  // namespace r7::cli

@@ -1,0 +1,52 @@
+// Prompts on a terminal: every box is printed as one line "[TITLE] TEXT" (lines
+// of the text joined with " | "); questions are answered by --yes / --no, asked
+// on the terminal when standard input is one, and answered No / Cancel otherwise.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "errors/prompts.h"
+
+namespace r7::cli {
+
+enum class AnswerPolicy { Ask, Yes, No };
+
+class ConsolePrompts final : public Prompts {
+ public:
+  ConsolePrompts(AnswerPolicy policy, std::FILE* out = stdout, std::FILE* in = stdin);
+
+  Answer message_box(const MessageBox& box) override;
+  // A file dialog is answered with the preset path of the command line
+  // (FILE of `flash FILE`, `save FILE`, ...); without one it is cancelled.
+  std::optional<std::string> open_file(const FileDialog& dialog) override;
+  std::optional<std::string> save_file(const FileDialog& dialog) override;
+  void process_events() override {}
+  void set_busy(bool) override {}
+  void end_program(int exit_code) override;
+
+  void preset_open_file(std::optional<std::string> path) { open_path_ = std::move(path); }
+  void preset_save_file(std::optional<std::string> path) { save_path_ = std::move(path); }
+
+  // The first answer that was No or Cancel (commands map it to exit status 4).
+  bool declined() const { return declined_; }
+  int boxes_shown() const { return boxes_shown_; }
+
+  // "[TITLE] TEXT" as printed.
+  static std::string format(const MessageBox& box);
+
+ private:
+  std::optional<Answer> ask_terminal(const MessageBox& box);
+
+  AnswerPolicy policy_;
+  std::FILE* out_;
+  std::FILE* in_;
+  std::optional<std::string> open_path_;
+  std::optional<std::string> save_path_;
+  bool declined_ = false;
+  int boxes_shown_ = 0;
+};
+
+}  // namespace r7::cli

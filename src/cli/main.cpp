@@ -1,0 +1,51 @@
+// r7flash-cli: the firmware download, setup save/restore and serial tools of
+// r7flash on the command line.
+#include <QCoreApplication>
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+
+#include "cli/cli_context.h"
+
+int main(int argc, char** argv) {
+  QCoreApplication qt_app(argc, argv);  // the Qt serial port wants an application object
+  using namespace r7::cli;
+
+  CLI::App app{"r7flash-cli: R7P and R7RS firmware download and setup save/restore"};
+  app.set_version_flag("--version", std::string("r7flash-cli 2.00"));
+  app.require_subcommand(1);
+  app.fallthrough();
+
+  GlobalOptions options;
+  app.add_option("--home", options.home, "program directory (default: the executable's)");
+  app.add_option("--port", options.port, "device behind every slot's port number for this run");
+  app.add_option("--simulate", options.simulate_model,
+                 "talk to the built-in simulated controller (MODEL 6180 or 6170)")
+      ->expected(0, 1)
+      ->default_str("6180")
+      ->check(CLI::IsMember({6180, 6170}));
+  app.add_option("--address", options.address, "controller address (default 1)")
+      ->check(CLI::Range(0, 247));
+  app.add_option("--trace", options.trace, "append one line per exchange to FILE");
+  auto* yes = app.add_flag("--yes", options.yes, "answer every question Yes / Retry / OK");
+  app.add_flag("--no", options.no, "answer every question No / Cancel")->excludes(yes);
+  app.add_flag("--quiet", options.quiet, "only errors and the final result");
+
+  CliContext ctx(argv[0], options);
+  int exit_code = kExitOk;
+  register_serial_commands(app, ctx, exit_code);
+  register_modbus_commands(app, ctx, exit_code);
+  register_flash_commands(app, ctx, exit_code);
+  register_setup_commands(app, ctx, exit_code);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int rc = app.exit(e);
+    return rc == 0 ? kExitOk : kExitUsage;
+  }
+  std::fflush(stdout);
+  return exit_code;
+}

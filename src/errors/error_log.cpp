@@ -1,0 +1,98 @@
+#include "errors/error_log.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <utility>
+
+namespace r7 {
+
+namespace {
+
+struct Entry {
+  int number;
+  const char* text;
+};
+
+constexpr std::array<Entry, 30> kMessages{{
+    {2, "SYNTAX ERROR"},
+    {3, "RETURN WITHOUT GOSUB ERROR"},
+    {4, "OUT OF DATA ERROR"},
+    {5, "ILLEGAL FUNCTION CALL ERROR"},
+    {6, "OVERFLOW ERROR"},
+    {7, "OUT OF MEMORY ERROR"},
+    {9, "SUBSCRIPT OUT OF RANGE ERROR"},
+    {10, "DUPLICATE DEFINITION ERROR"},
+    {11, "DIVISION BY ZERO ERROR"},
+    {13, "TYPE MISMATCH ERROR"},
+    {14, "OUT OF STRING SPACE ERROR"},
+    {16, "STRING FORMULA TOO COMPLEX ERROR"},
+    {19, "NO RESUME ERROR"},
+    {20, "RESUME WITHOUT ERROR ERROR"},
+    {24, "DEVICE TIMEOUT ERROR"},
+    {25, "DEVICE FAULT ERROR"},
+    {27, "THE PRINTER IS OUT OF PAPER"},
+    {51, "INTERNAL ERROR"},
+    {54, "BAD FILE MODE"},
+    {55, "FILE ALREADY OPEN ERROR"},
+    {58, "FILE ALREADY EXISTS ERROR"},
+    {61, "THE FLOPPY DISK IS FULL"},
+    {62, "INPUT PAST END OF FILE ERROR"},
+    {64, "BAD FILE NAME ERROR"},
+    {68, "DEVICE IS UNAVAILABLE"},
+    {70, "PERMISSION TO FILE IS DENIED"},
+    {71, "DISK ERROR READING DRIVE MAKE SURE DRIVE DOOR IS CLOSED & DISK IS INSTALLED CORRECTLY "},
+    {72, "DISK MEDIA ERROR"},
+    {75, "PATH/FILE ACCESS ERROR"},
+    {76, "PATH NOT FOUND ERROR"},
+}};
+
+std::string two(int v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02d", v);
+  return buf;
+}
+
+}  // namespace
+
+std::optional<std::string> error_message_text(int number, const std::string& file) {
+  if (number == 53) {
+    return "FILE NOT FOUND ERROR INSTALL DISK WITH FILE " + file + " INTO DRIVE A";
+  }
+  for (const Entry& e : kMessages) {
+    if (e.number == number) return std::string(e.text);
+  }
+  return std::nullopt;
+}
+
+ErrorLog::ErrorLog(Prompts& prompts, Clock& clock, std::filesystem::path log_path)
+    : prompts_(prompts), clock_(clock), log_path_(std::move(log_path)) {}
+
+std::string ErrorLog::format_line(const std::string& procedure, int number) {
+  const LocalTime t = clock_.local_time();
+  // The number is logged as a 16-bit integer: a blank in the sign position when
+  // it is not negative, and one trailing blank.
+  const auto n16 = static_cast<std::int16_t>(number);
+  const std::string num = (n16 < 0 ? std::to_string(n16) : " " + std::to_string(n16)) + " ";
+  return two(t.month) + "-" + two(t.day) + "-" + std::to_string(t.year) + ", " + two(t.hour) + ":" +
+         two(t.minute) + ":" + two(t.second) + ", " + procedure + ", ERROR #, " + num;
+}
+
+void ErrorLog::log_error(const std::string& procedure, int number) {
+  const std::string line = format_line(procedure, number) + "\r\n";
+  std::ofstream out(log_path_, std::ios::binary | std::ios::app);
+  if (!out) return;  // the line is lost; the caller's handling goes on
+  out << line;
+}
+
+void ErrorLog::show_error_message(int number, const std::string& file) {
+  if (auto text = error_message_text(number, file)) {
+    prompts_.message(*text);
+    return;
+  }
+  prompts_.message("ERROR NUMBER " + std::to_string(number) + " CHECK VB MANUAL FOR DESCRIPTION");
+  prompts_.end_program(1);
+}
+
+}  // namespace r7

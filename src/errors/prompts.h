@@ -1,0 +1,57 @@
+// The prompts seam: everything that asks the user something or changes what the
+// user sees outside the windows (message boxes, file dialogs, the busy pointer,
+// processing of pending GUI events, the end of the program).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace r7 {
+
+enum class Buttons { Ok, YesNo, RetryCancel, OkCancel };
+enum class Icon { None, Critical, Question, Exclamation, Information };
+enum class Answer { Ok, Cancel, Yes, No, Retry };
+
+struct MessageBox {
+  std::string text;   // lines separated by "\r" or "\n" as the caller built them
+  std::string title;  // empty: the application's own title
+  Icon icon = Icon::None;
+  Buttons buttons = Buttons::Ok;
+  // Default button; nullopt: the first button of the set.
+  std::optional<Answer> default_answer;
+};
+
+struct FileDialog {
+  std::string title;
+  std::string initial_dir;  // empty: the program directory
+  std::string file_name;    // preset name or pattern ("731*.S19")
+  // Filter list in the "Description|pattern|Description|pattern" form.
+  std::string filter;
+  std::string default_ext;  // without the dot, may be empty
+  bool must_exist = false;  // open dialog: only existing files accepted
+  bool hide_read_only = false;
+};
+
+class Prompts {
+ public:
+  virtual ~Prompts() = default;
+  virtual Answer message_box(const MessageBox& box) = 0;
+  // The chosen full path, or nullopt when the user cancelled.
+  virtual std::optional<std::string> open_file(const FileDialog& dialog) = 0;
+  virtual std::optional<std::string> save_file(const FileDialog& dialog) = 0;
+  // Let the GUI repaint and handle clicks (a no-op without a GUI).
+  virtual void process_events() = 0;
+  // Hourglass (true) or normal (false) mouse pointer.
+  virtual void set_busy(bool busy) = 0;
+  // End the program at once with `exit_code`. Library code never exits by
+  // itself; it asks here. A recorder only notes the request.
+  virtual void end_program(int exit_code) = 0;
+
+  // Shorthand for an OK-only box.
+  void message(const std::string& text, const std::string& title = {}, Icon icon = Icon::None) {
+    message_box(MessageBox{text, title, icon, Buttons::Ok, std::nullopt});
+  }
+};
+
+}  // namespace r7

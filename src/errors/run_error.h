@@ -1,0 +1,39 @@
+// Run-time errors carry the error number the handling procedure decides on
+// (57 device I/O error, 68 device unavailable, 53 file not found, 62 input
+// past end of file, ...). They never cross a procedure's public boundary.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace r7 {
+
+class RunError : public std::runtime_error {
+ public:
+  RunError(int number, const std::string& what, std::string file = {})
+      : std::runtime_error(what), number_(number), file_(std::move(file)) {}
+
+  int number() const { return number_; }
+  // The file involved, when there is one (error 53 names it in its message).
+  const std::string& file() const { return file_; }
+
+ private:
+  int number_;
+  std::string file_;
+};
+
+// Error numbers the procedures act on.
+namespace err {
+inline constexpr int kFileNotFound = 53;
+inline constexpr int kDeviceIo = 57;
+inline constexpr int kInputPastEnd = 62;
+inline constexpr int kTypeMismatch = 13;
+inline constexpr int kSubscriptOutOfRange = 9;
+inline constexpr int kDeviceUnavailable = 68;
+inline constexpr int kDeviceIoAlt = 69;
+inline constexpr int kPermissionDenied = 70;
+inline constexpr int kPathFileAccess = 75;
+inline constexpr int kPathNotFound = 76;
+}  // namespace err
+
+}  // namespace r7

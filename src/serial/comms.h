@@ -1,0 +1,120 @@
+// Protocol slots, their port objects and the timed exchange (the module COMMS).
+//
+//   slot 0 "Full Protocol"    defined and editable, carries nothing
+//   slot 1 "Modbus Protocol"  every Modbus register read and write
+//   slot 2 "Xon Protocol"     every bootloader exchange
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/port_names.h"
+#include "errors/clock.h"
+#include "errors/error_log.h"
+#include "errors/prompts.h"
+#include "serial/serial_port.h"
+#include "serial/timers.h"
+
+namespace r7 {
+
+inline constexpr int kFullProtocolSlot = 0;
+inline constexpr int kModbusSlot = 1;
+inline constexpr int kXonSlot = 2;
+inline constexpr int kMaxSlots = 4;
+inline constexpr const char* kDefaultSettings = "9600,N,8,1";
+inline constexpr const char* kBootloaderSettings = "38400,n,8,1";
+
+// The expected shape of a reply: given the bytes received so far, the total
+// length the reply will have, or 0 while that cannot be told yet. An empty
+// function means the shape is unknown.
+using ReplyLength = std::function<std::size_t(std::string_view received)>;
+
+// A reply of exactly `n` bytes (a bootloader acknowledgement is 2).
+ReplyLength expect_bytes(std::size_t n);
+
+// One protocol slot's port object.
+struct PortSlot {
+  int port_number = 0;     // 1..4
+  std::string settings;    // "9600,N,8,1"
+  std::unique_ptr<SerialPort> port;
+};
+
+// Receives one line per write and per completed reply (--trace FILE).
+class TraceSink {
+ public:
+  virtual ~TraceSink() = default;
+  virtual void record(int slot, const std::string& device, bool transmitted, std::string_view bytes,
+                      std::uint32_t elapsed_ms) = 0;
+};
+
+// Appends trace lines to a file: time, slot, device, TX/RX, hex bytes, elapsed ms.
+class FileTrace final : public TraceSink {
+ public:
+  FileTrace(std::filesystem::path file, Clock& clock);
+  void record(int slot, const std::string& device, bool transmitted, std::string_view bytes,
+              std::uint32_t elapsed_ms) override;
+
+ private:
+  std::filesystem::path file_;
+  Clock& clock_;
+};
+
+class Comms {
+ public:
+  Comms(std::filesystem::path settings_file, const PortNames& port_names, PortFactory& factory,
+        Clock& clock, Prompts& prompts, ErrorLog& errors);
+  ~Comms();
+  Comms(const Comms&) = delete;
+  Comms& operator=(const Comms&) = delete;
+
+  // Rebuilds the slots from section "COMMS CONTROLS" of the settings file
+  // (closing every open port).
+  void init_comms();
+  void define_comms_control(int comms_control, int port_number, const std::string& settings);
+  // Chooses, opens and clears the port object for an exchange on `slot`;
+  // an undefined slot is reported and replaced by slot 0 (also in `slot`).
+  int open_port(int& slot);
+
+  // Writes `message` on `slot` and collects the reply within `timeout_ms`
+  // (empty when nothing arrived). `expected` tells the reply's shape so that a
+  // reply delivered in bursts is never cut; see comms.cpp for the end rules.
+  std::string transmit(int slot, std::string_view message, float timeout_ms,
+                       const ReplyLength& expected = {});
+
+  // Highest defined slot (-1 when none).
+  int highest_slot() const { return static_cast<int>(comms_ports.size()) - 1; }
+  int port_number(int slot) const;
+  std::string port_settings(int slot) const;
+  // Replaces a slot's settings string directly (the bootloader's 38400 switch);
+  // an open port takes it at once.
+  void set_port_settings(int slot, const std::string& settings);
+  std::string device_name(int slot) const;
+
+  void set_trace(TraceSink* trace) { trace_ = trace; }
+  Timers& timers() { return timers_; }
+  const std::filesystem::path& settings_file() const { return settings_file_; }
+
+  // Module state, as the procedures name it.
+  std::vector<PortSlot> comms_ports;
+  std::array<std::int16_t, kMaxSlots> char_gap_ms{};
+
+ private:
+  std::string receive(int chosen, int requested, float timeout_ms, const ReplyLength& expected);
+
+  std::filesystem::path settings_file_;
+  const PortNames& port_names_;
+  PortFactory& factory_;
+  Clock& clock_;
+  Prompts& prompts_;
+  ErrorLog& errors_;
+  Timers timers_;
+  TraceSink* trace_ = nullptr;
+};
+
+}  // namespace r7

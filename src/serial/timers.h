@@ -1,0 +1,40 @@
+// Millisecond countdown timers over the Clock seam (the module MSTIMER1).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "errors/clock.h"
+
+namespace r7 {
+
+class Timers {
+ public:
+  explicit Timers(Clock& clock);
+
+  // One reading of the 32-bit millisecond clock.
+  double tick_count();
+  // Takes the lowest free entry (the table grows by one when all are in use).
+  int start_timer(float timeout_ms);
+  // Counts the time since the last check off the entry; true (and the entry
+  // freed) once nothing remains. A clock wrap between two checks counts
+  // (4294967295 - start) + now.
+  bool timer_expired(int number);
+  void stop_timer(int number);
+  // Waits until the clock has advanced by at least `ms`, across a wrap of the
+  // counter; yields the processor in slices of at most 1 ms instead of spinning.
+  void wait_ms(double ms);
+
+  // Inspection for tests.
+  std::size_t size() const { return in_use_.size(); }
+  bool in_use(int number) const;
+  double remaining(int number) const;
+
+ private:
+  Clock& clock_;
+  std::vector<double> start_;
+  std::vector<double> remaining_;
+  std::vector<std::int16_t> in_use_;  // -1 in use, 0 free
+};
+
+}  // namespace r7

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what the build needs, builds the Debug configuration with
+# AddressSanitizer and UndefinedBehaviorSanitizer (warnings are errors) and runs
+# every test. Its exit status is the tests'.
+set -euo pipefail
+cd "$(dirname "$0")"
+. tools/install_deps.sh
+r7_install_deps
+
+compiler=()
+if command -v clang++ >/dev/null 2>&1; then
+  compiler=(-DCMAKE_CXX_COMPILER=clang++)  # clang also builds the libFuzzer targets
+fi
+build=build/debug
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DR7_SANITIZE=ON -DR7_WERROR=ON "${compiler[@]}"
+cmake --build "$build"
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+cd "$build"
+ctest --output-on-failure --timeout 600 "$@"

@@ -1,0 +1,44 @@
+// A Prompts that keeps every box it was shown and answers from a script.
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "errors/prompts.h"
+
+namespace r7::test {
+
+class RecordingPrompts : public Prompts {
+ public:
+  // Queued answers, used in order. Unscripted boxes get the box's default
+  // answer, else OK / Yes; Retry/Cancel boxes get Cancel so nothing loops forever.
+  void answer(Answer a) { answers_.push_back(a); }
+  void answer_open(std::optional<std::string> path) { open_answers_.push_back(std::move(path)); }
+  void answer_save(std::optional<std::string> path) { save_answers_.push_back(std::move(path)); }
+
+  Answer message_box(const MessageBox& box) override;
+  std::optional<std::string> open_file(const FileDialog& dialog) override;
+  std::optional<std::string> save_file(const FileDialog& dialog) override;
+  void process_events() override { ++events_processed; }
+  void set_busy(bool busy) override { busy_history.push_back(busy); }
+  void end_program(int exit_code) override { end_requests.push_back(exit_code); }
+
+  // The texts of every box shown, in order.
+  std::vector<std::string> texts() const;
+
+  std::vector<MessageBox> boxes;
+  std::vector<FileDialog> open_dialogs;
+  std::vector<FileDialog> save_dialogs;
+  std::vector<bool> busy_history;
+  std::vector<int> end_requests;
+  int events_processed = 0;
+
+ private:
+  std::deque<Answer> answers_;
+  std::deque<std::optional<std::string>> open_answers_;
+  std::deque<std::optional<std::string>> save_answers_;
+};
+
+}  // namespace r7::test

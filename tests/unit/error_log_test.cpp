@@ -1,0 +1,87 @@
+#include "errors/error_log.h"
+
+#include <gtest/gtest.h>
+
+#include "sim/fake_clock.h"
+#include "support/recording_prompts.h"
+#include "support/temp_dir.h"
+
+namespace r7 {
+namespace {
+
+struct ErrorLogTest : ::testing::Test {
+  test::TempDir dir;
+  test::RecordingPrompts prompts;
+  sim::FakeClock clock;
+  ErrorLog log{prompts, clock, dir / "Flash.ERR"};
+};
+
+TEST_F(ErrorLogTest, LogLinesHaveTheFixedLayoutWithBlankSignedNumbers) {
+  log.log_error("transmit", 57);
+  clock.set_local_time({2026, 12, 6, 9, 3, 0});
+  log.log_error("open_port", 0);
+  log.log_error("open_port", -5);
+  EXPECT_EQ(test::read_file(dir / "Flash.ERR"),
+            "03-03-2025, 14:05:09, transmit, ERROR #,  57 \r\n"
+            "12-06-2026, 09:03:00, open_port, ERROR #,  0 \r\n"
+            "12-06-2026, 09:03:00, open_port, ERROR #, -5 \r\n");
+}
+
+TEST_F(ErrorLogTest, LogAppendsAndNumbersAreSixteenBit) {
+  test::write_file(dir / "Flash.ERR", "old line\r\n");
+  log.log_error("transmit", 65536 + 68);
+  EXPECT_EQ(test::read_file(dir / "Flash.ERR"),
+            "old line\r\n03-03-2025, 14:05:09, transmit, ERROR #,  68 \r\n");
+}
+
+TEST_F(ErrorLogTest, UnwritableLogLosesTheLineSilently) {
+  ErrorLog nowhere(prompts, clock, dir / "missing-folder" / "Flash.ERR");
+  nowhere.log_error("transmit", 57);
+  EXPECT_TRUE(prompts.boxes.empty());
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder"));
+}
+
+TEST_F(ErrorLogTest, ListedNumbersShowTheirMessageUntitledAndTheProgramGoesOn) {
+  log.show_error_message(62);
+  log.show_error_message(71);
+  ASSERT_EQ(prompts.boxes.size(), 2U);
+  EXPECT_EQ(prompts.boxes[0].text, "INPUT PAST END OF FILE ERROR");
+  EXPECT_EQ(prompts.boxes[0].title, "");
+  EXPECT_EQ(prompts.boxes[0].buttons, Buttons::Ok);
+  EXPECT_EQ(prompts.boxes[1].text,
+            "DISK ERROR READING DRIVE MAKE SURE DRIVE DOOR IS CLOSED & DISK IS INSTALLED "
+            "CORRECTLY ");
+  EXPECT_TRUE(prompts.end_requests.empty());
+}
+
+TEST_F(ErrorLogTest, FileNotFoundNamesTheFile) {
+  log.show_error_message(53, "731-0000.S19");
+  EXPECT_EQ(prompts.texts().at(0),
+            "FILE NOT FOUND ERROR INSTALL DISK WITH FILE 731-0000.S19 INTO DRIVE A");
+}
+
+TEST_F(ErrorLogTest, UnlistedNumbersShowTheManualMessageAndEndTheProgram) {
+  for (int n : {57, 0, 69, 77, -1}) {
+    prompts.boxes.clear();
+    prompts.end_requests.clear();
+    log.show_error_message(n);
+    EXPECT_EQ(prompts.texts().at(0),
+              "ERROR NUMBER " + std::to_string(n) + " CHECK VB MANUAL FOR DESCRIPTION");
+    EXPECT_EQ(prompts.end_requests.size(), 1U) << n;
+  }
+}
+
+TEST(ErrorMessages, TableHasEveryListedNumberAndNothingElse) {
+  const int listed[] = {2,  3,  4,  5,  6,  7,  9,  10, 11, 13, 14, 16, 19, 20, 24, 25,
+                        27, 51, 53, 54, 55, 58, 61, 62, 64, 68, 70, 71, 72, 75, 76};
+  int found = 0;
+  for (int n = -2; n <= 80; ++n) {
+    if (error_message_text(n)) ++found;
+  }
+  EXPECT_EQ(found, static_cast<int>(std::size(listed)));
+  for (int n : listed) EXPECT_TRUE(error_message_text(n).has_value()) << n;
+  EXPECT_EQ(*error_message_text(68), "DEVICE IS UNAVAILABLE");
+}
+
+}  // namespace
+}  // namespace r7
