@@ -17,8 +17,8 @@ std::string PortNames::default_device_name(int port) {
 
 std::string PortNames::device_name(int port) const {
   if (override_all_) return *override_all_;
-  const std::string named = read_profile_string(kPortNamesSection, "PORT " + std::to_string(port),
-                                                "", settings_file_);
+  const std::string named =
+      read_profile_string(kPortNamesSection, "PORT " + std::to_string(port), "", settings_file_);
   return named.empty() ? default_device_name(port) : named;
 }
 

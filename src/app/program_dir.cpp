@@ -38,8 +38,14 @@ std::filesystem::path ProgramDir::join(const std::string& name) const {
   return dir_ / fixed_name_path(name);
 }
 
-std::filesystem::path ProgramDir::settings_file() const { return dir_ / kSettingsFileName; }
-std::filesystem::path ProgramDir::sequences_dir() const { return dir_ / "Download Sequences"; }
-std::filesystem::path ProgramDir::setups_dir() const { return dir_ / "Reg Downloads"; }
+std::filesystem::path ProgramDir::settings_file() const {
+  return dir_ / kSettingsFileName;
+}
+std::filesystem::path ProgramDir::sequences_dir() const {
+  return dir_ / "Download Sequences";
+}
+std::filesystem::path ProgramDir::setups_dir() const {
+  return dir_ / "Reg Downloads";
+}
 
 }  // namespace r7

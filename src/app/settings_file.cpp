@@ -39,7 +39,9 @@ void load(CSimpleIniA& ini, const std::filesystem::path& file) {
 
 }  // namespace
 
-std::string comm_port_key(int slot) { return "DEVICE " + std::to_string(slot) + " COMM PORT "; }
+std::string comm_port_key(int slot) {
+  return "DEVICE " + std::to_string(slot) + " COMM PORT ";
+}
 
 std::string port_setting_key(int slot) {
   return "DEVICE " + std::to_string(slot) + " PORT SETTING ";

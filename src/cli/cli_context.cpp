@@ -18,7 +18,9 @@ CliContext::CliContext(const char* argv0, GlobalOptions& options)
 
 CliContext::~CliContext() = default;
 
-CliContext::Impl& CliContext::impl() { return *impl_; }
+CliContext::Impl& CliContext::impl() {
+  return *impl_;
+}
 
 const ProgramDir& CliContext::program_dir() {
   if (!impl_->program_dir) impl_->program_dir = ProgramDir::resolve(argv0_, options_.home);
@@ -52,7 +54,9 @@ const PortNames& CliContext::port_names() {
   return *impl_->port_names;
 }
 
-Comms& CliContext::comms() { throw std::logic_error("the serial link is not available yet"); }
+Comms& CliContext::comms() {
+  throw std::logic_error("the serial link is not available yet");
+}
 
 void CliContext::say(const std::string& line) {
   if (options_.quiet) return;

@@ -18,10 +18,10 @@ class FlashView {
   virtual void set_progress_value(int value) = 0;
   // lbl_Warning "Warning: Download in process do NOT cycle power".
   virtual void set_warning_visible(bool visible) = 0;
-  virtual void set_start_enabled(bool enabled) = 0;  // cmd_Start
-  virtual void set_quit_enabled(bool enabled) = 0;   // cmd_Quit
+  virtual void set_start_enabled(bool enabled) = 0;         // cmd_Start
+  virtual void set_quit_enabled(bool enabled) = 0;          // cmd_Quit
   virtual void set_file_text(const std::string& text) = 0;  // txt_File
-  virtual void set_erase_enabled(bool enabled) = 0;  // cmd_EraseSectors
+  virtual void set_erase_enabled(bool enabled) = 0;         // cmd_EraseSectors
 };
 
 }  // namespace r7

@@ -17,9 +17,13 @@ unsigned byte_at(std::string_view s, std::size_t k) {  // k counted from 1
   return static_cast<unsigned char>(s[k - 1]);
 }
 
-unsigned word_at(std::string_view s, std::size_t k) { return byte_at(s, k) * 256 + byte_at(s, k + 1); }
+unsigned word_at(std::string_view s, std::size_t k) {
+  return byte_at(s, k) * 256 + byte_at(s, k + 1);
+}
 
-int signed_word(unsigned w) { return w > 32767 ? static_cast<int>(w) - 65536 : static_cast<int>(w); }
+int signed_word(unsigned w) {
+  return w > 32767 ? static_cast<int>(w) - 65536 : static_cast<int>(w);
+}
 
 void append_word(std::string& frame, long value) {
   if (value < 0) value += 65536;
@@ -28,7 +32,9 @@ void append_word(std::string& frame, long value) {
 }
 
 // Values go to the nearest whole number, halves to the even one.
-long whole(double v) { return static_cast<long>(std::nearbyint(v)); }
+long whole(double v) {
+  return static_cast<long>(std::nearbyint(v));
+}
 
 }  // namespace
 
@@ -71,7 +77,8 @@ std::string Modbus::build_modbus_request(int command, int address, double regist
     frame += static_cast<char>(values.size());
     frame += static_cast<char>(2 * values.size());
   }
-  for (long v : values) append_word(frame, v);
+  for (long v : values)
+    append_word(frame, v);
   modbus_crc16(frame);
   frame += static_cast<char>(crc_lo);
   frame += static_cast<char>(crc_hi);
@@ -83,7 +90,8 @@ std::string Modbus::decode_modbus_reply(int /*mode*/, std::string_view reply) {
     reply_values[1] = kWrongLength;
     return std::string(reply);
   }
-  for (int i = 0; i <= 33; ++i) reply_values[i] = kNoValue;
+  for (int i = 0; i <= 33; ++i)
+    reply_values[i] = kNoValue;
 
   auto num = [](long v) { return std::to_string(v) + " "; };
   std::string text = num(byte_at(reply, 1)) + num(byte_at(reply, 2));

@@ -19,18 +19,18 @@ inline constexpr int kDefaultsFlag = 1300;     // reads 0 once the controller is
 inline constexpr int kDefaultsCommand = 1602;  // 800 returns the controller to its defaults
 inline constexpr int kDefaultsValue = 800;
 
-inline constexpr int kDownloadMode = 1950;         // download-mode command register
-inline constexpr int kDownloadModeArm = 1941;      // first write
-inline constexpr int kDownloadModeLoader = 1414;   // enter the bootloader, older loader
+inline constexpr int kDownloadMode = 1950;           // download-mode command register
+inline constexpr int kDownloadModeArm = 1941;        // first write
+inline constexpr int kDownloadModeLoader = 1414;     // enter the bootloader, older loader
 inline constexpr int kDownloadModeNewLoader = 1515;  // enter the bootloader, newer loader
 
 inline constexpr int kProfileNameBase = 3500;  // 3500 + (p - 1) * 10 + k, k = 0..9
 inline constexpr int kProfileNameLength = 10;
 
-inline constexpr int kProfileSelect = 4000;   // profile number p
-inline constexpr int kStepSelect = 4001;      // step number s
-inline constexpr int kProfileCommand = 4002;  // 1 create, 2 and 4 edit, 3 erase
-inline constexpr int kStepType = 4003;        // type of the selected step; negative: no profile
+inline constexpr int kProfileSelect = 4000;     // profile number p
+inline constexpr int kStepSelect = 4001;        // step number s
+inline constexpr int kProfileCommand = 4002;    // 1 create, 2 and 4 edit, 3 erase
+inline constexpr int kStepType = 4003;          // type of the selected step; negative: no profile
 inline constexpr int kStepSettingFirst = 4004;  // 4004..4011 step settings
 inline constexpr int kStepSettingLast = 4011;
 inline constexpr int kEndStepLast = 4060;  // ends the end step's section unless it holds 3

@@ -40,8 +40,8 @@ ReplyLength expect_bytes(std::size_t n);
 
 // One protocol slot's port object.
 struct PortSlot {
-  int port_number = 0;     // 1..4
-  std::string settings;    // "9600,N,8,1"
+  int port_number = 0;   // 1..4
+  std::string settings;  // "9600,N,8,1"
   std::unique_ptr<SerialPort> port;
 };
 

@@ -1,0 +1,40 @@
+// A FlashView that keeps everything the firmware download showed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "flash/flash_view.h"
+
+namespace r7::test {
+
+class RecordingFlashView : public FlashView {
+ public:
+  void add_command(const std::string& text) override { commands.push_back(text); }
+  void add_response(const std::string& text) override { responses.push_back(text); }
+  void scroll_histories_to_end() override { ++scrolls; }
+  void set_progress_max(int max) override { progress_max = max; }
+  void set_progress_value(int value) override {
+    progress_value = value;
+    progress_values.push_back(value);
+  }
+  void set_warning_visible(bool visible) override { warning_visible = visible; }
+  void set_start_enabled(bool enabled) override { start_enabled = enabled; }
+  void set_quit_enabled(bool enabled) override { quit_enabled = enabled; }
+  void set_file_text(const std::string& text) override { file_text = text; }
+  void set_erase_enabled(bool enabled) override { erase_enabled = enabled; }
+
+  std::vector<std::string> commands;
+  std::vector<std::string> responses;
+  std::vector<int> progress_values;
+  int scrolls = 0;
+  int progress_max = 0;
+  int progress_value = 0;
+  bool warning_visible = false;
+  bool start_enabled = true;
+  bool quit_enabled = true;
+  bool erase_enabled = false;
+  std::string file_text = "File Path and Name";
+};
+
+}  // namespace r7::test
