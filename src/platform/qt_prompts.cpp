@@ -1,0 +1,170 @@
+#include "platform/qt_prompts.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+#include <cstdlib>
+
+namespace r7 {
+
+namespace {
+
+QMessageBox::StandardButton standard(Answer a) {
+  switch (a) {
+    case Answer::Ok:
+      return QMessageBox::Ok;
+    case Answer::Cancel:
+      return QMessageBox::Cancel;
+    case Answer::Yes:
+      return QMessageBox::Yes;
+    case Answer::No:
+      return QMessageBox::No;
+    case Answer::Retry:
+      return QMessageBox::Retry;
+  }
+  return QMessageBox::Ok;
+}
+
+QString from_local(const std::string& s) {
+  return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string to_local(const QString& s) {
+  const QByteArray bytes = s.toLocal8Bit();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+}  // namespace
+
+QtPrompts::QtPrompts(QString application_title) : title_(std::move(application_title)) {}
+
+QWidget* QtPrompts::parent() const {
+  return QApplication::activeWindow();
+}
+
+QString QtPrompts::box_text(const std::string& text) {
+  QString t = from_local(text);
+  t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return t;
+}
+
+Answer QtPrompts::message_box(const MessageBox& box) {
+  QMessageBox m(parent());
+  m.setWindowTitle(box.title.empty() ? title_ : from_local(box.title));
+  m.setText(box_text(box.text));
+  switch (box.icon) {
+    case Icon::None:
+      m.setIcon(QMessageBox::NoIcon);
+      break;
+    case Icon::Critical:
+      m.setIcon(QMessageBox::Critical);
+      break;
+    case Icon::Question:
+      m.setIcon(QMessageBox::Question);
+      break;
+    case Icon::Exclamation:
+      m.setIcon(QMessageBox::Warning);
+      break;
+    case Icon::Information:
+      m.setIcon(QMessageBox::Information);
+      break;
+  }
+  QList<Answer> answers;
+  switch (box.buttons) {
+    case Buttons::Ok:
+      answers = {Answer::Ok};
+      break;
+    case Buttons::OkCancel:
+      answers = {Answer::Ok, Answer::Cancel};
+      break;
+    case Buttons::YesNo:
+      answers = {Answer::Yes, Answer::No};
+      break;
+    case Buttons::RetryCancel:
+      answers = {Answer::Retry, Answer::Cancel};
+      break;
+  }
+  QMessageBox::StandardButtons buttons;
+  for (Answer a : answers)
+    buttons |= standard(a);
+  m.setStandardButtons(buttons);
+  m.setDefaultButton(standard(box.default_answer.value_or(answers.front())));
+  // A busy pointer must not hide the arrow over a question.
+  if (busy_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  const int clicked = m.exec();
+  if (busy_) QApplication::restoreOverrideCursor();
+  for (Answer a : answers) {
+    if (clicked == standard(a)) return a;
+  }
+  // Closed with Escape or the close box: the negative answer of the set.
+  return answers.size() > 1 ? answers.back() : answers.front();
+}
+
+QString QtPrompts::qt_filter(const std::string& filter, const std::string& preset_pattern) {
+  QStringList parts = from_local(filter).split(QLatin1Char('|'));
+  QStringList filters;
+  if (preset_pattern.find_first_of("*?") != std::string::npos) {
+    const QString p = from_local(preset_pattern);
+    filters << p + QStringLiteral(" (") + p + QLatin1Char(')');
+  }
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    const QString description = parts[i].trimmed();
+    QString pattern = parts[i + 1].trimmed();
+    if (description.isEmpty() && pattern.isEmpty()) continue;
+    pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+    filters << (description.contains(QLatin1Char('('))
+                    ? description
+                    : description + QStringLiteral(" (") + pattern + QLatin1Char(')'));
+  }
+  return filters.join(QStringLiteral(";;"));
+}
+
+std::optional<std::string> QtPrompts::open_file(const FileDialog& dialog) {
+  QFileDialog d(parent(), from_local(dialog.title), from_local(dialog.initial_dir));
+  d.setOption(QFileDialog::DontUseNativeDialog);
+  d.setAcceptMode(QFileDialog::AcceptOpen);
+  d.setFileMode(dialog.must_exist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  d.setNameFilter(qt_filter(dialog.filter, dialog.file_name));
+  if (!dialog.default_ext.empty()) d.setDefaultSuffix(from_local(dialog.default_ext));
+  if (dialog.file_name.find_first_of("*?") == std::string::npos && !dialog.file_name.empty()) {
+    d.selectFile(from_local(dialog.file_name));
+  }
+  if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return std::nullopt;
+  return to_local(d.selectedFiles().front());
+}
+
+std::optional<std::string> QtPrompts::save_file(const FileDialog& dialog) {
+  QFileDialog d(parent(), from_local(dialog.title), from_local(dialog.initial_dir));
+  d.setOption(QFileDialog::DontUseNativeDialog);
+  d.setOption(QFileDialog::DontConfirmOverwrite);  // the save asks itself
+  d.setAcceptMode(QFileDialog::AcceptSave);
+  d.setFileMode(QFileDialog::AnyFile);
+  d.setNameFilter(qt_filter(dialog.filter, {}));
+  if (!dialog.file_name.empty()) d.selectFile(from_local(dialog.file_name));
+  if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return std::nullopt;
+  return to_local(d.selectedFiles().front());
+}
+
+void QtPrompts::process_events() {
+  QApplication::processEvents();
+}
+
+void QtPrompts::set_busy(bool busy) {
+  if (busy == busy_) return;
+  busy_ = busy;
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+void QtPrompts::end_program(int exit_code) {
+  std::exit(exit_code == 0 ? 1 : exit_code);
+}
+
+}  // namespace r7

@@ -1,0 +1,38 @@
+// Prompts on Qt widgets: QMessageBox, QFileDialog, processEvents and the
+// override cursor.
+#pragma once
+
+#include <QString>
+
+#include "errors/prompts.h"
+
+class QWidget;
+
+namespace r7 {
+
+class QtPrompts final : public Prompts {
+ public:
+  // Boxes without a title of their own show `application_title`.
+  explicit QtPrompts(QString application_title);
+
+  Answer message_box(const MessageBox& box) override;
+  std::optional<std::string> open_file(const FileDialog& dialog) override;
+  std::optional<std::string> save_file(const FileDialog& dialog) override;
+  void process_events() override;
+  void set_busy(bool busy) override;
+  void end_program(int exit_code) override;
+
+  // "S Record (*.S19)|*.S19|All(*.*)|*.*" -> Qt's "S Record (*.S19);;All(*.*)";
+  // a preset name with a wildcard ("731*.S19") becomes the first filter.
+  static QString qt_filter(const std::string& filter, const std::string& preset_pattern);
+  // CR, LF and CR LF line breaks as Qt shows them.
+  static QString box_text(const std::string& text);
+
+ private:
+  QWidget* parent() const;
+
+  QString title_;
+  bool busy_ = false;
+};
+
+}  // namespace r7
