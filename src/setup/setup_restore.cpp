@@ -59,7 +59,10 @@ void SetupTransfer::restore_ending(bool hide_progress) {
 void SetupTransfer::run_restore() {
   const Answer go =
       prompts_.message_box(MessageBox{"This erase all current settings. Do you want to continue?",
-                                      {}, Icon::None, Buttons::YesNo, std::nullopt});
+                                      {},
+                                      Icon::None,
+                                      Buttons::YesNo,
+                                      std::nullopt});
   if (go != Answer::Yes) {
     outcome_ = Outcome::Declined;
     return;
@@ -152,7 +155,10 @@ void SetupTransfer::run_restore() {
         MessageBox{"Can not find the " + model + ".cds" +
                        " file to check whether this model has Profiles. Do you want to continue "
                        "with the upload?",
-                   {}, Icon::None, Buttons::YesNo, std::nullopt});
+                   {},
+                   Icon::None,
+                   Buttons::YesNo,
+                   std::nullopt});
     if (carry_on != Answer::Yes) {  // ending A
       ShowLogLine("*******Upload Canceled*******");
       prompts_.message("Upload Canceled!");
@@ -161,7 +167,9 @@ void SetupTransfer::run_restore() {
       return;
     }
     HasProfiles = prompts_.message_box(MessageBox{"Does model " + model + " have Profiles?",
-                                                  {}, Icon::None, Buttons::YesNo,
+                                                  {},
+                                                  Icon::None,
+                                                  Buttons::YesNo,
                                                   std::nullopt}) == Answer::Yes;
   }
 
@@ -176,7 +184,7 @@ void SetupTransfer::run_restore() {
 
   const float file_model =
       static_cast<float>(setup_file_model(lines[1].text).value_or(0));  // 0: unreadable
-  if (file_model != model_number) {  // ending C
+  if (file_model != model_number) {                                     // ending C
     prompts_.message(
         "Model number from the controller does not match the model number from the text file so "
         "Upload of values is canceled.");

@@ -81,9 +81,12 @@ std::unique_ptr<SetupFileWriter> SetupTransfer::CreateTextFile() {
   SetupFilePath = name;
   std::error_code ec;
   if (std::filesystem::exists(name, ec)) {
-    const Answer a = prompts_.message_box(
-        MessageBox{"File already exists. Do you want to overwrite this file?", {}, Icon::None,
-                   Buttons::YesNo, std::nullopt});
+    const Answer a =
+        prompts_.message_box(MessageBox{"File already exists. Do you want to overwrite this file?",
+                                        {},
+                                        Icon::None,
+                                        Buttons::YesNo,
+                                        std::nullopt});
     if (a != Answer::Yes) {
       SetupFileCreated = false;
       outcome_ = Outcome::Cancelled;

@@ -47,7 +47,7 @@ class SetupTransfer {
     NoSequenceFile,  // no .cds (save) or .pds (profile walk) for the model
     BadFile,         // a malformed sequence file or setup file
     ModelMismatch,   // the setup file was saved from another model
-    Failed,          // a run-time error: a file not written, a damaged reply, a placeholder not made
+    Failed,  // a run-time error: a file not written, a damaged reply, a placeholder not made
   };
 
   SetupTransfer(Comms& comms, Modbus& modbus, Prompts& prompts, SetupView& view, Clock& clock,

@@ -189,9 +189,9 @@ TEST(ProfileSequenceFile, ProfileCountErrors) {
   EXPECT_EQ(run_error_number(
                 [] { ProfileSequence(split_text_lines("Profiles: 3"), "x").profile_count(); }),
             err::kTypeMismatch);
-  EXPECT_EQ(run_error_number(
-                [] { ProfileSequence(split_text_lines("99999 p"), "x").profile_count(); }),
-            6);
+  EXPECT_EQ(
+      run_error_number([] { ProfileSequence(split_text_lines("99999 p"), "x").profile_count(); }),
+      6);
   EXPECT_EQ(ProfileSequence(split_text_lines("0 none"), "x").profile_count(), 0);
   EXPECT_EQ(run_error_number([] { ProfileSequence(split_text_lines("1"), "x").section_name("1"); }),
             err::kInputPastEnd);
