@@ -65,6 +65,14 @@ Comms::~Comms() {
   close_all();
 }
 
+Comms::ExchangeGuard::ExchangeGuard(Comms& comms) : comms_(comms) {
+  ++comms_.exchanges_running_;
+}
+
+Comms::ExchangeGuard::~ExchangeGuard() {
+  if (--comms_.exchanges_running_ == 0) comms_.retired_.clear();
+}
+
 void Comms::close_all() {
   for (PortSlot& s : comms_ports) {
     if (s.port && s.port->is_open()) s.port->close();
@@ -78,6 +86,9 @@ bool Comms::slot_defined(int slot) const {
 
 void Comms::init_comms() {
   close_all();
+  // An exchange still running (the GUI was let in during its wait) keeps
+  // using the old port objects, now closed, until it ends.
+  if (exchanges_running_ > 0) retired_.push_back(std::move(comms_ports));
   comms_ports.clear();
   char_gap_ms.fill(0);
 
@@ -157,26 +168,26 @@ void Comms::set_port_settings(int slot, const std::string& settings) {
   }
 }
 
-void Comms::open_slot_port(int slot) {
-  PortSlot& s = comms_ports[static_cast<std::size_t>(slot)];
+void Comms::open_slot_port(PortSlot& s) {
   s.device = port_names_.device_name(s.port_number);
   s.port->set_device(s.device);
   s.port->set_settings(s.settings);
   s.port->open();
 }
 
-bool Comms::reopen(const char* procedure, int chosen) {
-  SerialPort& port = *comms_ports[static_cast<std::size_t>(chosen)].port;
+bool Comms::reopen(const char* procedure, PortSlot& use) {
+  SerialPort& port = *use.port;
   port.close();
   try {
-    open_slot_port(chosen);
+    open_slot_port(use);
   } catch (const RunError& e) {
     errors_.log_error(procedure, e.number());
   }
   return port.is_open();
 }
 
-Comms::Step Comms::run_step(const char* procedure, int chosen, const std::function<void()>& step) {
+Comms::Step Comms::run_step(const char* procedure, PortSlot& use,
+                            const std::function<void()>& step) {
   for (int attempt = 1; attempt <= kStepAttempts; ++attempt) {
     try {
       step();
@@ -187,7 +198,7 @@ Comms::Step Comms::run_step(const char* procedure, int chosen, const std::functi
       if (number == err::kDeviceUnavailable) return Step::Unavailable;
       if (number == err::kDeviceIo || number == err::kDeviceIoAlt) {
         if (attempt == kStepAttempts) break;
-        if (!reopen(procedure, chosen)) return Step::Unavailable;
+        if (!reopen(procedure, use)) return Step::Unavailable;
       } else {
         errors_.show_error_message(number);
       }
@@ -197,10 +208,18 @@ Comms::Step Comms::run_step(const char* procedure, int chosen, const std::functi
 }
 
 int Comms::open_port(int& slot) {
+  const ExchangeGuard guard(*this);
+  int chosen = -1;
+  choose_port(slot, chosen);
+  return chosen;
+}
+
+PortSlot* Comms::choose_port(int& slot, int& chosen) {
+  chosen = -1;
   if (!slot_defined(slot)) {
     prompts_.message("This device/protocol has not been initialized. Check RERU5RE.INI");
     slot = 0;
-    if (!slot_defined(slot)) return -1;
+    if (!slot_defined(slot)) return nullptr;
   }
   const PortSlot& requested = comms_ports[static_cast<std::size_t>(slot)];
   // Slots are compared by the device behind their port numbers: with --port
@@ -208,7 +227,7 @@ int Comms::open_port(int& slot) {
   // can hold it open.
   const std::string device = port_names_.device_name(requested.port_number);
 
-  int chosen = slot;
+  chosen = slot;
   bool found = false;
   for (int i = 0; i <= highest_slot(); ++i) {
     if (i == slot) continue;
@@ -222,7 +241,9 @@ int Comms::open_port(int& slot) {
     }
   }
 
-  const PortSlot& use = comms_ports[static_cast<std::size_t>(chosen)];
+  // From here on message boxes may let the GUI run, and a click there may
+  // rebuild the slots: `use` stays valid (see ExchangeGuard), indexes do not.
+  PortSlot& use = comms_ports[static_cast<std::size_t>(chosen)];
   const auto warn_unavailable = [&] {
     prompts_.message_box(MessageBox{
         "Cannot open comm port #" + std::to_string(use.port_number) + ", it is not available",
@@ -231,43 +252,46 @@ int Comms::open_port(int& slot) {
   // The device may have changed behind the port number since it was opened.
   if (use.port->is_open() && use.device != device) use.port->close();
   if (!use.port->is_open()) {
-    const Step opened = run_step(kOpenPort, chosen, [&] {
-      if (!use.port->is_open()) open_slot_port(chosen);
+    const Step opened = run_step(kOpenPort, use, [&] {
+      if (!use.port->is_open()) open_slot_port(use);
     });
     if (opened == Step::Unavailable) warn_unavailable();
   }
   if (use.port->is_open()) {
-    if (run_step(kOpenPort, chosen, [&] { use.port->clear_input(); }) == Step::Unavailable) {
+    if (run_step(kOpenPort, use, [&] { use.port->clear_input(); }) == Step::Unavailable) {
       warn_unavailable();
     }
   }
-  return chosen;
+  return &use;
 }
 
 std::string Comms::transmit(int slot, std::string_view message, float timeout_ms,
                             const ReplyLength& expected) {
+  const ExchangeGuard guard(*this);
   last_result_ = ExchangeResult::PortUnavailable;
   const std::uint32_t started = clock_.tick_ms();
-  const int chosen = open_port(slot);
-  if (chosen < 0) return {};
-  PortSlot& use = comms_ports[static_cast<std::size_t>(chosen)];
+  int chosen = -1;
+  PortSlot* chosen_slot = choose_port(slot, chosen);
+  if (chosen_slot == nullptr) return {};
+  PortSlot& use = *chosen_slot;
   SerialPort& port = *use.port;
   if (!port.is_open()) return {};
 
   // Bytes waiting now are no part of the reply (a late answer to an earlier
   // request among them).
-  if (run_step(kTransmit, chosen, [&] { port.clear_input(); }) == Step::Unavailable ||
+  if (run_step(kTransmit, use, [&] { port.clear_input(); }) == Step::Unavailable ||
       !port.is_open()) {
     return {};
   }
   // A write that fails for good is skipped; the reception then finds nothing.
-  run_step(kTransmit, chosen, [&] { port.write(message); });
+  run_step(kTransmit, use, [&] { port.write(message); });
   if (!port.is_open()) return {};
   const std::uint32_t written = clock_.tick_ms();
   last_result_ = ExchangeResult::NoReply;
   if (trace_ != nullptr) trace_->record(slot, use.device, true, message, written - started);
 
-  std::string reply = receive(chosen, slot, timeout_ms, message.size(), expected);
+  const double gap = static_cast<double>(char_gap_ms[static_cast<std::size_t>(slot)]);
+  std::string reply = receive(use, gap, timeout_ms, message.size(), expected);
   if (trace_ != nullptr) trace_->record(slot, use.device, false, reply, clock_.tick_ms() - written);
   if (last_result_ != ExchangeResult::PortUnavailable) {
     last_result_ = reply.empty() ? ExchangeResult::NoReply : ExchangeResult::Reply;
@@ -299,15 +323,10 @@ std::string Comms::transmit(int slot, std::string_view message, float timeout_ms
 //
 // Waiting blocks on the port in slices of at most 10 ms and lets the GUI
 // process its events between slices; a slice ends as soon as a byte is there.
-std::string Comms::receive(int chosen, int requested, float timeout_ms, std::size_t message_size,
+std::string Comms::receive(PortSlot& use, double gap, float timeout_ms, std::size_t message_size,
                            const ReplyLength& expected) {
-  SerialPort& port = *comms_ports[static_cast<std::size_t>(chosen)].port;
-  const int baud =
-      settings_baud(comms_ports[static_cast<std::size_t>(chosen)].settings).value_or(kFallbackBaud);
-  const double char_ms = char_time_ms(baud);
-  const double gap = requested >= 0 && requested < kMaxSlots
-                         ? static_cast<double>(char_gap_ms[static_cast<std::size_t>(requested)])
-                         : 1.0;
+  SerialPort& port = *use.port;
+  const double char_ms = char_time_ms(settings_baud(use.settings).value_or(kFallbackBaud));
   const double burst_silence = std::max({gap, kBurstSilenceChars * char_ms, kBurstSilenceMinMs});
 
   std::string reply;
@@ -356,7 +375,7 @@ std::string Comms::receive(int chosen, int requested, float timeout_ms, std::siz
       const bool last_attempt = ++failures >= kStepAttempts;
       if (number == err::kDeviceIo || number == err::kDeviceIoAlt) {
         if (last_attempt) break;
-        if (!reopen(kTransmit, chosen)) {
+        if (!reopen(kTransmit, use)) {
           reply.clear();
           last_result_ = ExchangeResult::PortUnavailable;
           break;

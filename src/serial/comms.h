@@ -139,18 +139,35 @@ class Comms {
  private:
   enum class Step { Done, Unavailable, GaveUp };
 
+  // Counts the exchanges under way. The GUI gets its events during an
+  // exchange, and a click may run init_comms (the port settings window): the
+  // port objects it replaces are kept, closed, until the last exchange ends,
+  // so an exchange never touches a destroyed port.
+  class ExchangeGuard {
+   public:
+    explicit ExchangeGuard(Comms& comms);
+    ~ExchangeGuard();
+    ExchangeGuard(const ExchangeGuard&) = delete;
+    ExchangeGuard& operator=(const ExchangeGuard&) = delete;
+
+   private:
+    Comms& comms_;
+  };
+
   bool slot_defined(int slot) const;
   void close_all();
+  // open_port's work: the port slot chosen (nullptr when none), its index in `chosen`.
+  PortSlot* choose_port(int& slot, int& chosen);
   // Sets device and settings and opens the slot's port (throws RunError).
-  void open_slot_port(int slot);
+  void open_slot_port(PortSlot& slot);
   // Runs one step of `procedure` with the error handling by number: 57/69
   // close and reopen the port and try again, 68 gives up on the port, other
   // numbers show their message and try again; three tries at most.
-  Step run_step(const char* procedure, int chosen, const std::function<void()>& step);
+  Step run_step(const char* procedure, PortSlot& use, const std::function<void()>& step);
   // Closes and reopens the slot's port after error 57/69; false when the port
   // could not be opened again.
-  bool reopen(const char* procedure, int chosen);
-  std::string receive(int chosen, int requested, float timeout_ms, std::size_t message_size,
+  bool reopen(const char* procedure, PortSlot& use);
+  std::string receive(PortSlot& use, double gap, float timeout_ms, std::size_t message_size,
                       const ReplyLength& expected);
 
   std::filesystem::path settings_file_;
@@ -162,6 +179,8 @@ class Comms {
   Timers timers_;
   TraceSink* trace_ = nullptr;
   ExchangeResult last_result_ = ExchangeResult::NoReply;
+  int exchanges_running_ = 0;
+  std::vector<std::vector<PortSlot>> retired_;
 };
 
 }  // namespace r7

@@ -2,6 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include "modbus/modbus.h"
 #include "serial/comms.h"
 #include "serial/line_settings.h"
@@ -242,6 +245,29 @@ TEST_F(TransmitTest, TraceHasOneLinePerWriteAndPerReply) {
             "2025-03-03 14:05:09 slot 1 /dev/ttyS0 RX 01 03 02 00 01 79 84 6 ms\n"
             "2025-03-03 14:05:09 slot 1 /dev/ttyS0 TX 01 03 00 00 00 01 84 0A 0 ms\n"
             "2025-03-03 14:05:09 slot 1 /dev/ttyS0 RX - 30 ms\n");
+}
+
+// Prompts whose event processing runs a click once (the GUI's event loop).
+struct ClickingPrompts : test::RecordingPrompts {
+  std::function<void()> click;
+  void process_events() override {
+    RecordingPrompts::process_events();
+    if (click) std::exchange(click, nullptr)();
+  }
+};
+
+TEST_F(TransmitTest, SlotsRebuiltDuringAnExchangeEndItWithoutTouchingDestroyedPorts) {
+  ClickingPrompts gui;
+  Comms c(settings, names, factory, clock, gui, log);
+  c.init_comms();
+  gui.click = [&c] { c.init_comms(); };  // the port settings window, opened mid-exchange
+  EXPECT_EQ(c.transmit(1, "q", 250), "");
+  EXPECT_EQ(c.last_result(), ExchangeResult::PortUnavailable);
+  EXPECT_TRUE(line.holders.empty());
+  line.answer_next_write({"ok", 2, 0, 0});
+  EXPECT_EQ(c.transmit(1, "q", 250), "ok");
+  EXPECT_EQ(line.live_ports.size(),
+            3U + 3U);  // this Comms' and the fixture's; the old ones are gone
 }
 
 TEST(HexBytes, UpperCasePairs) {
