@@ -111,7 +111,7 @@ struct ModbusInterop : ::testing::Test {
     std::vector<std::string> argv = {R7_CLI_PATH, "--home", dir.path().string(), "--port",
                                      client_end};
     argv.insert(argv.end(), args.begin(), args.end());
-    return test::run_process(argv, 20s);
+    return test::run_process(argv, 20s, dir.path().string());
   }
 };
 
@@ -146,8 +146,9 @@ TEST_F(ModbusInterop, AnAddressTheServerDoesNotMapIsExceptionTwo) {
   EXPECT_THAT(r.out, ::testing::StartsWith("1 134 -32002 "));
 }
 
-TEST_F(ModbusInterop, ARawExchangePrintsTheServersReply) {
-  const auto r = cli({"exchange", "1", "010300000001840A"});
+TEST_F(ModbusInterop, ARawExchangePrintsTheServersReplyAndTracesIt) {
+  const std::string trace = (dir / "trace.txt").string();
+  const auto r = cli({"--trace", trace, "exchange", "1", "010300000001840A"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   Modbus m;
   std::string reply = {1, 3, 2, 0x04, 0x57};  // 1111
@@ -155,6 +156,11 @@ TEST_F(ModbusInterop, ARawExchangePrintsTheServersReply) {
   reply += static_cast<char>(m.crc_lo);
   reply += static_cast<char>(m.crc_hi);
   EXPECT_EQ(r.out, hex_bytes(reply, false) + "\n");
+  EXPECT_THAT(test::read_file(trace),
+              ::testing::MatchesRegex(".* slot 1 " + client_end +
+                                      " TX 01 03 00 00 00 01 84 0A [0-9]+ ms\n"
+                                      ".* slot 1 " +
+                                      client_end + " RX " + hex_bytes(reply) + " [0-9]+ ms\n"));
 }
 
 TEST_F(ModbusInterop, AnotherAddressGetsNoReply) {

@@ -35,7 +35,8 @@ int wait_exit(pid_t pid) {
 
 }  // namespace
 
-ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                          const std::string& directory) {
   int out_pipe[2];
   int err_pipe[2];
   ProcessResult result;
@@ -50,6 +51,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::mil
   posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
   auto args = c_args(argv);
   pid_t pid = -1;
   const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);

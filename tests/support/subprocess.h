@@ -16,8 +16,10 @@ struct ProcessResult {
   std::string err;
 };
 
-// Runs argv[0] (searched in PATH) with the arguments; kills it after `timeout`.
-ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
+// Runs argv[0] (searched in PATH) with the arguments, in `directory` when one
+// is given ("Flash.ERR" lands in the current directory); kills it after `timeout`.
+ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                          const std::string& directory = {});
 
 // A program running until the object goes (SIGTERM, then SIGKILL if need be).
 class BackgroundProcess {
