@@ -1,5 +1,7 @@
 #include "serial/timers.h"
 
+#include <cmath>
+
 namespace r7 {
 
 namespace {
@@ -27,7 +29,8 @@ int Timers::start_timer(float timeout_ms) {
     in_use_.push_back(kFree);
   }
   start_[n] = tick_count();
-  remaining_[n] = static_cast<double>(timeout_ms);
+  // A time-out that is not a number would never run out.
+  remaining_[n] = std::isnan(timeout_ms) ? 0.0 : static_cast<double>(timeout_ms);
   in_use_[n] = kInUse;
   return static_cast<int>(n);
 }

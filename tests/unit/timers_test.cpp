@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "sim/fake_clock.h"
 
 namespace r7 {
@@ -44,9 +46,10 @@ TEST_F(TimersTest, ExpiryCountsTimeBetweenChecksAndFreesTheEntry) {
   EXPECT_FALSE(timers.timer_expired(t));
 }
 
-TEST_F(TimersTest, ZeroTimeoutAndStoppedTimersExpireAtOnce) {
+TEST_F(TimersTest, ZeroOrNanTimeoutAndStoppedTimersExpireAtOnce) {
   const int t = timers.start_timer(0);
   EXPECT_TRUE(timers.timer_expired(t));
+  EXPECT_TRUE(timers.timer_expired(timers.start_timer(std::nanf(""))));
   const int u = timers.start_timer(500);
   timers.stop_timer(u);
   EXPECT_TRUE(timers.timer_expired(u));
