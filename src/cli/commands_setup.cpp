@@ -15,7 +15,8 @@ namespace r7::cli {
 
 namespace {
 
-int exit_status(const SetupTransfer& setup, const SetupCommandPrompts& prompts) {
+int exit_status(const SetupTransfer& setup, const SetupCommandPrompts& prompts,
+                const Comms& comms) {
   using Outcome = SetupTransfer::Outcome;
   switch (setup.outcome()) {
     case Outcome::Completed:
@@ -23,9 +24,9 @@ int exit_status(const SetupTransfer& setup, const SetupCommandPrompts& prompts) 
       return setup.skipped_lines() > 0 ? kExitFile : kExitOk;
     case Outcome::Declined:
     case Outcome::Cancelled:
-      return prompts.retries_exhausted() ? kExitNoController : kExitCancelled;
+      return prompts.retries_exhausted() ? exit_code_for_silence(comms) : kExitCancelled;
     case Outcome::NoController:
-      return kExitNoController;
+      return exit_code_for_silence(comms);
     case Outcome::NoSequenceFile:
     case Outcome::BadFile:
     case Outcome::ModelMismatch:
@@ -57,7 +58,7 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file) 
     setup.cmdUpload_Click();
   }
   view.clear_progress_line();
-  const int status = exit_status(setup, prompts);
+  const int status = exit_status(setup, prompts, ctx.comms());
   if (job == Job::Save && setup.outcome() == SetupTransfer::Outcome::Completed) {
     ctx.say("Setup file: " + setup.SetupFilePath);
   }
@@ -86,6 +87,7 @@ void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
   auto* restore = app.add_subcommand("restore", "restore a setup file into the controller");
   restore->add_option("FILE", *restore_file, "setup file to read")->required();
   restore->callback([&ctx, &exit_code, restore_file] {
+    if (!ctx.serial_available("restore", exit_code)) return;
     exit_code = run_setup(ctx, Job::Restore, *restore_file);
   });
 }
