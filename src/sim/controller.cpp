@@ -467,11 +467,15 @@ Controller::WriteOutcome Controller::write_effects(int reg, std::int16_t value) 
     case reg::kSoftwareNumber:
     case reg::kRevision:
       return {kIllegalAddress, 0};
-    case reg::kRestart:
-      return {0, config_.timing.store_ms};
+    case reg::kRestart: {  // stores the setup; silent while it writes
+      const std::uint32_t silence = unstored_ ? config_.timing.store_ms : 0;
+      unstored_ = false;
+      return {0, silence};
+    }
     case reg::kDefaultsFlag:
       if (value != 0 && value != 1) return {kIllegalValue, 0};
       configured_ = value;
+      unstored_ = true;
       ++changes_;
       return {};
     case reg::kDefaultsCommand:
@@ -494,6 +498,7 @@ Controller::WriteOutcome Controller::write_effects(int reg, std::int16_t value) 
     if (value < def->second.min || value > def->second.max) return {kIllegalValue, 0};
     registers_[reg] = value;
     configured_ = 1;
+    unstored_ = true;
     ++changes_;
     return {};
   }
@@ -501,6 +506,7 @@ Controller::WriteOutcome Controller::write_effects(int reg, std::int16_t value) 
     const int code = profiles_.write(reg, value);
     if (code == 0 && reg != reg::kProfileSelect && reg != reg::kStepSelect) {
       configured_ = 1;
+      unstored_ = true;
       ++changes_;
     }
     return {code, 0};
@@ -539,6 +545,7 @@ void Controller::restore_defaults() {
   profiles_.set_profiles(default_profiles());
   profiles_.select(1, 1);
   configured_ = 0;
+  unstored_ = true;
   ++changes_;
 }
 

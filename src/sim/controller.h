@@ -7,7 +7,8 @@
 // exception 3; frames with a bad CRC or for another address are ignored):
 //   0 device type (6180/6170), 1 and 2 serial number, 3 software number,
 //   4 revision: read only (writes get exception 2)
-//   25    write: stores the setup; the controller is silent for Timing::store_ms
+//   25    write: stores the setup; when it changed since the last store, the
+//         controller is silent for Timing::store_ms while it writes
 //   1300  1 while configured, 0 at the defaults; written 0 or 1; any accepted
 //         setup or profile write sets it to 1
 //   1602  write 800: returns to the defaults at once and is silent for
@@ -188,6 +189,7 @@ class Controller {
   std::map<int, ParameterRegister> definitions_;
   std::map<int, std::int16_t> registers_;
   std::int16_t configured_ = 0;
+  bool unstored_ = false;  // setup changed since the last write of 25
   ProfileStore profiles_;
   int software_;
 

@@ -41,7 +41,8 @@ std::optional<std::string> RecordingPrompts::save_file(const FileDialog& dialog)
 std::vector<std::string> RecordingPrompts::texts() const {
   std::vector<std::string> result;
   result.reserve(boxes.size());
-  for (const auto& b : boxes) result.push_back(b.text);
+  for (const auto& b : boxes)
+    result.push_back(b.text);
   return result;
 }
 

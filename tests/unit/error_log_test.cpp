@@ -79,7 +79,8 @@ TEST(ErrorMessages, TableHasEveryListedNumberAndNothingElse) {
     if (error_message_text(n)) ++found;
   }
   EXPECT_EQ(found, static_cast<int>(std::size(listed)));
-  for (int n : listed) EXPECT_TRUE(error_message_text(n).has_value()) << n;
+  for (int n : listed)
+    EXPECT_TRUE(error_message_text(n).has_value()) << n;
   EXPECT_EQ(*error_message_text(68), "DEVICE IS UNAVAILABLE");
 }
 

@@ -10,7 +10,8 @@ namespace {
 
 std::string bytes(std::initializer_list<int> b) {
   std::string s;
-  for (int v : b) s += static_cast<char>(v);
+  for (int v : b)
+    s += static_cast<char>(v);
   return s;
 }
 
@@ -79,8 +80,7 @@ TEST(ModbusRequest, WriteMultipleIsRefusedBeyondOneByteOfByteCount) {
 TEST(ModbusDecode, ReadOfOneRegister) {
   Modbus m;
   const std::string reply = with_crc(bytes({1, 3, 2, 0x04, 0xD2}));
-  EXPECT_EQ(m.decode_modbus_reply(0, reply),
-            "1 3 2 1234 " + std::to_string(crc_word(reply)) + " ");
+  EXPECT_EQ(m.decode_modbus_reply(0, reply), "1 3 2 1234 " + std::to_string(crc_word(reply)) + " ");
   EXPECT_EQ(m.reply_values[1], 1234.0F);
   EXPECT_EQ(m.reply_values[2], static_cast<float>(static_cast<int>(crc_word(reply)) -
                                                   (crc_word(reply) > 32767 ? 65536 : 0)));
@@ -144,8 +144,10 @@ TEST(ModbusDecode, OddByteCountsAndOversizedReadsAreRefused) {
 
   std::string read49 = bytes({1, 3, 98});
   std::string read50 = bytes({1, 3, 100});
-  for (int i = 0; i < 98; ++i) read49 += static_cast<char>(i);
-  for (int i = 0; i < 100; ++i) read50 += static_cast<char>(i);
+  for (int i = 0; i < 98; ++i)
+    read49 += static_cast<char>(i);
+  for (int i = 0; i < 100; ++i)
+    read50 += static_cast<char>(i);
   m.decode_modbus_reply(0, with_crc(read49));
   EXPECT_EQ(m.reply_values[1], 1.0F);  // 0x00 0x01
   EXPECT_EQ(m.reply_values[49], static_cast<float>(96 * 256 + 97));

@@ -16,7 +16,8 @@ using test::write_file;
 TEST(SettingsFile, NamesMatchWithoutRegardToCaseOrSurroundingBlanks) {
   TempDir dir;
   const auto ini = dir / "VARNEL FLASH R7.INI";
-  write_file(ini, "[comms controls]\r\ndevice 0 comm port=3\r\n  DEVICE 0 PORT SETTING  = 9600,n,8,1\r\n");
+  write_file(
+      ini, "[comms controls]\r\ndevice 0 comm port=3\r\n  DEVICE 0 PORT SETTING  = 9600,n,8,1\r\n");
   EXPECT_EQ(read_profile_int(kCommsSection, comm_port_key(0), 0, ini), 3);
   EXPECT_EQ(read_profile_string(kCommsSection, port_setting_key(0), "NO PORT DATA", ini),
             "9600,n,8,1");
