@@ -427,7 +427,7 @@ void Controller::reply(std::string bytes, std::uint64_t at) {
   }
   if (faults.hangup_after > 0 &&
       exchanges_ % static_cast<std::uint64_t>(faults.hangup_after) == 0) {
-    hangups_us_.push_back(delivered);
+    hangups_us_.push_back(delivered + kUsPerMs);  // a moment after the last byte
   }
 }
 
