@@ -199,6 +199,11 @@ std::size_t Controller::hangups_until_now() {
                                                 [&](std::uint64_t h) { return h <= now; }));
 }
 
+std::optional<std::uint64_t> Controller::hangup_ms(std::size_t index) const {
+  if (index >= hangups_us_.size()) return std::nullopt;
+  return (hangups_us_[index] + kUsPerMs - 1) / kUsPerMs;
+}
+
 // ---- receiving frames ----
 
 void Controller::process(std::uint64_t at) {

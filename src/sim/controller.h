@@ -117,8 +117,10 @@ class Controller {
   std::uint64_t now_us() { return now_ms() * 1000; }
   // Whether the line dropped (Faults::hangup_after) after `since_us` and by now.
   bool hung_up_since(std::uint64_t since_us);
-  // Line drops up to now (r7sim replaces its pseudo-terminal for each).
+  // Line drops up to now (r7sim replaces its pseudo-terminal for each), and
+  // the line time (ms) of drop number `index` (0 for the first) once it is due.
   std::size_t hangups_until_now();
+  std::optional<std::uint64_t> hangup_ms(std::size_t index) const;
 
   // ---- the controller ----
   void power_cycle();

@@ -170,8 +170,8 @@ void PtyServer::deliver() {
   }
 }
 
-void PtyServer::save_state() {
-  if (!options_.state_file || saved_changes_ == controller_.changes()) return;
+void PtyServer::save_state(bool always) {
+  if (!options_.state_file || (!always && saved_changes_ == controller_.changes())) return;
   try {
     save_state_file(controller_, *options_.state_file);
     saved_changes_ = controller_.changes();
@@ -184,18 +184,14 @@ void PtyServer::save_state() {
 void PtyServer::run(const std::function<void(const std::string&)>& announce) {
   SignalFd signals;
   saved_changes_ = controller_.changes();
-  std::size_t hangups = controller_.hangups_until_now();
+  std::size_t hangups = 0;
   std::uint64_t last_activity = controller_.now_ms();
   std::array<char, 4096> buffer{};
 
   for (;;) {
     deliver();
-    if (controller_.hangups_until_now() > hangups) {
-      hangups = controller_.hangups_until_now();
-      announce(open());
-    }
     const std::uint64_t now = controller_.now_ms();
-    if (now >= last_activity + kSaveQuietMs) save_state();
+    if (now >= last_activity + kSaveQuietMs) save_state(false);
 
     int timeout = -1;
     if (const auto next = controller_.next_due_ms(port_)) {
@@ -225,7 +221,11 @@ void PtyServer::run(const std::function<void(const std::string&)>& announce) {
     }
     if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
       const ssize_t n = ::read(master_, buffer.data(), buffer.size());
-      if (n > 0) {
+      if (n > 0 && controller_.hangup_ms(hangups)) {
+        // The line dropped after the last reply: this request finds it dead.
+        ++hangups;
+        announce(open());
+      } else if (n > 0) {
         controller_.receive(port_, std::string_view(buffer.data(), static_cast<std::size_t>(n)),
                             line_settings());
         last_activity = controller_.now_ms();
@@ -234,7 +234,7 @@ void PtyServer::run(const std::function<void(const std::string&)>& announce) {
       }
     }
   }
-  save_state();
+  save_state(true);
 }
 
 }  // namespace r7::sim

@@ -33,8 +33,11 @@ class PtyServer {
 
   // Serves until SIGTERM or SIGINT (which the caller has blocked in every
   // thread before, see block_signals); SIGUSR1 cycles the controller's power.
-  // After a line drop (hangup fault) the pseudo-terminal is replaced and
-  // `announce` gets the new path. Saves the state file at the end.
+  // The state file is written once the line has been quiet for a moment after
+  // a change, and always at the end.
+  // After a line drop (hangup fault) the next request finds the line dead:
+  // it is discarded, the pseudo-terminal replaced and `announce` gets the new
+  // path (the client sees EIO and reopens the link). Saves the state file at the end.
   void run(const std::function<void(const std::string&)>& announce);
 
   // Blocks SIGTERM, SIGINT and SIGUSR1 so that run() receives them.
@@ -45,7 +48,7 @@ class PtyServer {
 
  private:
   void close_pty();
-  void save_state();
+  void save_state(bool always);
   void deliver();
 
   Controller& controller_;
