@@ -41,9 +41,9 @@
 // not complete, or when the new image lacks its software-number field
 // (010000: 4 bytes model tag, 2 bytes software number); otherwise it runs
 // the application, after a completed download with the software number from
-// the image. After a completed download the first Modbus request for its
-// address, at any baud rate, power-cycles the controller by itself (as the
-// engineer would have done when asked) and is then answered.
+// the image (its model tag is not checked: the download checks it before). After a completed
+// download the first Modbus request for its address, at any baud rate, power-cycles the controller
+// by itself (as the engineer would have done when asked) and is then answered.
 //
 // The line: bytes written by a port reach the controller at once (or after
 // their line time with LineModel::pace); replies are queued per port with the

@@ -17,6 +17,7 @@
 #include "sim/sample_files.h"
 #include "sim/simulation.h"
 #include "support/line_master.h"
+#include "support/sim_printers.h"
 
 namespace r7::sim {
 namespace {

@@ -5,6 +5,7 @@
 
 #include "sim/simulation.h"
 #include "sim/state_file.h"
+#include "support/sim_printers.h"
 #include "support/temp_dir.h"
 
 namespace r7::sim {
