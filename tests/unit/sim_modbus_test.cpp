@@ -139,7 +139,9 @@ TEST_F(SimModbus, DefaultsCommandSilencesTheControllerThenItReadsZero) {
   EXPECT_LE(silent, 9000U);  // 13 polls of 3 x 250 ms see it back
   EXPECT_EQ(m.read_value(1300), 0);
   for (const ParameterRegister& r : parameter_registers(kModel6180)) {
-    if (r.held) EXPECT_EQ(m.read_value(r.number), r.default_value) << r.number;
+    if (r.held) {
+      EXPECT_EQ(m.read_value(r.number), r.default_value) << r.number;
+    }
   }
   EXPECT_EQ(controller().profiles(), default_profiles());
   EXPECT_EQ(m.read_value(3), 2);  // identity stays
