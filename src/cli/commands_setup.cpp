@@ -42,6 +42,15 @@ enum class Job { Save, Restore };
 
 int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file) {
   GlobalOptions& options = ctx.options();
+  if (job == Job::Restore) {
+    // The open dialog accepts only existing files; nothing is sent (and the
+    // controller is not erased) for a FILE that is not there.
+    std::error_code ec;
+    if (!file || !std::filesystem::is_regular_file(*file, ec)) {
+      std::fprintf(stderr, "restore: %s: no such file\n", file ? file->c_str() : "");
+      return kExitFile;
+    }
+  }
   if (job == Job::Save && !file) {
     // The default name goes into "Reg Downloads"; make sure it is there.
     std::error_code ignored;
