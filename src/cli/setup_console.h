@@ -55,7 +55,7 @@ class ConsoleSetupView final : public SetupView {
 class SetupCommandPrompts final : public Prompts {
  public:
   SetupCommandPrompts(Prompts& console, ConsoleSetupView& view, std::optional<std::string> file,
-                      bool bounded_retries, int retry_budget = 10);
+                      bool bounded_retries, int retry_budget = 3);
 
   Answer message_box(const MessageBox& box) override;
   std::optional<std::string> open_file(const FileDialog& dialog) override;

@@ -101,6 +101,14 @@ TEST_F(CliSetup, ExitStatusesOfDeclinedSilentAndMissing) {
   EXPECT_TRUE(
       contains(silent.out, "[] Download has been canceled. Need to check Comm Port Settings.\n"));
 
+  // With --yes a silent controller is retried three times, then given up.
+  const ProcessResult retried = cli({"--yes", "--address", "7", "save", kept.string()});
+  EXPECT_EQ(retried.exit_code, 2) << retried.out;
+  std::size_t questions = 0;
+  for (std::size_t at = 0; (at = retried.out.find("[] Comm Error!", at)) != std::string::npos; ++at)
+    ++questions;
+  EXPECT_EQ(questions, 4U) << retried.out;
+
   const ProcessResult missing = cli({"--yes", "restore", (home / "none.txt").string()});
   EXPECT_EQ(missing.exit_code, 3);
   EXPECT_EQ(missing.out, "");
