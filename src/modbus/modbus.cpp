@@ -151,6 +151,14 @@ std::string Modbus::decode_modbus_reply(int /*mode*/, std::string_view reply) {
   }
 }
 
+std::string with_modbus_crc(std::string frame) {
+  Modbus m;
+  m.modbus_crc16(frame);
+  frame += static_cast<char>(m.crc_lo);
+  frame += static_cast<char>(m.crc_hi);
+  return frame;
+}
+
 std::size_t modbus_reply_length(std::string_view received) {
   if (received.size() < 2) return 0;
   const unsigned function = static_cast<unsigned char>(received[1]);

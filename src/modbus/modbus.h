@@ -47,6 +47,9 @@ class Modbus {
   std::array<float, 51> reply_values{};
 };
 
+// `frame` followed by its CRC, low byte first.
+std::string with_modbus_crc(std::string frame);
+
 // The total length a reply will have, judged from its first bytes, or 0 while
 // that cannot be told yet: exception replies are 5 bytes, reads 5 + byte count,
 // writes (6, 16) 8, diagnostics (8) 6. For transmit's ReplyLength.

@@ -43,14 +43,6 @@ void put_word(std::string& s, int v) {
   s += static_cast<char>(w & 0xFFU);
 }
 
-std::string with_crc(std::string frame) {
-  Modbus m;
-  m.modbus_crc16(frame);
-  frame += static_cast<char>(m.crc_lo);
-  frame += static_cast<char>(m.crc_hi);
-  return frame;
-}
-
 bool crc_ok(std::string_view frame) {
   if (frame.size() < 4) return false;
   Modbus m;
@@ -296,7 +288,7 @@ void Controller::handle_modbus(const std::string& frame, std::uint64_t at) {
   const unsigned fc = u8(frame[1]);
   const auto exception = [&](int code) {
     std::string e{frame[0], static_cast<char>(fc | 0x80), static_cast<char>(code)};
-    reply(with_crc(e), at);
+    reply(with_modbus_crc(e), at);
   };
   if (fc == 3) {
     const int first = word_at(frame, 2);
@@ -308,7 +300,7 @@ void Controller::handle_modbus(const std::string& frame, std::uint64_t at) {
       if (!v) return exception(kIllegalAddress);
       put_word(r, *v);
     }
-    reply(with_crc(r), at);
+    reply(with_modbus_crc(r), at);
   } else if (fc == 6) {
     const int reg = word_at(frame, 2);
     const auto value = static_cast<std::int16_t>(word_at(frame, 4));

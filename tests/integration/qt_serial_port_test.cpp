@@ -10,6 +10,7 @@
 #include "modbus/modbus.h"
 #include "platform/qt_serial_port.h"
 #include "serial/comms.h"
+#include "support/modbus_frames.h"
 #include "support/pty_peer.h"
 #include "support/recording_prompts.h"
 #include "support/temp_dir.h"
@@ -27,23 +28,8 @@ const std::string kSlots =
     "DEVICE 1 COMM PORT =2\nDEVICE 1 PORT SETTING =9600,N,8,1\n"
     "DEVICE 2 COMM PORT =2\nDEVICE 2 PORT SETTING =38400,n,8,1\n";
 
-std::string with_crc(std::string body) {
-  Modbus m;
-  m.modbus_crc16(body);
-  body += static_cast<char>(m.crc_lo);
-  body += static_cast<char>(m.crc_hi);
-  return body;
-}
-std::string read_request(int count) {
-  Modbus m;
-  return m.build_modbus_request(3, 1, 0, {static_cast<float>(count)});
-}
-std::string read_reply(int count) {
-  std::string body = {1, 3, static_cast<char>(2 * count)};
-  for (int i = 1; i <= count; ++i)
-    body += {0, static_cast<char>(i)};
-  return with_crc(body);
-}
+using test::read_reply;
+using test::read_request;
 
 struct QtPortTest : ::testing::Test {
   test::TempDir dir;

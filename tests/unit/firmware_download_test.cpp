@@ -173,11 +173,7 @@ TEST_F(FirmwareDownloadTest, UnknownDeviceTypeIsReportedOncePerTry) {
   test::ScriptedPortFactory factory(line);
   Comms other(program.settings_file(), names, factory, clock, prompts, *log);
   other.init_comms();
-  Modbus m;
-  std::string reply("\x01\x03\x02\x04\xD2", 5);
-  m.modbus_crc16(reply);
-  reply += static_cast<char>(m.crc_lo);
-  reply += static_cast<char>(m.crc_hi);
+  const std::string reply = with_modbus_crc(std::string("\x01\x03\x02\x04\xD2", 5));
   for (int i = 0; i < 3; ++i)
     line.answer_next_write({reply, 5});
   Bootloader b(other, prompts, view);

@@ -15,15 +15,6 @@ std::string bytes(std::initializer_list<int> b) {
   return s;
 }
 
-// Appends the CRC so that replies can be written without it.
-std::string with_crc(std::string frame) {
-  Modbus m;
-  m.modbus_crc16(frame);
-  frame += static_cast<char>(m.crc_lo);
-  frame += static_cast<char>(m.crc_hi);
-  return frame;
-}
-
 unsigned crc_word(const std::string& frame) {
   return static_cast<unsigned char>(frame[frame.size() - 2]) * 256U +
          static_cast<unsigned char>(frame.back());
@@ -63,12 +54,13 @@ TEST(ModbusRequest, ValuesGoHighByteFirstNegativesAsTwosComplement) {
 TEST(ModbusRequest, FrameLayoutsOfEveryFunctionCode) {
   Modbus m;
   EXPECT_EQ(m.build_modbus_request(8, 1, 0, {0, kEndMarker}),
-            with_crc(bytes({0x01, 0x08, 0x00, 0x00})));
-  EXPECT_EQ(m.build_modbus_request(3, 1, 0, {kEndMarker, 5}), with_crc(bytes({0x01, 0x03, 0, 0})));
+            with_modbus_crc(bytes({0x01, 0x08, 0x00, 0x00})));
+  EXPECT_EQ(m.build_modbus_request(3, 1, 0, {kEndMarker, 5}),
+            with_modbus_crc(bytes({0x01, 0x03, 0, 0})));
   EXPECT_EQ(m.build_modbus_request(4, 2, 0x1234, {2}),
-            with_crc(bytes({0x02, 0x04, 0x12, 0x34, 0x00, 0x02})));
+            with_modbus_crc(bytes({0x02, 0x04, 0x12, 0x34, 0x00, 0x02})));
   EXPECT_EQ(m.build_modbus_request(16, 1, 4000, {1, 2, kEndMarker}),
-            with_crc(bytes({0x01, 0x10, 0x0F, 0xA0, 0x00, 0x02, 0x04, 0, 1, 0, 2})));
+            with_modbus_crc(bytes({0x01, 0x10, 0x0F, 0xA0, 0x00, 0x02, 0x04, 0, 1, 0, 2})));
 }
 
 TEST(ModbusRequest, WriteMultipleIsRefusedBeyondOneByteOfByteCount) {
@@ -79,7 +71,7 @@ TEST(ModbusRequest, WriteMultipleIsRefusedBeyondOneByteOfByteCount) {
 
 TEST(ModbusDecode, ReadOfOneRegister) {
   Modbus m;
-  const std::string reply = with_crc(bytes({1, 3, 2, 0x04, 0xD2}));
+  const std::string reply = with_modbus_crc(bytes({1, 3, 2, 0x04, 0xD2}));
   EXPECT_EQ(m.decode_modbus_reply(0, reply), "1 3 2 1234 " + std::to_string(crc_word(reply)) + " ");
   EXPECT_EQ(m.reply_values[1], 1234.0F);
   EXPECT_EQ(m.reply_values[2], static_cast<float>(static_cast<int>(crc_word(reply)) -
@@ -89,7 +81,7 @@ TEST(ModbusDecode, ReadOfOneRegister) {
 
 TEST(ModbusDecode, RegisterValuesAreSignedTheCrcWordIsNot) {
   Modbus m;
-  const std::string reply = with_crc(bytes({1, 3, 2, 0xFF, 0xFF}));
+  const std::string reply = with_modbus_crc(bytes({1, 3, 2, 0xFF, 0xFF}));
   const std::string text = m.decode_modbus_reply(0, reply);
   EXPECT_EQ(text, "1 3 2 -1 " + std::to_string(crc_word(reply)) + " ");
   EXPECT_EQ(m.reply_values[1], -1.0F);
@@ -97,14 +89,14 @@ TEST(ModbusDecode, RegisterValuesAreSignedTheCrcWordIsNot) {
 
 TEST(ModbusDecode, WriteEchoAndException) {
   Modbus m;
-  const std::string echo = with_crc(bytes({1, 6, 0x07, 0x9E, 0x07, 0x95}));
+  const std::string echo = with_modbus_crc(bytes({1, 6, 0x07, 0x9E, 0x07, 0x95}));
   EXPECT_EQ(m.decode_modbus_reply(0, echo),
             "1 6 1950 1941 " + std::to_string(crc_word(echo)) + " ");
   EXPECT_EQ(m.reply_values[1], kNoValue);
-  const std::string negative = with_crc(bytes({1, 6, 0x07, 0x9E, 0x83, 0x5E}));
+  const std::string negative = with_modbus_crc(bytes({1, 6, 0x07, 0x9E, 0x83, 0x5E}));
   EXPECT_EQ(m.decode_modbus_reply(0, negative).substr(0, 15), "1 6 1950 -31906");
 
-  const std::string exception = with_crc(bytes({1, 0x83, 2}));
+  const std::string exception = with_modbus_crc(bytes({1, 0x83, 2}));
   EXPECT_EQ(m.decode_modbus_reply(0, exception),
             "1 131 -32002 " + std::to_string(crc_word(exception)) + " ");
   EXPECT_EQ(m.reply_values[1], -32002.0F);
@@ -122,24 +114,24 @@ TEST(ModbusDecode, ShortRepliesOnlyTouchTheStatus) {
 
 TEST(ModbusDecode, WrongLengthsBadCrcAndUnknownCodes) {
   Modbus m;
-  EXPECT_EQ(m.decode_modbus_reply(0, with_crc(bytes({1, 3, 4, 0, 1}))), "1 3 4 ");
+  EXPECT_EQ(m.decode_modbus_reply(0, with_modbus_crc(bytes({1, 3, 4, 0, 1}))), "1 3 4 ");
   EXPECT_EQ(m.reply_values[1], kWrongLength);
 
-  std::string damaged = with_crc(bytes({1, 3, 2, 0x04, 0xD2}));
+  std::string damaged = with_modbus_crc(bytes({1, 3, 2, 0x04, 0xD2}));
   damaged[3] = 0x05;
   EXPECT_EQ(m.decode_modbus_reply(0, damaged), "1 3 ");
   EXPECT_EQ(m.reply_values[1], kBadCrc);
 
-  EXPECT_EQ(m.decode_modbus_reply(0, with_crc(bytes({1, 5, 0, 1, 0xFF, 0}))), "1 5 ");
+  EXPECT_EQ(m.decode_modbus_reply(0, with_modbus_crc(bytes({1, 5, 0, 1, 0xFF, 0}))), "1 5 ");
   EXPECT_EQ(m.reply_values[1], kNoValue);
 
-  EXPECT_EQ(m.decode_modbus_reply(0, with_crc(bytes({1, 6, 0, 1, 0}))), "1 6 ");
+  EXPECT_EQ(m.decode_modbus_reply(0, with_modbus_crc(bytes({1, 6, 0, 1, 0}))), "1 6 ");
   EXPECT_EQ(m.reply_values[1], kWrongLength);
 }
 
 TEST(ModbusDecode, OddByteCountsAndOversizedReadsAreRefused) {
   Modbus m;
-  EXPECT_EQ(m.decode_modbus_reply(0, with_crc(bytes({1, 3, 3, 0, 1, 2}))), "1 3 3 ");
+  EXPECT_EQ(m.decode_modbus_reply(0, with_modbus_crc(bytes({1, 3, 3, 0, 1, 2}))), "1 3 3 ");
   EXPECT_EQ(m.reply_values[1], kWrongLength);
 
   std::string read49 = bytes({1, 3, 98});
@@ -148,10 +140,10 @@ TEST(ModbusDecode, OddByteCountsAndOversizedReadsAreRefused) {
     read49 += static_cast<char>(i);
   for (int i = 0; i < 100; ++i)
     read50 += static_cast<char>(i);
-  m.decode_modbus_reply(0, with_crc(read49));
+  m.decode_modbus_reply(0, with_modbus_crc(read49));
   EXPECT_EQ(m.reply_values[1], 1.0F);  // 0x00 0x01
   EXPECT_EQ(m.reply_values[49], static_cast<float>(96 * 256 + 97));
-  m.decode_modbus_reply(0, with_crc(read50));
+  m.decode_modbus_reply(0, with_modbus_crc(read50));
   EXPECT_EQ(m.reply_values[1], kWrongLength);
 }
 

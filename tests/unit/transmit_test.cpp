@@ -9,6 +9,7 @@
 #include "serial/comms.h"
 #include "serial/line_settings.h"
 #include "support/comms_fixture.h"
+#include "support/modbus_frames.h"
 
 namespace r7 {
 namespace {
@@ -25,25 +26,8 @@ const std::string kSlots =
     "DEVICE 1 COMM PORT =1\nDEVICE 1 PORT SETTING =9600,N,8,1\n"
     "DEVICE 2 COMM PORT =1\nDEVICE 2 PORT SETTING =38400,n,8,1\n";
 
-std::string with_crc(std::string body) {
-  Modbus m;
-  m.modbus_crc16(body);
-  body += static_cast<char>(m.crc_lo);
-  body += static_cast<char>(m.crc_hi);
-  return body;
-}
-
-// A read of `count` registers at address 1 and its reply holding 1, 2, 3, ...
-std::string read_request(int count) {
-  Modbus m;
-  return m.build_modbus_request(3, 1, 0, {static_cast<float>(count)});
-}
-std::string read_reply(int count) {
-  std::string body = {1, 3, static_cast<char>(2 * count)};
-  for (int i = 1; i <= count; ++i)
-    body += {0, static_cast<char>(i)};
-  return with_crc(body);
-}
+using test::read_reply;
+using test::read_request;
 
 struct TransmitTest : test::CommsFixture {
   void SetUp() override {
