@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "platform/qt_serial_port.h"
+
 namespace r7::cli {
 
 struct CliContext::Impl {
@@ -11,6 +13,10 @@ struct CliContext::Impl {
   std::unique_ptr<Clock> clock;
   std::unique_ptr<ErrorLog> error_log;
   std::unique_ptr<PortNames> port_names;
+  // Qt's serial ports; --simulate puts the simulated controller's factory here.
+  std::unique_ptr<PortFactory> port_factory;
+  std::unique_ptr<TraceSink> trace;
+  std::unique_ptr<Comms> comms;
 };
 
 CliContext::CliContext(const char* argv0, GlobalOptions& options)
@@ -54,8 +60,33 @@ const PortNames& CliContext::port_names() {
   return *impl_->port_names;
 }
 
+PortFactory* CliContext::port_factory() {
+  if (!impl_->port_factory && !simulated()) {
+    impl_->port_factory = std::make_unique<platform::QtPortFactory>();
+  }
+  return impl_->port_factory.get();
+}
+
+bool CliContext::serial_available(const std::string& command, int& exit_code) {
+  if (port_factory() != nullptr) return true;
+  std::fprintf(stderr, "%s: not available yet\n", command.c_str());
+  exit_code = kExitUsage;
+  return false;
+}
+
 Comms& CliContext::comms() {
-  throw std::logic_error("the serial link is not available yet");
+  if (!impl_->comms) {
+    PortFactory* factory = port_factory();
+    if (factory == nullptr) throw std::logic_error("no serial ports to talk through");
+    impl_->comms = std::make_unique<Comms>(program_dir().settings_file(), port_names(), *factory,
+                                           clock(), prompts(), error_log());
+    if (options_.trace) {
+      impl_->trace = std::make_unique<FileTrace>(*options_.trace, clock());
+      impl_->comms->set_trace(impl_->trace.get());
+    }
+    impl_->comms->init_comms();
+  }
+  return *impl_->comms;
 }
 
 void CliContext::say(const std::string& line) {

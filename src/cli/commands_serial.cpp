@@ -1,11 +1,103 @@
+// slots, ports and exchange: the serial link on its own.
+#include <cctype>
+#include <cstdio>
+#include <optional>
+
 #include "cli/cli_context.h"
+#include "platform/qt_serial_port.h"
 
 namespace r7::cli {
 
-void register_serial_commands(CLI::App& app, CliContext& /*ctx*/, int& exit_code) {
-  add_unavailable(app, "slots", "the protocol slots as read from the settings file", exit_code);
-  add_unavailable(app, "ports", "the serial ports found on this machine", exit_code);
-  add_unavailable(app, "exchange", "send raw bytes on a slot and print the reply (hex)", exit_code);
+namespace {
+
+// "01 03 00 00 00 01 84 0A", "010300000001840a" -> the bytes; nullopt when
+// the text is not whole pairs of hex digits (blanks between them allowed).
+std::optional<std::string> parse_hex(const std::string& text) {
+  std::string digits;
+  for (char c : text) {
+    if (c == ' ' || c == ':' || c == '\t') continue;
+    if (std::isxdigit(static_cast<unsigned char>(c)) == 0) return std::nullopt;
+    digits += c;
+  }
+  if (digits.empty() || digits.size() % 2 != 0) return std::nullopt;
+  std::string bytes;
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+void list_slots(CliContext& ctx) {
+  Comms& comms = ctx.comms();
+  std::printf("%-5s %-16s %-5s %-20s %-12s %s\n", "slot", "protocol", "port", "device", "settings",
+              "wait");
+  for (int slot = 0; slot <= comms.highest_slot(); ++slot) {
+    if (comms.port_number(slot) == 0) continue;  // left out: its port number was not valid
+    std::printf("%-5d %-16s %-5d %-20s %-12s %d ms\n", slot, protocol_name(slot),
+                comms.port_number(slot), comms.device_name(slot).c_str(),
+                comms.port_settings(slot).c_str(),
+                comms.char_gap_ms[static_cast<std::size_t>(slot)]);
+  }
+}
+
+void list_ports() {
+  const auto ports = platform::available_ports();
+  if (ports.empty()) std::fprintf(stderr, "no serial ports found\n");
+  for (const auto& p : ports) {
+    std::string line = p.location.empty() ? p.name : p.location;
+    if (!p.description.empty()) line += "  " + p.description;
+    if (!p.manufacturer.empty()) line += "  (" + p.manufacturer + ")";
+    if (!p.usb_id.empty()) line += "  USB " + p.usb_id;
+    std::printf("%s\n", line.c_str());
+  }
+}
+
+}  // namespace
+
+int exit_code_for_silence(const Comms& comms) {
+  return comms.last_result() == ExchangeResult::PortUnavailable ? kExitPort : kExitNoController;
+}
+
+void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
+  auto* slots_cmd =
+      app.add_subcommand("slots", "the protocol slots as read from the settings file");
+  slots_cmd->callback([&ctx, &exit_code] {
+    if (!ctx.serial_available("slots", exit_code)) return;
+    list_slots(ctx);
+    exit_code = kExitOk;
+  });
+
+  auto* ports = app.add_subcommand("ports", "the serial ports found on this machine");
+  ports->callback([&exit_code] {
+    list_ports();
+    exit_code = kExitOk;
+  });
+
+  struct ExchangeArgs {
+    int slot = kModbusSlot;
+    std::string hex;
+    float timeout_ms = 250.0F;
+  };
+  auto args = std::make_shared<ExchangeArgs>();
+  auto* exchange =
+      app.add_subcommand("exchange", "send raw bytes on a slot and print the reply (hex)");
+  exchange->add_option("SLOT", args->slot, "protocol slot")->required();
+  exchange->add_option("HEX", args->hex, "the bytes to send, as hex digits")->required();
+  exchange->add_option("--timeout", args->timeout_ms, "time-out in ms (default 250)")
+      ->check(CLI::Range(0.0F, 600000.0F));
+  exchange->callback([&ctx, &exit_code, args] {
+    const auto bytes = parse_hex(args->hex);
+    if (!bytes) {
+      std::fprintf(stderr, "exchange: HEX must be pairs of hex digits\n");
+      exit_code = kExitUsage;
+      return;
+    }
+    if (!ctx.serial_available("exchange", exit_code)) return;
+    Comms& comms = ctx.comms();
+    const std::string reply = comms.transmit(args->slot, *bytes, args->timeout_ms);
+    std::printf("%s\n", hex_bytes(reply, false).c_str());
+    exit_code = reply.empty() ? exit_code_for_silence(comms) : kExitOk;
+  });
 }
 
 }  // namespace r7::cli

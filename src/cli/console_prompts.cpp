@@ -117,9 +117,11 @@ Answer ConsolePrompts::message_box(const MessageBox& box) {
   return answer;
 }
 
-std::optional<std::string> ConsolePrompts::open_file(const FileDialog&) {
-  if (!open_path_) declined_ = true;
-  return open_path_;
+std::optional<std::string> ConsolePrompts::open_file(const FileDialog& dialog) {
+  std::optional<std::string> path = open_path_;
+  if (!path && open_resolver_) path = open_resolver_(dialog);
+  if (!path) declined_ = true;
+  return path;
 }
 
 std::optional<std::string> ConsolePrompts::save_file(const FileDialog&) {

@@ -28,6 +28,11 @@ class ConsolePrompts final : public Prompts {
   void end_program(int exit_code) override;
 
   void preset_open_file(std::optional<std::string> path) { open_path_ = std::move(path); }
+  // Answers open-file dialogs that have no preset path (for example with the
+  // default file of the dialog's folder).
+  void set_open_resolver(std::function<std::optional<std::string>(const FileDialog&)> resolver) {
+    open_resolver_ = std::move(resolver);
+  }
   void preset_save_file(std::optional<std::string> path) { save_path_ = std::move(path); }
 
   // The first answer that was No or Cancel (commands map it to exit status 4).
@@ -45,6 +50,7 @@ class ConsolePrompts final : public Prompts {
   std::FILE* in_;
   std::optional<std::string> open_path_;
   std::optional<std::string> save_path_;
+  std::function<std::optional<std::string>(const FileDialog&)> open_resolver_;
   bool declined_ = false;
   int boxes_shown_ = 0;
 };

@@ -76,6 +76,33 @@ bool FirmwareDownload::write_download_mode(int value) {
   return false;
 }
 
+FirmwareDownload::Identity FirmwareDownload::identify() {
+  Identity id;
+  auto read = [this](int register_no) {
+    const std::string request = read_request(register_no);
+    for (int tries = 0; tries < kModbusTries; ++tries) {
+      const std::string text = modbus_exchange(request);
+      if (!text.empty() && modbus_.reply_values[1] > kWrongLength) return text;
+    }
+    return std::string();
+  };
+  const std::string type_text = read(reg::kDeviceType);
+  id.answered = !type_text.empty();
+  const std::string type = mid(type_text, 7, 4);
+  if (type != "6180" && type != "6170") return id;
+  id.device_type = std::stoi(type);
+  if (!read(reg::kRevision).empty() && modbus_.reply_values[1] > kExceptionBase) {
+    id.revision = static_cast<std::int16_t>(modbus_.reply_values[1]);
+  }
+  const bool newer = id.revision >= 2000;
+  id.model_selection = id.device_type == 6180 ? (newer ? 2 : 1) : (newer ? 4 : 3);
+  if (!read(reg::kSoftwareNumber).empty() && modbus_.reply_values[1] > kExceptionBase) {
+    id.software_number = static_cast<std::int16_t>(modbus_.reply_values[1]);
+    id.software_read = true;
+  }
+  return id;
+}
+
 void FirmwareDownload::cmd_Start_Click() {
   outcome_ = Outcome::None;
   prompts_.set_busy(true);

@@ -51,6 +51,17 @@ class FirmwareDownload {
     TransferFailed,    // a bootloader step failed
   };
 
+  // What `identify` found; device_type 0 when the controller did not answer
+  // or is not a known type.
+  struct Identity {
+    int device_type = 0;
+    bool answered = false;
+    int revision = 0;
+    int software_number = 0;
+    bool software_read = false;
+    int model_selection = 0;
+  };
+
   FirmwareDownload(Comms& comms, Modbus& modbus, Bootloader& bootloader, Prompts& prompts,
                    FlashView& view, Clock& clock, const ProgramDir& program_dir);
 
@@ -62,6 +73,10 @@ class FirmwareDownload {
   void cmd_IsDeviceOnline_Click();
   // `sectors`: the seven check boxes "Sector 0".."Sector 6".
   void cmd_EraseSectors_Click(const std::array<bool, 7>& sectors);
+
+  // Reads device type, revision and software number without touching the
+  // window or switching the controller into download mode.
+  Identity identify();
 
   Outcome outcome() const { return outcome_; }
   int device_type() const { return device_type_; }

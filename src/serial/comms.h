@@ -29,6 +29,10 @@ inline constexpr int kXonSlot = 2;
 inline constexpr int kMaxSlots = 4;
 inline constexpr const char* kDefaultSettings = "9600,N,8,1";
 inline constexpr const char* kBootloaderSettings = "38400,n,8,1";
+inline constexpr int kDefaultPort = 2;
+
+// "Full Protocol", "Modbus Protocol", "Xon Protocol"; "" for other slots.
+const char* protocol_name(int slot);
 
 // The expected shape of a reply: given the bytes received so far, the total
 // length the reply will have, or 0 while that cannot be told yet. An empty
@@ -38,32 +42,53 @@ using ReplyLength = std::function<std::size_t(std::string_view received)>;
 // A reply of exactly `n` bytes (a bootloader acknowledgement is 2).
 ReplyLength expect_bytes(std::size_t n);
 
-// One protocol slot's port object.
+// One protocol slot's port object. A slot left out by init_comms (its port
+// number was not valid while later slots were) keeps port number 0.
 struct PortSlot {
-  int port_number = 0;   // 1..4
+  int port_number = 0;   // 1..4, 0 when the slot is not defined
   std::string settings;  // "9600,N,8,1"
   std::unique_ptr<SerialPort> port;
+  std::string device;  // the device the port was last opened on
+
+  bool defined() const { return port_number != 0; }
+};
+
+// How the last transmit ended.
+enum class ExchangeResult {
+  Reply,            // bytes came back
+  NoReply,          // the time-out ran out with nothing received
+  PortUnavailable,  // the port could not be opened (or was lost): empty reply
 };
 
 // Receives one line per write and per completed reply (--trace FILE).
 class TraceSink {
  public:
   virtual ~TraceSink() = default;
+  // `transmitted`: a write (elapsed since transmit was called) or a reply
+  // (elapsed since the write; an empty reply is the time-out).
   virtual void record(int slot, const std::string& device, bool transmitted, std::string_view bytes,
                       std::uint32_t elapsed_ms) = 0;
 };
 
-// Appends trace lines to a file: time, slot, device, TX/RX, hex bytes, elapsed ms.
+// Appends trace lines to a file, opened and closed for each line:
+//   2025-03-03 14:05:09 slot 1 /dev/ttyS1 TX 01 03 00 00 00 01 84 0A 0 ms
 class FileTrace final : public TraceSink {
  public:
   FileTrace(std::filesystem::path file, Clock& clock);
   void record(int slot, const std::string& device, bool transmitted, std::string_view bytes,
               std::uint32_t elapsed_ms) override;
 
+  // The line as written, without the line end.
+  std::string format_line(int slot, const std::string& device, bool transmitted,
+                          std::string_view bytes, std::uint32_t elapsed_ms);
+
  private:
   std::filesystem::path file_;
   Clock& clock_;
 };
+
+// Bytes as upper-case hex pairs separated by one blank ("01 03 02").
+std::string hex_bytes(std::string_view bytes, bool blanks = true);
 
 class Comms {
  public:
@@ -74,11 +99,15 @@ class Comms {
   Comms& operator=(const Comms&) = delete;
 
   // Rebuilds the slots from section "COMMS CONTROLS" of the settings file
-  // (closing every open port).
+  // (closing every open port). Slots 0 to 3 are read in turn up to the first
+  // missing port key; a slot with an invalid port number is reported and left
+  // out, and reading goes on with the next one.
   void init_comms();
   void define_comms_control(int comms_control, int port_number, const std::string& settings);
   // Chooses, opens and clears the port object for an exchange on `slot`;
   // an undefined slot is reported and replaced by slot 0 (also in `slot`).
+  // Returns the slot whose port object carries the exchange, or -1 when there
+  // is none (slot 0 is not defined either).
   int open_port(int& slot);
 
   // Writes `message` on `slot` and collects the reply within `timeout_ms`
@@ -86,14 +115,17 @@ class Comms {
   // reply delivered in bursts is never cut; see comms.cpp for the end rules.
   std::string transmit(int slot, std::string_view message, float timeout_ms,
                        const ReplyLength& expected = {});
+  ExchangeResult last_result() const { return last_result_; }
 
   // Highest defined slot (-1 when none).
   int highest_slot() const { return static_cast<int>(comms_ports.size()) - 1; }
+  // Port number and settings string of a slot (0 and "" when it is not defined).
   int port_number(int slot) const;
   std::string port_settings(int slot) const;
   // Replaces a slot's settings string directly (the bootloader's 38400 switch);
   // an open port takes it at once.
   void set_port_settings(int slot, const std::string& settings);
+  // The device behind the slot's port number ("" when it is not defined).
   std::string device_name(int slot) const;
 
   void set_trace(TraceSink* trace) { trace_ = trace; }
@@ -105,7 +137,38 @@ class Comms {
   std::array<std::int16_t, kMaxSlots> char_gap_ms{};
 
  private:
-  std::string receive(int chosen, int requested, float timeout_ms, const ReplyLength& expected);
+  enum class Step { Done, Unavailable, GaveUp };
+
+  // Counts the exchanges under way. The GUI gets its events during an
+  // exchange, and a click may run init_comms (the port settings window): the
+  // port objects it replaces are kept, closed, until the last exchange ends,
+  // so an exchange never touches a destroyed port.
+  class ExchangeGuard {
+   public:
+    explicit ExchangeGuard(Comms& comms);
+    ~ExchangeGuard();
+    ExchangeGuard(const ExchangeGuard&) = delete;
+    ExchangeGuard& operator=(const ExchangeGuard&) = delete;
+
+   private:
+    Comms& comms_;
+  };
+
+  bool slot_defined(int slot) const;
+  void close_all();
+  // open_port's work: the port slot chosen (nullptr when none), its index in `chosen`.
+  PortSlot* choose_port(int& slot, int& chosen);
+  // Sets device and settings and opens the slot's port (throws RunError).
+  void open_slot_port(PortSlot& slot);
+  // Runs one step of `procedure` with the error handling by number: 57/69
+  // close and reopen the port and try again, 68 gives up on the port, other
+  // numbers show their message and try again; three tries at most.
+  Step run_step(const char* procedure, PortSlot& use, const std::function<void()>& step);
+  // Closes and reopens the slot's port after error 57/69; false when the port
+  // could not be opened again.
+  bool reopen(const char* procedure, PortSlot& use);
+  std::string receive(PortSlot& use, double gap, float timeout_ms, std::size_t message_size,
+                      const ReplyLength& expected);
 
   std::filesystem::path settings_file_;
   const PortNames& port_names_;
@@ -115,6 +178,9 @@ class Comms {
   ErrorLog& errors_;
   Timers timers_;
   TraceSink* trace_ = nullptr;
+  ExchangeResult last_result_ = ExchangeResult::NoReply;
+  int exchanges_running_ = 0;
+  std::vector<std::vector<PortSlot>> retired_;
 };
 
 }  // namespace r7

@@ -2,9 +2,14 @@
 // (platform/), the simulated controller's port (sim/) and test fakes implement it.
 //
 // Failures are thrown as RunError with the number the callers act on:
-//   68  the port cannot be used at all (missing, busy, no permission);
-//   57  a failure on an open port that closing and reopening can cure
-//       (I/O error, the other end hung up, a write that does not complete).
+//   68  the port cannot be used at all: open() finds the device missing, busy
+//       or not permitted, or cannot apply the settings string; any operation
+//       but close() on a port that is not open;
+//   57  a failure on an open port that closing and reopening can cure: an I/O
+//       error, the other end hung up or the device went away, a write that does
+//       not complete, settings that an open port refuses;
+//   69  treated like 57 by the callers (for adapters that tell the two apart).
+// A wait that simply runs out is no failure: wait_for_input returns false.
 #pragma once
 
 #include <cstddef>
@@ -22,10 +27,12 @@ class SerialPort {
   // The device behind the port ("/dev/ttyS1", "COM2", a pseudo-terminal).
   virtual void set_device(const std::string& device_name) = 0;
   // A settings string "baud,parity,data,stop" ("9600,N,8,1", "38400,n,8,1");
-  // applied at the next open, and at once when the port is open.
+  // applied at the next open, and at once when the port is open. No flow
+  // control, no other line options.
   virtual void set_settings(const std::string& settings) = 0;
 
   virtual void open() = 0;
+  // Never throws; closing a closed port does nothing.
   virtual void close() = 0;
   virtual bool is_open() const = 0;
 

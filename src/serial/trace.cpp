@@ -1,0 +1,48 @@
+#include <cstdio>
+#include <fstream>
+
+#include "serial/comms.h"
+
+namespace r7 {
+
+namespace {
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+}  // namespace
+
+std::string hex_bytes(std::string_view bytes, bool blanks) {
+  std::string text;
+  text.reserve(bytes.size() * 3);
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (blanks && !text.empty()) text += ' ';
+    text += kHexDigits[b >> 4];
+    text += kHexDigits[b & 0x0F];
+  }
+  return text;
+}
+
+FileTrace::FileTrace(std::filesystem::path file, Clock& clock)
+    : file_(std::move(file)), clock_(clock) {}
+
+std::string FileTrace::format_line(int slot, const std::string& device, bool transmitted,
+                                   std::string_view bytes, std::uint32_t elapsed_ms) {
+  const LocalTime t = clock_.local_time();
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second);
+  std::string line = std::string(stamp) + " slot " + std::to_string(slot) + " " + device +
+                     (transmitted ? " TX " : " RX ");
+  line += bytes.empty() ? std::string("-") : hex_bytes(bytes);
+  line += " " + std::to_string(elapsed_ms) + " ms";
+  return line;
+}
+
+void FileTrace::record(int slot, const std::string& device, bool transmitted,
+                       std::string_view bytes, std::uint32_t elapsed_ms) {
+  const std::string line = format_line(slot, device, transmitted, bytes, elapsed_ms) + "\n";
+  std::ofstream out(file_, std::ios::binary | std::ios::app);
+  if (!out) return;  // a trace that cannot be written is lost, the exchange goes on
+  out << line;
+}
+
+}  // namespace r7

@@ -1,0 +1,34 @@
+// A Comms on a scripted line with a settings file in a temporary directory,
+// the recording prompts, a fake clock and an error log beside the settings.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/port_names.h"
+#include "errors/error_log.h"
+#include "serial/comms.h"
+#include "sim/fake_clock.h"
+#include "support/recording_prompts.h"
+#include "support/scripted_port.h"
+#include "support/temp_dir.h"
+
+namespace r7::test {
+
+struct CommsFixture : ::testing::Test {
+  TempDir dir;
+  RecordingPrompts prompts;
+  sim::FakeClock clock{5000};
+  ScriptedLine line{clock};
+  ScriptedPortFactory factory{line};
+  ErrorLog log{prompts, clock, dir / "Flash.ERR"};
+  std::filesystem::path settings = dir / "VARNEL FLASH R7.INI";
+  PortNames names{settings};
+  Comms comms{settings, names, factory, clock, prompts, log};
+
+  void ini(const std::string& text) { write_file(settings, text); }
+  std::string error_log() const { return read_file(dir / "Flash.ERR"); }
+};
+
+}  // namespace r7::test

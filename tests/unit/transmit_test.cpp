@@ -1,0 +1,280 @@
+// The timed exchange: how replies of every shape end, time-outs, and failures.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <utility>
+
+#include "modbus/modbus.h"
+#include "serial/comms.h"
+#include "serial/line_settings.h"
+#include "support/comms_fixture.h"
+
+namespace r7 {
+namespace {
+
+using test::PortOp;
+using test::ScriptedAnswer;
+using ::testing::ElementsAre;
+
+// Slot 0 at 300 baud on port 3, slot 1 (Modbus) at 9600, slot 2 at 38400,
+// both on port 1.
+const std::string kSlots =
+    "[COMMS CONTROLS]\n"
+    "DEVICE 0 COMM PORT =3\nDEVICE 0 PORT SETTING =300,N,8,1\n"
+    "DEVICE 1 COMM PORT =1\nDEVICE 1 PORT SETTING =9600,N,8,1\n"
+    "DEVICE 2 COMM PORT =1\nDEVICE 2 PORT SETTING =38400,n,8,1\n";
+
+std::string with_crc(std::string body) {
+  Modbus m;
+  m.modbus_crc16(body);
+  body += static_cast<char>(m.crc_lo);
+  body += static_cast<char>(m.crc_hi);
+  return body;
+}
+
+// A read of `count` registers at address 1 and its reply holding 1, 2, 3, ...
+std::string read_request(int count) {
+  Modbus m;
+  return m.build_modbus_request(3, 1, 0, {static_cast<float>(count)});
+}
+std::string read_reply(int count) {
+  std::string body = {1, 3, static_cast<char>(2 * count)};
+  for (int i = 1; i <= count; ++i)
+    body += {0, static_cast<char>(i)};
+  return with_crc(body);
+}
+
+struct TransmitTest : test::CommsFixture {
+  void SetUp() override {
+    ini(kSlots);
+    comms.init_comms();
+  }
+  const ReplyLength modbus = modbus_reply_length;
+};
+
+TEST_F(TransmitTest, AReplyBackToBackEndsOneGapAfterItsExpectedLength) {
+  const std::string reply = read_reply(1);
+  line.answer_next_write({reply, 5, 0, 0});
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), reply);
+  EXPECT_EQ(comms.last_result(), ExchangeResult::Reply);
+  EXPECT_EQ(line.writes, std::vector<std::string>{read_request(1)});
+  // 5 ms to the reply, then the 1 ms gap at 9600 baud (one more tick for the
+  // wait that confirms the silence at most).
+  EXPECT_GE(clock.total_ms(), 6U);
+  EXPECT_LE(clock.total_ms(), 7U);
+}
+
+TEST_F(TransmitTest, RepliesInSixteenMillisecondChunksAreNotCut) {
+  // 17 registers: 39 bytes, about 45 ms at 9600 baud, handed over in three
+  // chunks 16 ms apart, as a USB adapter does.
+  const std::string reply = read_reply(17);
+  const double c = char_time_ms(9600);
+  line.answer_next_write({reply, 9 * c, c, 16});
+  EXPECT_EQ(comms.transmit(1, read_request(17), 250, modbus), reply);
+  // Without a shape the longer silence carries the reply over the chunks too.
+  line.answer_next_write({reply, 9 * c, c, 16});
+  EXPECT_EQ(comms.transmit(1, read_request(17), 250), reply);
+}
+
+TEST_F(TransmitTest, ABytewiseTrickleAtLineRateIsNotCutEvenAt300Baud) {
+  // At 300 baud a character takes 36.7 ms, longer than the 33 ms char gap.
+  const std::string reply = "\x01\x02\x03\x04\x05\x06\x07";
+  line.answer_next_write(ScriptedAnswer::paced(reply, 300, 3));
+  EXPECT_EQ(comms.transmit(0, "abc", 2000), reply);
+  line.answer_next_write(ScriptedAnswer::paced(reply, 9600, 3));
+  EXPECT_EQ(comms.transmit(1, "abc", 250), reply);
+}
+
+TEST_F(TransmitTest, BytesWaitingBeforeTheWriteAreDiscarded) {
+  line.arrive("garbage");
+  const std::string reply = read_reply(1);
+  line.answer_next_write({reply, 4, 0, 0});
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), reply);
+}
+
+TEST_F(TransmitTest, AReplyLongerThanExpectedIsSeenWhole) {
+  line.answer_next_write({std::string("\xFF\x30\x00", 3), 3, 0, 0});
+  EXPECT_EQ(comms.transmit(2, "\xFF\x30", 500, expect_bytes(2)), std::string("\xFF\x30\x00", 3));
+}
+
+TEST_F(TransmitTest, BytesAfterACompleteReplyAndItsGapBelongToNoReply) {
+  const std::string reply = read_reply(1);
+  line.answer_next_write({reply, 5, 0, 0});
+  line.arrive("zz", 40);
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), reply);
+  EXPECT_LE(clock.total_ms(), 7U);
+}
+
+TEST_F(TransmitTest, AnIncompleteReplyEndsAfterTheLongerSilence) {
+  // 4 of 7 bytes: the 25 ms silence ends it, not the time-out.
+  const std::string reply = read_reply(1).substr(0, 4);
+  line.answer_next_write({reply, 5, 0, 0});
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), reply);
+  EXPECT_GE(clock.total_ms(), 5U + 25U);
+  EXPECT_LE(clock.total_ms(), 5U + 27U);
+}
+
+TEST_F(TransmitTest, ADeviceThatNeverAnswersGivesAnEmptyReplyAfterTheTimeOut) {
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), "");
+  EXPECT_EQ(comms.last_result(), ExchangeResult::NoReply);
+  // 250 ms plus 8 bytes on the wire at 9600 baud (9.2 ms).
+  EXPECT_GE(clock.total_ms(), 259U);
+  EXPECT_LE(clock.total_ms(), 261U);
+  EXPECT_FALSE(comms.timers().in_use(0));
+  // Waited in slices, with the GUI served between them.
+  EXPECT_LE(line.longest_wait_ms, 10U);
+  EXPECT_GE(prompts.events_processed, 25);
+}
+
+TEST_F(TransmitTest, ALateReplyDoesNotLeakIntoTheNextExchange) {
+  line.answer_next_write({read_reply(1), 400, 0, 0});
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), "");
+  clock.advance(300);  // the late reply has arrived by now
+  const std::string second = read_reply(2);
+  line.answer_next_write({second, 5, 0, 0});
+  EXPECT_EQ(comms.transmit(1, read_request(2), 250, modbus), second);
+}
+
+TEST_F(TransmitTest, TheTimeOutLeavesRoomForTheWireAt300Baud) {
+  // 8 bytes out take 293 ms and 7 back 257 ms; the controller needs 20 ms.
+  const std::string reply = read_reply(1);
+  line.answer_next_write(ScriptedAnswer::paced(reply, 300, 8, 20));
+  EXPECT_EQ(comms.transmit(0, read_request(1), 250, modbus), reply);
+  EXPECT_GE(clock.total_ms(), 570U);
+}
+
+TEST_F(TransmitTest, TheTimeOutStillEndsAReplyThatIsArrivingAsFarAsItGot) {
+  // A device that never stops sending: the reply is cut at the time-out plus
+  // the room made for 260 characters, not left to run for ever.
+  std::string endless(2000, 'x');
+  line.answer_next_write({endless, 1, char_time_ms(9600), 0});
+  const std::string reply = comms.transmit(1, "a", 100);
+  EXPECT_GT(reply.size(), 300U);
+  EXPECT_LT(reply.size(), 400U);
+}
+
+TEST_F(TransmitTest, DeviceErrorOnWriteReopensThePortAndWritesAgain) {
+  line.fail(PortOp::Write, 57);
+  const std::string reply = read_reply(1);
+  line.answer_next_write({reply, 5, 0, 0});
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), reply);
+  EXPECT_EQ(error_log(), "03-03-2025, 14:05:09, transmit, ERROR #,  57 \r\n");
+  EXPECT_TRUE(prompts.boxes.empty());
+  const std::vector<std::string> tail(line.events.end() - 4, line.events.end());
+  EXPECT_THAT(tail,
+              ElementsAre("clear /dev/ttyS0", "close /dev/ttyS0", "open /dev/ttyS0 9600,N,8,1",
+                          "write /dev/ttyS0 " + hex_bytes(read_request(1))));
+}
+
+TEST_F(TransmitTest, ErrorSixtyNineIsHandledLikeFiftySeven) {
+  line.fail(PortOp::Read, 69);
+  line.answer_next_write({"abc", 5, 0, 0});
+  comms.transmit(1, "q", 250);
+  EXPECT_EQ(error_log(), "03-03-2025, 14:05:09, transmit, ERROR #,  69 \r\n");
+  EXPECT_TRUE(prompts.boxes.empty());
+  EXPECT_EQ(std::count(line.events.begin(), line.events.end(), "close /dev/ttyS0"), 1);
+}
+
+TEST_F(TransmitTest, ARecurringDeviceErrorIsTriedThreeTimesThenGivenUp) {
+  line.fail(PortOp::Wait, 57, 100);
+  EXPECT_EQ(comms.transmit(1, "q", 250), "");
+  const std::string line57 = "03-03-2025, 14:05:09, transmit, ERROR #,  57 \r\n";
+  EXPECT_EQ(error_log(), line57 + line57 + line57);
+  EXPECT_LT(clock.total_ms(), 10U);
+  EXPECT_FALSE(comms.timers().in_use(0));
+}
+
+TEST_F(TransmitTest, AHangUpWhoseDeviceIsGoneEndsTheExchangeAtOnce) {
+  int slot = 1;
+  comms.open_port(slot);
+  line.fail(PortOp::Wait, 57);
+  line.remove_device("/dev/ttyS0");
+  EXPECT_EQ(comms.transmit(1, "q", 2000), "");
+  EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
+  EXPECT_EQ(error_log(),
+            "03-03-2025, 14:05:09, transmit, ERROR #,  57 \r\n"
+            "03-03-2025, 14:05:09, transmit, ERROR #,  68 \r\n");
+  EXPECT_LT(clock.total_ms(), 10U);
+  // The next exchange finds the port unavailable and says so.
+  EXPECT_EQ(comms.transmit(1, "q", 2000), "");
+  EXPECT_THAT(prompts.texts(), ElementsAre("Cannot open comm port #1, it is not available"));
+}
+
+TEST_F(TransmitTest, UnavailableOnWriteSkipsTheWrite) {
+  line.fail(PortOp::Write, 68);
+  EXPECT_EQ(comms.transmit(1, "q", 50), "");
+  EXPECT_TRUE(line.writes.empty());
+  EXPECT_EQ(error_log(), "03-03-2025, 14:05:09, transmit, ERROR #,  68 \r\n");
+}
+
+TEST_F(TransmitTest, UnavailableWhileReceivingGivesAnEmptyReply) {
+  line.fail(PortOp::BytesWaiting, 68);
+  line.answer_next_write({"abc", 0, 0, 0});
+  EXPECT_EQ(comms.transmit(1, "q", 50), "");
+  EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
+}
+
+TEST_F(TransmitTest, OtherErrorsShowTheirMessageAndTheStepIsTriedAgain) {
+  line.fail(PortOp::Read, 62);
+  line.answer_next_write({"abc", 2, 0, 0});
+  EXPECT_EQ(comms.transmit(1, "q", 250), "abc");
+  EXPECT_THAT(prompts.texts(), ElementsAre("INPUT PAST END OF FILE ERROR"));
+  EXPECT_EQ(error_log(), "03-03-2025, 14:05:09, transmit, ERROR #,  62 \r\n");
+
+  // A number outside the table asks for the end of the program; a recorder
+  // only notes it, and the bounded retries still end the exchange.
+  prompts.boxes.clear();
+  // Three tries for the clearing in open_port, three in transmit.
+  line.fail(PortOp::Clear, 1, 100);
+  EXPECT_EQ(comms.transmit(1, "q", 50), "");
+  EXPECT_EQ(prompts.boxes.size(), 6U);
+  EXPECT_EQ(prompts.boxes[0].text, "ERROR NUMBER 1 CHECK VB MANUAL FOR DESCRIPTION");
+  EXPECT_EQ(prompts.end_requests.size(), 6U);
+}
+
+TEST_F(TransmitTest, TraceHasOneLinePerWriteAndPerReply) {
+  FileTrace trace(dir / "trace.txt", clock);
+  comms.set_trace(&trace);
+  const std::string reply = read_reply(1);
+  line.answer_next_write({reply, 5, 0, 0});
+  comms.transmit(1, read_request(1), 250, modbus);
+  comms.transmit(1, read_request(1), 20, modbus);
+  EXPECT_EQ(test::read_file(dir / "trace.txt"),
+            "2025-03-03 14:05:09 slot 1 /dev/ttyS0 TX 01 03 00 00 00 01 84 0A 0 ms\n"
+            "2025-03-03 14:05:09 slot 1 /dev/ttyS0 RX 01 03 02 00 01 79 84 6 ms\n"
+            "2025-03-03 14:05:09 slot 1 /dev/ttyS0 TX 01 03 00 00 00 01 84 0A 0 ms\n"
+            "2025-03-03 14:05:09 slot 1 /dev/ttyS0 RX - 30 ms\n");
+}
+
+// Prompts whose event processing runs a click once (the GUI's event loop).
+struct ClickingPrompts : test::RecordingPrompts {
+  std::function<void()> click;
+  void process_events() override {
+    RecordingPrompts::process_events();
+    if (click) std::exchange(click, nullptr)();
+  }
+};
+
+TEST_F(TransmitTest, SlotsRebuiltDuringAnExchangeEndItWithoutTouchingDestroyedPorts) {
+  ClickingPrompts gui;
+  Comms c(settings, names, factory, clock, gui, log);
+  c.init_comms();
+  gui.click = [&c] { c.init_comms(); };  // the port settings window, opened mid-exchange
+  EXPECT_EQ(c.transmit(1, "q", 250), "");
+  EXPECT_EQ(c.last_result(), ExchangeResult::PortUnavailable);
+  EXPECT_TRUE(line.holders.empty());
+  line.answer_next_write({"ok", 2, 0, 0});
+  EXPECT_EQ(c.transmit(1, "q", 250), "ok");
+  EXPECT_EQ(line.live_ports.size(),
+            3U + 3U);  // this Comms' and the fixture's; the old ones are gone
+}
+
+TEST(HexBytes, UpperCasePairs) {
+  EXPECT_EQ(hex_bytes(std::string("\x00\xAB\x0f", 3)), "00 AB 0F");
+  EXPECT_EQ(hex_bytes(std::string("\x00\xAB\x0f", 3), false), "00AB0F");
+  EXPECT_EQ(hex_bytes(""), "");
+}
+
+}  // namespace
+}  // namespace r7
