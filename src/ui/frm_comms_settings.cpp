@@ -7,12 +7,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSerialPortInfo>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "platform/qt_prompts.h"
+#include "platform/qt_serial_port.h"
 
 namespace r7 {
 
@@ -128,9 +128,11 @@ void FrmCommsSettings::refresh_port_devices() {
     return;
   }
   std::vector<FoundPort> found;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    found.push_back(
-        {from_qt(info.portName()), from_qt(info.systemLocation()), from_qt(info.description())});
+  for (const platform::PortInfo& info : platform::available_ports()) {
+    std::string description = info.description;
+    if (!info.usb_id.empty())
+      description += (description.empty() ? "USB " : ", USB ") + info.usb_id;
+    found.push_back({info.name, info.location, description});
   }
   port_devices_->setText(to_qt(port_devices_line(port_names_, found)));
 }

@@ -14,6 +14,7 @@
 #include "errors/clock.h"
 #include "errors/error_log.h"
 #include "platform/qt_prompts.h"
+#include "platform/qt_serial_port.h"
 #include "serial/comms.h"
 #include "ui/frm_comms_settings.h"
 #include "ui/frm_flash.h"
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
     std::fputs("r7flash: --simulate: not available yet\n", stderr);
     return 1;
   }
-  factory = std::make_unique<r7::QtPortFactory>();
+  factory = std::make_unique<r7::platform::QtPortFactory>();
 
   r7::Comms comms(program_dir.settings_file(), port_names, *factory, clock, prompts, errors);
   std::unique_ptr<r7::FileTrace> trace;

@@ -10,7 +10,7 @@ namespace r7::test {
 
 Rig::Rig(PortFactory* factory) {
   comms = std::make_unique<Comms>(program_dir.settings_file(), names,
-                                  factory != nullptr ? *factory : silent, clock, prompts, errors);
+                                  factory != nullptr ? *factory : scripted, clock, prompts, errors);
   comms->init_comms();
 }
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 #include "app/port_names.h"
@@ -11,6 +10,7 @@
 #include "serial/comms.h"
 #include "sim/fake_clock.h"
 #include "support/recording_prompts.h"
+#include "support/scripted_port.h"
 #include "support/temp_dir.h"
 
 namespace r7 {
@@ -20,29 +20,6 @@ using test::read_file;
 using test::RecordingPrompts;
 using test::TempDir;
 using test::write_file;
-
-// The dialog never opens a port; slots only need port objects to exist.
-class IdlePort final : public SerialPort {
- public:
-  void set_device(const std::string&) override {}
-  void set_settings(const std::string&) override {}
-  void open() override { open_ = true; }
-  void close() override { open_ = false; }
-  bool is_open() const override { return open_; }
-  std::size_t bytes_waiting() override { return 0; }
-  void clear_input() override {}
-  void write(std::string_view) override {}
-  int read_byte() override { return -1; }
-  bool wait_for_input(std::uint32_t) override { return false; }
-
- private:
-  bool open_ = false;
-};
-
-class IdleFactory final : public PortFactory {
- public:
-  std::unique_ptr<SerialPort> create_port() override { return std::make_unique<IdlePort>(); }
-};
 
 class CommsSettingsFormTest : public ::testing::Test {
  protected:
@@ -60,7 +37,8 @@ class CommsSettingsFormTest : public ::testing::Test {
   sim::FakeClock clock;
   ErrorLog errors{prompts, clock, dir / "Flash.ERR"};
   PortNames names{ini()};
-  IdleFactory factory;
+  test::ScriptedLine line{clock};  // the dialog never opens a port
+  test::ScriptedPortFactory factory{line};
   Comms comms{ini(), names, factory, clock, prompts, errors};
   CommsSettingsForm form{comms, prompts};
 };
