@@ -4,8 +4,28 @@
 #include <stdexcept>
 
 #include "platform/qt_serial_port.h"
+#include "sim/fake_clock.h"
+#include "sim/simulation.h"
 
 namespace r7::cli {
+
+namespace {
+
+// With --simulate nothing real waits on the line: time moves only when the
+// procedures wait, so a download or a restore runs in moments. Dates in log
+// lines and setup files are still today's.
+class VirtualClock final : public Clock {
+ public:
+  std::uint32_t tick_ms() override { return ticks_.tick_ms(); }
+  void sleep_ms(std::uint32_t ms) override { ticks_.sleep_ms(ms); }
+  LocalTime local_time() override { return wall_.local_time(); }
+
+ private:
+  sim::FakeClock ticks_;
+  SystemClock wall_;
+};
+
+}  // namespace
 
 struct CliContext::Impl {
   std::optional<ProgramDir> program_dir;
@@ -13,6 +33,8 @@ struct CliContext::Impl {
   std::unique_ptr<Clock> clock;
   std::unique_ptr<ErrorLog> error_log;
   std::unique_ptr<PortNames> port_names;
+  // With --simulate; declared before the port objects' owners so it outlives them.
+  std::unique_ptr<sim::Simulation> simulation;
   // Qt's serial ports; --simulate puts the simulated controller's factory here.
   std::unique_ptr<PortFactory> port_factory;
   std::unique_ptr<TraceSink> trace;
@@ -44,7 +66,13 @@ ConsolePrompts& CliContext::prompts() {
 }
 
 Clock& CliContext::clock() {
-  if (!impl_->clock) impl_->clock = std::make_unique<SystemClock>();
+  if (!impl_->clock) {
+    if (simulated()) {
+      impl_->clock = std::make_unique<VirtualClock>();
+    } else {
+      impl_->clock = std::make_unique<SystemClock>();
+    }
+  }
   return *impl_->clock;
 }
 
@@ -55,15 +83,21 @@ ErrorLog& CliContext::error_log() {
 
 const PortNames& CliContext::port_names() {
   if (!impl_->port_names) {
-    impl_->port_names = std::make_unique<PortNames>(program_dir().settings_file(), options_.port);
+    std::optional<std::string> device = options_.port;
+    if (simulated()) device = "simulated controller " + std::to_string(*options_.simulate_model);
+    impl_->port_names = std::make_unique<PortNames>(program_dir().settings_file(), device);
   }
   return *impl_->port_names;
 }
 
 PortFactory* CliContext::port_factory() {
-  if (!impl_->port_factory && !simulated()) {
-    impl_->port_factory = std::make_unique<platform::QtPortFactory>();
+  if (simulated()) {
+    if (!impl_->simulation) {
+      impl_->simulation = std::make_unique<sim::Simulation>(*options_.simulate_model, clock());
+    }
+    return &impl_->simulation->port_factory();
   }
+  if (!impl_->port_factory) impl_->port_factory = std::make_unique<platform::QtPortFactory>();
   return impl_->port_factory.get();
 }
 

@@ -1,5 +1,5 @@
 // r7flash-cli's serial commands as a user runs them: slots, exchange and its
-// exit statuses, --simulate while the simulated controller is not there.
+// exit statuses, and --simulate on the built-in controller.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -56,15 +56,20 @@ TEST_F(CliSerial, BadHexIsAUsageError) {
   EXPECT_THAT(r.err, HasSubstr("HEX must be pairs of hex digits"));
 }
 
-TEST_F(CliSerial, SerialCommandsWithSimulateAreNotAvailableYet) {
-  for (const char* command : {"slots", "read", "write"}) {
-    std::vector<std::string> args = {"--simulate", command};
-    if (std::string(command) == "read") args.push_back("0");
-    if (std::string(command) == "write") args.insert(args.end(), {"1", "2"});
-    const auto r = cli(args);
-    EXPECT_EQ(r.exit_code, 1) << command;
-    EXPECT_EQ(r.err, std::string(command) + ": not available yet\n");
-  }
+TEST_F(CliSerial, SimulateTalksToTheBuiltInController) {
+  const auto read = cli({"--simulate", "read", "0"});
+  EXPECT_EQ(read.exit_code, 0) << read.err;
+  EXPECT_THAT(read.out, HasSubstr("register 0: 6180"));
+
+  const auto model = cli({"read", "0", "--simulate=6170"});
+  EXPECT_THAT(model.out, HasSubstr("register 0: 6170"));
+
+  const auto slots = cli({"--simulate", "slots"});
+  EXPECT_THAT(slots.out,
+              ::testing::ContainsRegex("0 +Full Protocol +2 +simulated controller 6180"));
+
+  const auto refused = cli({"--simulate", "write", "0", "1"});  // the model number is read-only
+  EXPECT_EQ(refused.exit_code, 5);
 }
 
 }  // namespace
