@@ -165,6 +165,7 @@ bool FrmCommsSettings::eventFilter(QObject* watched, QEvent* event) {
 
 void FrmCommsSettings::cmd_SaveChanges_Click(int index) {
   form_.cmd_SaveChanges_Click(index);
+  refresh_fields();
 }
 
 void FrmCommsSettings::refuse_closing() {
@@ -173,7 +174,9 @@ void FrmCommsSettings::refuse_closing() {
 }
 
 void FrmCommsSettings::cmd_OK_Click() {
-  if (form_.cmd_OK_Click()) {
+  const bool allowed = form_.cmd_OK_Click();
+  refresh_fields();  // the common port may have been copied into the frames
+  if (allowed) {
     accept();
   } else {
     refuse_closing();
@@ -181,7 +184,9 @@ void FrmCommsSettings::cmd_OK_Click() {
 }
 
 void FrmCommsSettings::reject() {
-  if (form_.Form_Unload()) {
+  const bool allowed = form_.Form_Unload();
+  refresh_fields();
+  if (allowed) {
     QDialog::reject();
   } else {
     refuse_closing();

@@ -4,7 +4,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +15,7 @@
 #include "platform/qt_prompts.h"
 #include "platform/qt_serial_port.h"
 #include "serial/comms.h"
+#include "sim/simulation.h"
 #include "ui/frm_comms_settings.h"
 #include "ui/frm_flash.h"
 
@@ -54,14 +54,18 @@ int main(int argc, char** argv) {
   r7::QtPrompts prompts(QString::fromLatin1(r7::kMainWindowTitle));
   r7::SystemClock clock;
   r7::ErrorLog errors(prompts, clock);
-  const r7::PortNames port_names(program_dir.settings_file());
-
-  std::unique_ptr<r7::PortFactory> factory;
+  // With --simulate every port number leads to the simulated controller, which
+  // runs on the real clock so that a demo download visibly progresses.
+  std::unique_ptr<r7::sim::Simulation> simulation;  // outlives the ports
+  r7::platform::QtPortFactory qt_ports;
+  r7::PortFactory* factory = &qt_ports;
+  std::optional<std::string> simulated_device;
   if (options.simulate_model) {
-    std::fputs("r7flash: --simulate: not available yet\n", stderr);
-    return 1;
+    simulation = std::make_unique<r7::sim::Simulation>(*options.simulate_model, clock);
+    factory = &simulation->port_factory();
+    simulated_device = "simulated controller " + std::to_string(*options.simulate_model);
   }
-  factory = std::make_unique<r7::platform::QtPortFactory>();
+  const r7::PortNames port_names(program_dir.settings_file(), simulated_device);
 
   r7::Comms comms(program_dir.settings_file(), port_names, *factory, clock, prompts, errors);
   std::unique_ptr<r7::FileTrace> trace;
@@ -72,6 +76,11 @@ int main(int argc, char** argv) {
 
   r7::FrmFlash window(r7::UiServices{program_dir, port_names, comms, clock, prompts});
   window.setWindowTitle(QString::fromLatin1(r7::kMainWindowTitle));
+  if (simulated_device) {
+    window.comms_settings().set_port_devices_note(
+        QStringLiteral("Every port number leads to the ") + r7::to_qt(*simulated_device) +
+        QStringLiteral(" (--simulate)."));
+  }
   comms.init_comms();
   window.show();
   return QApplication::exec();

@@ -2,6 +2,7 @@
 // check, the engineering functions and the locking of the window while a
 // procedure runs.
 #include <QApplication>
+
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGroupBox>
@@ -11,10 +12,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 
 #include "app/settings_file.h"
 #include "gui_rig.h"
 #include "gui_tests.h"
+#include "platform/qt_prompts.h"
+#include "sim/controller.h"
 #include "ui/frm_comms_settings.h"
 #include "ui/frm_flash.h"
 
@@ -301,6 +305,68 @@ class FlashWindowTest : public QObject {
     for (const char* name : locked)
       QVERIFY2(child(w, name)->isEnabled(), name);
     QVERIFY(w.isVisible());
+  }
+
+  void start_on_the_simulated_controller_fills_both_histories() {
+    Rig rig(6180);
+    rig.write_settings(kThreeSlots);
+    rig.comms->init_comms();
+    const std::string firmware = (rig.dir / "731-0000.S19").string();
+    const std::string loader = rig.program_dir.join("\\Dnld_R7.s19").string();
+    rig.prompts.answer_open(firmware);
+    FrmFlash w(rig.services());
+    w.show();
+    bool warned = false;
+    bool quit_locked = false;
+    auto* progress = child<QProgressBar>(w, "ProgressBar1");
+    int progress_peak = 0;
+    rig.prompts.on_events = [&] {
+      warned = warned || child(w, "lbl_Warning")->isVisible();
+      quit_locked = quit_locked || !child(w, "cmd_Quit")->isEnabled();
+      progress_peak = std::max(progress_peak, progress->value());
+    };
+    QTest::mouseClick(child<QPushButton>(w, "cmd_Start"), Qt::LeftButton);
+    rig.prompts.on_events = nullptr;
+
+    const QStringList commands{
+        QStringLiteral("Check of device type"),
+        QStringLiteral("Get software revision"),
+        QStringLiteral("Get software number"),
+        QStringLiteral("Goto Download Mode"),
+        QStringLiteral("Pausing"),
+        QStringLiteral("File Transfer of ") + to_qt(loader),
+        QStringLiteral("Download completed"),
+        QStringLiteral("Execute download app"),
+        QStringLiteral("Erase Sectors (chip)"),
+        QStringLiteral("File Transferred ") + to_qt(firmware),
+        QStringLiteral("Download completed "),
+    };
+    QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommand")), commands);
+    QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommandResponse")),
+             QStringList(commands.size(), QStringLiteral("Successful")));
+    // The lists end selected on their last lines.
+    QCOMPARE(child<QListWidget>(w, "lst_CommsCommand")->currentRow(), commands.size() - 1);
+    QCOMPARE(child<QListWidget>(w, "lst_CommsCommandResponse")->currentRow(), commands.size() - 1);
+
+    QCOMPARE(rig.prompts.open_dialogs.size(), std::size_t{1});
+    QCOMPARE(rig.prompts.open_dialogs[0].file_name, std::string("731*.S19"));
+    QCOMPARE(rig.prompts.texts(), std::vector<std::string>{"Please cycle Device Power."});
+    QCOMPARE(rig.prompts.boxes[0].title, std::string("Download Completed"));
+    QCOMPARE(child<QLineEdit>(w, "txt_File")->text(), to_qt(firmware));
+    // The bar moved through the firmware file and is back at 0.
+    QVERIFY(progress->maximum() > 0);
+    QVERIFY(progress_peak > progress->maximum() / 2);
+    QCOMPARE(progress->value(), 0);
+
+    // While the controller was in download mode the window said so and could
+    // not be closed; afterwards it is as before.
+    QVERIFY(warned);
+    QVERIFY(quit_locked);
+    QVERIFY(!child(w, "lbl_Warning")->isVisible());
+    QVERIFY(child(w, "cmd_Quit")->isEnabled());
+    QVERIFY(child(w, "cmd_Start")->isEnabled());
+    QCOMPARE(rig.comms->port_settings(kXonSlot), std::string("9600,N,8,1"));
+    QCOMPARE(rig.simulation->controller().firmware_state(), sim::FirmwareState::Complete);
   }
 
   void port_settings_is_a_modal_dialog() {

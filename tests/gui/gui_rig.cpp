@@ -5,12 +5,22 @@
 #include <QTimer>
 
 #include "app/settings_file.h"
+#include "sim/sample_files.h"
 
 namespace r7::test {
 
-Rig::Rig(PortFactory* factory) {
-  comms = std::make_unique<Comms>(program_dir.settings_file(), names,
-                                  factory != nullptr ? *factory : scripted, clock, prompts, errors);
+Rig::Rig(int simulated_model) {
+  PortFactory* factory = &scripted;
+  if (simulated_model != 0) {
+    simulation = std::make_unique<sim::Simulation>(simulated_model, clock);
+    factory = &simulation->port_factory();
+    for (const std::string& folder : sim::sample_folders())
+      std::filesystem::create_directories(dir / folder);
+    for (const sim::SampleFile& file : sim::sample_files())
+      write_file(dir / file.path, file.content);
+  }
+  comms =
+      std::make_unique<Comms>(program_dir.settings_file(), names, *factory, clock, prompts, errors);
   comms->init_comms();
 }
 

@@ -15,6 +15,7 @@
 #include "errors/error_log.h"
 #include "serial/comms.h"
 #include "sim/fake_clock.h"
+#include "sim/simulation.h"
 #include "support/recording_prompts.h"
 #include "support/scripted_port.h"
 #include "support/temp_dir.h"
@@ -41,17 +42,19 @@ struct Rig {
   PortNames names{program_dir.settings_file()};
   ScriptedLine line{clock};  // nothing answers unless a test scripts it
   ScriptedPortFactory scripted{line};
+  std::unique_ptr<sim::Simulation> simulation;  // outlives the ports
   std::unique_ptr<Comms> comms;
 
-  // On the scripted line unless `factory` is given.
-  explicit Rig(PortFactory* factory = nullptr);
+  // On the scripted line, or with `simulated_model` (6180, 6170) on a simulated
+  // controller on the fake clock, with the demo program directory's files.
+  explicit Rig(int simulated_model = 0);
   UiServices services() { return UiServices{program_dir, names, *comms, clock, prompts}; }
   std::filesystem::path ini() const { return program_dir.settings_file(); }
   void write_settings(const std::string& body);
   std::string setting(const std::string& key) const;
 };
 
-// The lines of a list widget (or of every widget named `name` under `root`).
+// The lines of the list widget named `name` under `root`.
 QStringList list_lines(const QWidget* root, const QString& name);
 
 // Runs `action` on the modal dialog once it is up (from a timer, since exec()
