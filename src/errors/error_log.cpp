@@ -74,7 +74,9 @@ std::string ErrorLog::format_line(const std::string& procedure, int number) {
   // The number is logged as a 16-bit integer: a blank in the sign position when
   // it is not negative, and one trailing blank.
   const auto n16 = static_cast<std::int16_t>(number);
-  const std::string num = (n16 < 0 ? std::to_string(n16) : " " + std::to_string(n16)) + " ";
+  std::string num = n16 < 0 ? "" : " ";
+  num += std::to_string(n16);
+  num += ' ';
   return two(t.month) + "-" + two(t.day) + "-" + std::to_string(t.year) + ", " + two(t.hour) + ":" +
          two(t.minute) + ":" + two(t.second) + ", " + procedure + ", ERROR #, " + num;
 }

@@ -123,7 +123,16 @@ int Bootloader::transfer_srecord_file(const std::filesystem::path& path) {
       f += flash_message;
       f += static_cast<char>(bootloader_checksum(f));
       flash_message = f;
-      if (exchange(*this, comms_, prompts_, command, kCommandTimeoutMs, false) == 0) {
+      const int acknowledged = exchange(*this, comms_, prompts_, command, kCommandTimeoutMs, false);
+      if (acknowledged == 1 && flash_tries > 1) {
+        // Every record is acknowledged alike, so an acknowledgement of one of
+        // the earlier tries still on its way would pass for the next record's.
+        // Wait it out and discard it before the next record goes.
+        for (int pending = flash_tries - 1; pending > 0; --pending) {
+          if (comms_.transmit(kXonSlot, {}, kCommandTimeoutMs, expect_bytes(2)).empty()) break;
+        }
+      }
+      if (acknowledged == 0) {
         const std::string where = "Failed at case record_type=" + record_type +
                                   " line_count=" + std::to_string(line_count);
         if (command == kCmdRecordS1) {

@@ -1,6 +1,7 @@
 // A FlashView that keeps everything the firmware download showed.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,10 @@ namespace r7::test {
 
 class RecordingFlashView : public FlashView {
  public:
-  void add_command(const std::string& text) override { commands.push_back(text); }
+  void add_command(const std::string& text) override {
+    commands.push_back(text);
+    if (on_command) on_command(text);
+  }
   void add_response(const std::string& text) override { responses.push_back(text); }
   void scroll_histories_to_end() override { ++scrolls; }
   void set_progress_max(int max) override { progress_max = max; }
@@ -23,6 +27,9 @@ class RecordingFlashView : public FlashView {
   void set_quit_enabled(bool enabled) override { quit_enabled = enabled; }
   void set_file_text(const std::string& text) override { file_text = text; }
   void set_erase_enabled(bool enabled) override { erase_enabled = enabled; }
+
+  // Called after each command line is added (tests inject faults at a step).
+  std::function<void(const std::string&)> on_command;
 
   std::vector<std::string> commands;
   std::vector<std::string> responses;

@@ -1,0 +1,79 @@
+// The setup window on a terminal: what `save` and `restore` show, and how
+// their file dialogs and Retry questions are answered on the command line.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "errors/prompts.h"
+#include "setup/setup_view.h"
+
+namespace r7::cli {
+
+// History and error-list lines go to standard output, one per line (the
+// history is left out with --quiet; error lines never are). Progress is one
+// updating line when standard output is a terminal, and silent otherwise.
+class ConsoleSetupView final : public SetupView {
+ public:
+  ConsoleSetupView(std::string address_text, bool quiet, std::FILE* out = stdout);
+  ~ConsoleSetupView() override;
+
+  std::string address_text() override { return address_text_; }
+  void insert_history(int index, const std::string& text) override;
+  void clear_history() override {}
+  void insert_error(int index, const std::string& text) override;
+  void clear_errors() override {}
+  void set_progress_visible(bool visible) override;
+  void set_progress_range(int minimum, int maximum) override;
+  void set_progress_value(int value) override;
+  void set_window_enabled(bool) override {}
+
+  // Removes the progress line so that another line can be printed.
+  void clear_progress_line();
+
+ private:
+  void print(const std::string& line);
+  void draw_progress();
+
+  std::string address_text_;
+  bool quiet_;
+  std::FILE* out_;
+  bool terminal_;
+  bool visible_ = false;
+  bool drawn_ = false;
+  int minimum_ = 0;
+  int maximum_ = 0;
+  int value_ = 0;
+};
+
+// Prompts for one setup command: the file dialogs are answered with the
+// command line's FILE (the save's default is the proposed name in the
+// proposed folder), and with --yes a Retry/Cancel question is answered Retry
+// at most `retry_budget` times in all, then Cancel, so that a silent
+// controller cannot keep an unattended run going for ever.
+class SetupCommandPrompts final : public Prompts {
+ public:
+  SetupCommandPrompts(Prompts& console, ConsoleSetupView& view, std::optional<std::string> file,
+                      bool bounded_retries, int retry_budget = 3);
+
+  Answer message_box(const MessageBox& box) override;
+  std::optional<std::string> open_file(const FileDialog& dialog) override;
+  std::optional<std::string> save_file(const FileDialog& dialog) override;
+  void process_events() override { console_.process_events(); }
+  void set_busy(bool busy) override { console_.set_busy(busy); }
+  void end_program(int exit_code) override;
+
+  // A Retry question was answered Cancel because the budget was spent.
+  bool retries_exhausted() const { return retries_exhausted_; }
+
+ private:
+  Prompts& console_;
+  ConsoleSetupView& view_;
+  std::optional<std::string> file_;
+  bool bounded_retries_;
+  int retries_left_;
+  bool retries_exhausted_ = false;
+};
+
+}  // namespace r7::cli

@@ -1,0 +1,114 @@
+#include "setup/sequence_files.h"
+
+#include <cctype>
+#include <cmath>
+
+#include "errors/run_error.h"
+
+namespace r7 {
+
+namespace {
+
+bool is_header(std::string_view line) {
+  return !line.empty() && line.front() == '[';
+}
+
+[[noreturn]] void past_end(const std::string& file) {
+  throw RunError(err::kInputPastEnd, "input past end of file", file);
+}
+
+}  // namespace
+
+bool profile_flag(std::string_view first_line) {
+  std::string head(first_line.substr(0, 3));
+  for (char& c : head)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return head == "YES";
+}
+
+DownloadSequence::DownloadSequence(TextLines lines, std::string file)
+    : lines_(std::move(lines)), file_(std::move(file)) {}
+
+bool DownloadSequence::has_profiles() const {
+  if (lines_.empty()) past_end(file_);
+  return profile_flag(lines_.front().text);
+}
+
+std::span<const TextLine> DownloadSequence::register_lines() const {
+  if (lines_.size() < 2) past_end(file_);
+  return std::span<const TextLine>(lines_).subspan(1);
+}
+
+float DownloadSequence::register_of(const TextLine& line) const {
+  return reg_number_or_throw(line.text, file_);
+}
+
+ProfileSequence::ProfileSequence(TextLines lines, std::string file)
+    : lines_(std::move(lines)), file_(std::move(file)) {}
+
+int ProfileSequence::profile_count() const {
+  if (lines_.empty()) past_end(file_);
+  const double p = std::nearbyint(reg_number_or_throw(lines_.front().text, file_));
+  if (p < -32768 || p > 32767) throw RunError(6, "overflow", file_);
+  return static_cast<int>(p);
+}
+
+std::optional<std::string> ProfileSequence::section_name(const std::string& step_type) const {
+  if (lines_.size() < 2) past_end(file_);
+  std::string current = lines_[1].text;
+  std::string name;
+  std::size_t next = 2;
+  while (current != step_type && next < lines_.size()) {
+    const std::string& line = lines_[next++].text;
+    if (is_header(line)) return std::nullopt;
+    if (starts_with_digit(line)) {
+      std::size_t k = 0;
+      while (k < line.size() && std::isdigit(static_cast<unsigned char>(line[k])) != 0)
+        ++k;
+      name = trim_blanks(std::string_view(line).substr(k));
+      // The step type as plain decimal text: the digits without leading zeros.
+      std::size_t z = 0;
+      while (z + 1 < k && line[z] == '0')
+        ++z;
+      current = line.substr(z, k - z);
+    } else {
+      current.clear();
+    }
+  }
+  return name;
+}
+
+std::size_t ProfileSequence::section_start(const std::string& name) const {
+  if (lines_.empty()) past_end(file_);
+  std::size_t next = 1;  // line 1 has been read
+  std::string_view current = lines_.front().text;
+  while (next < lines_.size()) {
+    if (is_header(current)) {
+      const std::string_view inner =
+          current.size() >= 2 ? current.substr(1, current.size() - 2) : std::string_view();
+      if (inner == name) break;
+    }
+    current = lines_[next++].text;
+  }
+  return next;
+}
+
+std::vector<TextLine> ProfileSequence::ordinary_step_lines(std::size_t start) const {
+  if (start >= lines_.size()) past_end(file_);
+  std::vector<TextLine> result;
+  for (std::size_t i = start; !is_header(lines_[i].text) && i + 1 < lines_.size(); ++i) {
+    result.push_back(lines_[i]);
+  }
+  return result;
+}
+
+std::span<const TextLine> ProfileSequence::end_step_lines(std::size_t start) const {
+  if (start >= lines_.size()) return {};
+  return std::span<const TextLine>(lines_).subspan(start);
+}
+
+float ProfileSequence::register_of(const TextLine& line) const {
+  return reg_number_or_throw(line.text, file_);
+}
+
+}  // namespace r7

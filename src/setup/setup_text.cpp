@@ -1,0 +1,138 @@
+#include "setup/setup_text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "errors/run_error.h"
+
+namespace r7 {
+
+namespace {
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool is_space(char c) {
+  return c == ' ' || c == '\t';
+}
+
+}  // namespace
+
+TextLines split_text_lines(std::string_view content) {
+  TextLines lines;
+  std::size_t start = 0;
+  int number = 0;
+  while (start < content.size()) {
+    std::size_t end = content.find('\n', start);
+    const bool last = end == std::string_view::npos;
+    if (last) end = content.size();
+    std::size_t stop = end;
+    if (!last && stop > start && content[stop - 1] == '\r') --stop;
+    lines.push_back(TextLine{++number, std::string(content.substr(start, stop - start))});
+    start = last ? end : end + 1;
+  }
+  return lines;
+}
+
+TextLines read_text_lines(const std::filesystem::path& file, std::uintmax_t max_bytes) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec)) {
+    throw RunError(err::kFileNotFound, "file not found", file.string());
+  }
+  const std::uintmax_t size = std::filesystem::file_size(file, ec);
+  if (!ec && size > max_bytes) throw RunError(7, "file too large", file.string());
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw RunError(err::kPathFileAccess, "cannot open", file.string());
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw RunError(err::kPathFileAccess, "cannot read", file.string());
+  return split_text_lines(content);
+}
+
+std::optional<double> parse_number(std::string_view text) {
+  std::size_t b = 0;
+  std::size_t e = text.size();
+  while (b < e && is_space(text[b]))
+    ++b;
+  while (e > b && is_space(text[e - 1]))
+    --e;
+  const std::string_view t = text.substr(b, e - b);
+  std::size_t i = 0;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t digits = 0;
+  bool point = false;
+  for (; i < t.size(); ++i) {
+    if (is_digit(t[i])) {
+      ++digits;
+    } else if (t[i] == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0) return std::nullopt;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t exp_digits = 0;
+    while (i < t.size() && is_digit(t[i])) {
+      ++i;
+      ++exp_digits;
+    }
+    if (exp_digits == 0) return std::nullopt;
+  }
+  if (i != t.size()) return std::nullopt;
+  const std::string s(t);
+  const double v = std::strtod(s.c_str(), nullptr);
+  if (!std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
+std::string number_text(double value) {
+  if (value == 0) return "0";
+  if (std::nearbyint(value) == value && std::fabs(value) < 1e15) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0f", value);
+    return buf;
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.7g", value);
+  return buf;
+}
+
+std::optional<float> reg_number(std::string_view line) {
+  std::size_t k = 0;
+  while (k < line.size() && is_digit(line[k]))
+    ++k;
+  const std::size_t take = k == 0 ? 2 : k + 1;
+  const auto v = parse_number(line.substr(0, std::min(take, line.size())));
+  if (!v || std::fabs(*v) > 3.4e38) return std::nullopt;
+  return static_cast<float>(*v);
+}
+
+float reg_number_or_throw(std::string_view line, const std::string& file) {
+  const auto v = reg_number(line);
+  if (!v) throw RunError(err::kTypeMismatch, "no register number: " + std::string(line), file);
+  return *v;
+}
+
+std::string trim_blanks(std::string_view text) {
+  std::size_t b = 0;
+  std::size_t e = text.size();
+  while (b < e && text[b] == ' ')
+    ++b;
+  while (e > b && text[e - 1] == ' ')
+    --e;
+  return std::string(text.substr(b, e - b));
+}
+
+bool starts_with_digit(std::string_view text) {
+  return !text.empty() && is_digit(text.front());
+}
+
+}  // namespace r7

@@ -1,0 +1,129 @@
+// r7flash-cli save and restore against r7sim on a pseudo-terminal through the
+// real serial port, with the controller's state kept in a state file.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+
+#include "process.h"
+#include "setup/setup_text.h"
+#include "support/demo_program_dir.h"
+#include "support/subprocess.h"
+#include "support/temp_dir.h"
+
+#ifdef R7_CLI_EXE
+
+namespace r7::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::vector<std::string> data_lines(const fs::path& file) {
+  std::vector<std::string> out;
+  for (const TextLine& l : split_text_lines(read_file(file)))
+    if (l.number >= 8) out.push_back(l.text);
+  return out;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+struct CliSetup : ::testing::Test {
+  TempDir home;
+  std::unique_ptr<Process> sim;
+  std::string link = (home / "r7").string();
+  fs::path state = home / "state.json";
+
+  void SetUp() override {
+    write_demo_program_dir(home.path());
+    start_sim();
+  }
+  // r7sim on the state file (a stopped one saves its controller there first).
+  void start_sim() {
+    sim.reset();
+    sim = std::make_unique<Process>(R7SIM_EXE,
+                                    std::vector<std::string>{"--link", link, "--state", state});
+    ASSERT_FALSE(sim->read_line(10000).empty()) << "r7sim did not start";
+  }
+
+  ProcessResult cli(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {R7_CLI_EXE, "--home", home.path().string(), "--port", link};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv, 90s, home.path().string());
+  }
+};
+
+TEST_F(CliSetup, SaveChangeRestoreAndSaveAgainGiveTheSameDataLines) {
+  const fs::path first = home / "first.txt";
+  const ProcessResult save = cli({"--yes", "save", first.string()});
+  ASSERT_EQ(save.exit_code, 0) << save.out << save.err;
+  EXPECT_EQ(save.out.rfind("******Beginning  Download******\n", 0), 0U) << save.out;
+  EXPECT_TRUE(contains(save.out, "[Download Complete] Downloading Process Complete.\n"));
+  EXPECT_TRUE(contains(save.out, "Setup file: " + first.string()));
+  const auto saved = data_lines(first);
+  ASSERT_GT(saved.size(), 100U);
+  EXPECT_EQ(saved.back(), "25 0");
+
+  ASSERT_EQ(cli({"write", "100", "0"}).exit_code, 0);
+  ASSERT_EQ(cli({"read", "100"}).exit_code, 0);
+
+  const ProcessResult restore = cli({"--yes", "restore", first.string()});
+  ASSERT_EQ(restore.exit_code, 0) << restore.out << restore.err;
+  EXPECT_EQ(restore.out.rfind("[] This erase all current settings. Do you want to continue?\n"
+                              "******Erasing Old Settings******\n",
+                              0),
+            0U)
+      << restore.out;
+  EXPECT_TRUE(contains(restore.out, "\n*******Upload Complete*******\n[] Upload Complete\n"));
+  EXPECT_FALSE(fs::exists(home / "Reg Downloads" / "6180_Upload_Error.TXT"));
+
+  // A new r7sim from the state file holds the restored setup. The default
+  // name: the serial number in "Reg Downloads".
+  start_sim();
+  const ProcessResult again = cli({"--yes", "--quiet", "save"});
+  ASSERT_EQ(again.exit_code, 0) << again.out << again.err;
+  EXPECT_FALSE(contains(again.out, "Successful"));
+  EXPECT_EQ(data_lines(home / "Reg Downloads" / "2130517.txt"), saved);
+}
+
+TEST_F(CliSetup, ExitStatusesOfDeclinedSilentAndMissing) {
+  const fs::path kept = home / "kept.txt";
+  write_file(kept, "mine\n");
+  const ProcessResult declined = cli({"--no", "save", kept.string()});
+  EXPECT_EQ(declined.exit_code, 4) << declined.out;
+  EXPECT_EQ(read_file(kept), "mine\n");
+
+  const ProcessResult silent = cli({"--address", "7", "save", kept.string()});
+  EXPECT_EQ(silent.exit_code, 2) << silent.out;
+  EXPECT_TRUE(
+      contains(silent.out, "[] Download has been canceled. Need to check Comm Port Settings.\n"));
+
+  // With --yes a silent controller is retried three times, then given up.
+  const ProcessResult retried = cli({"--yes", "--address", "7", "save", kept.string()});
+  EXPECT_EQ(retried.exit_code, 2) << retried.out;
+  std::size_t questions = 0;
+  for (std::size_t at = 0; (at = retried.out.find("[] Comm Error!", at)) != std::string::npos; ++at)
+    ++questions;
+  EXPECT_EQ(questions, 4U) << retried.out;
+
+  const ProcessResult missing = cli({"--yes", "restore", (home / "none.txt").string()});
+  EXPECT_EQ(missing.exit_code, 3);
+  EXPECT_EQ(missing.out, "");
+
+  const ProcessResult no_answer = cli({"restore", kept.string()});  // not a terminal: No
+  EXPECT_EQ(no_answer.exit_code, 4);
+
+  // A sequence file missing for the model.
+  fs::remove(home / "Download Sequences" / "6180.cds");
+  const ProcessResult no_sequence = cli({"--yes", "save", (home / "x.txt").string()});
+  EXPECT_EQ(no_sequence.exit_code, 3);
+  EXPECT_FALSE(fs::exists(home / "x.txt"));
+}
+
+}  // namespace
+}  // namespace r7::test
+
+#endif

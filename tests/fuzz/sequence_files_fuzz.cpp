@@ -1,0 +1,82 @@
+// The sequence-file and setup-file readers on any text: a .cds, a .pds and a
+// setup file are all read from the same bytes. No crash, no read past the
+// lines, every failure a RunError with the numbers the save acts on, and the
+// section rules keep their shape.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "errors/run_error.h"
+#include "setup/sequence_files.h"
+#include "setup/setup_file.h"
+#include "setup/setup_text.h"
+
+namespace {
+
+void check(bool ok) {
+  if (!ok) __builtin_trap();
+}
+
+bool allowed(int number) {
+  return number == r7::err::kInputPastEnd || number == r7::err::kTypeMismatch || number == 6;
+}
+
+template <typename F>
+void guarded(F&& f) {
+  try {
+    f();
+  } catch (const r7::RunError& e) {
+    check(allowed(e.number()));
+  }
+}
+
+bool is_header(std::string_view s) {
+  return !s.empty() && s.front() == '[';
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view content(reinterpret_cast<const char*>(data), size);
+  const r7::TextLines lines = r7::split_text_lines(content);
+  for (const auto& l : lines) {
+    check(l.text.find('\n') == std::string::npos);
+    if (const auto r = r7::reg_number(l.text)) check(std::isfinite(*r));
+    const r7::DataLine d = r7::parse_data_line(l.text);
+    if (d.kind == r7::DataLine::Kind::Data) {
+      check(d.register_no >= 0 && d.register_no <= 65535);
+      check(d.value >= -32768 && d.value <= 32767 && d.value != -30000);
+    }
+  }
+  if (lines.size() >= 2) (void)r7::setup_file_model(lines[1].text);
+
+  const r7::DownloadSequence cds(lines, "fuzz.cds");
+  guarded([&] {
+    (void)cds.has_profiles();
+    for (const auto& l : cds.register_lines())
+      guarded([&] { (void)cds.register_of(l); });
+  });
+
+  const r7::ProfileSequence pds(lines, "fuzz.pds");
+  guarded([&] { (void)pds.profile_count(); });
+  const char* types[] = {"0", "1", "4", "5", "12", "-1", ""};
+  for (const char* t : types) {
+    guarded([&] {
+      const auto name = pds.section_name(t);
+      if (!name) return;
+      const std::size_t start = pds.section_start(*name);
+      check(start <= lines.size());
+      for (const auto& l : pds.end_step_lines(start))
+        guarded([&] { (void)pds.register_of(l); });
+      const auto ordinary = pds.ordinary_step_lines(start);
+      for (const auto& l : ordinary) {
+        check(!is_header(l.text));
+        check(l.number < static_cast<int>(lines.size()));  // never the last line
+        guarded([&] { (void)pds.register_of(l); });
+      }
+    });
+  }
+  return 0;
+}

@@ -1,0 +1,190 @@
+// A SetupTransfer on the in-process simulated controller: a program directory
+// in a temporary folder (with the demonstration sequence files unless a test
+// writes its own), the recording prompts and view, and a log of every request
+// the setup procedures sent.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/port_names.h"
+#include "app/program_dir.h"
+#include "errors/error_log.h"
+#include "modbus/modbus.h"
+#include "serial/comms.h"
+#include "setup/setup_transfer.h"
+#include "setup/setup_view.h"
+#include "sim/catalog.h"
+#include "sim/sample_files.h"
+#include "sim/simulation.h"
+#include "support/recording_prompts.h"
+#include "support/sim_printers.h"
+#include "support/temp_dir.h"
+
+namespace r7::test {
+
+// A SetupView that keeps what the window would show.
+class RecordingSetupView : public SetupView {
+ public:
+  std::string address_text() override { return address; }
+  void insert_history(int index, const std::string& text) override {
+    history.insert(history.begin() + std::clamp<int>(index, 0, static_cast<int>(history.size())),
+                   text);
+  }
+  void clear_history() override { history.clear(); }
+  void insert_error(int index, const std::string& text) override {
+    errors.insert(errors.begin() + std::clamp<int>(index, 0, static_cast<int>(errors.size())),
+                  text);
+  }
+  void clear_errors() override { errors.clear(); }
+  void set_progress_visible(bool visible) override { progress_visible = visible; }
+  void set_progress_range(int minimum, int maximum) override {
+    progress_min = minimum;
+    progress_max = maximum;
+  }
+  void set_progress_value(int value) override {
+    progress_value = value;
+    progress_values.push_back(value);
+  }
+  void set_window_enabled(bool enabled) override {
+    window_enabled = enabled;
+    enabled_history.push_back(enabled);
+  }
+
+  std::string address = "1";
+  std::vector<std::string> history;
+  std::vector<std::string> errors;
+  std::vector<int> progress_values;
+  std::vector<bool> enabled_history;
+  bool progress_visible = false;
+  int progress_min = 0;
+  int progress_max = 0;
+  int progress_value = 0;
+  bool window_enabled = true;
+};
+
+// One Modbus request as sent: function code, register, value (or count).
+struct SentRequest {
+  int function = 0;
+  int register_no = 0;
+  int value = 0;
+  std::uint64_t at_ms = 0;  // fake time when it was written
+
+  bool is_write(int reg, int v) const { return function == 6 && register_no == reg && value == v; }
+  bool is_read(int reg) const { return function == 3 && register_no == reg; }
+};
+
+// Records every request written on the line; `on_request` runs after each one
+// is recorded (tests use it to change the controller's faults mid-operation).
+class RequestLog : public TraceSink {
+ public:
+  explicit RequestLog(sim::FakeClock& clock) : clock_(clock) {}
+  void record(int /*slot*/, const std::string& /*device*/, bool transmitted, std::string_view bytes,
+              std::uint32_t /*elapsed_ms*/) override {
+    if (!transmitted || bytes.size() < 6) return;
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    SentRequest r;
+    r.function = byte(1);
+    r.register_no = byte(2) * 256 + byte(3);
+    const int v = byte(4) * 256 + byte(5);
+    r.value = v > 32767 ? v - 65536 : v;
+    r.at_ms = clock_.total_ms();
+    requests.push_back(r);
+    if (on_request) on_request(requests.size());
+  }
+
+  std::vector<SentRequest> writes() const {
+    std::vector<SentRequest> w;
+    for (const auto& r : requests)
+      if (r.function == 6) w.push_back(r);
+    return w;
+  }
+
+  std::vector<SentRequest> requests;
+  std::function<void(std::size_t count)> on_request;
+
+ private:
+  sim::FakeClock& clock_;
+};
+
+class SetupFixture : public ::testing::Test {
+ protected:
+  explicit SetupFixture(sim::ControllerConfig config = sim::default_config(sim::kModel6180))
+      : sim(std::move(config)) {
+    std::filesystem::create_directories(dir / "Download Sequences");
+    std::filesystem::create_directories(dir / "Reg Downloads");
+    for (int model : {sim::kModel6180, sim::kModel6170}) {
+      write_sequence(std::to_string(model) + ".cds", sim::download_sequence_file(model));
+      write_sequence(std::to_string(model) + ".pds", sim::profile_sequence_file(model));
+    }
+    std::string ini = "[COMMS CONTROLS]\n";
+    for (int slot = 0; slot < 3; ++slot) {
+      const std::string n = std::to_string(slot);
+      ini += "DEVICE " + n + " COMM PORT =2\nDEVICE " + n + " PORT SETTING =9600,N,8,1\n";
+    }
+    write_file(settings, ini);
+    comms.init_comms();
+    comms.set_trace(&log);
+    setup.Form_Load();
+  }
+
+  sim::Controller& controller() { return sim.controller(); }
+  sim::FakeClock& clock() { return *sim.fake_clock(); }
+  std::filesystem::path setups() const { return dir / "Reg Downloads"; }
+  void write_sequence(const std::string& name, const std::string& content) {
+    write_file(dir / "Download Sequences" / name, content);
+  }
+
+  // A save answered with `file` in the save dialog; the file's content afterwards.
+  std::string save(const std::filesystem::path& file) {
+    prompts.answer_save(file.string());
+    setup.cmdDownload_Click();
+    return std::filesystem::exists(file) ? read_file(file) : std::string();
+  }
+  // A restore of `file` (Yes to the question, the file in the open dialog).
+  void restore(const std::filesystem::path& file) {
+    prompts.answer(Answer::Yes);
+    prompts.answer_open(file.string());
+    setup.cmdUpload_Click();
+  }
+
+  // The files in "Reg Downloads", by name.
+  std::vector<std::string> setup_folder() const {
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(setups()))
+      files.push_back(e.path().filename().string());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+
+  TempDir dir;
+  sim::Simulation sim;
+  RecordingPrompts prompts;
+  RecordingSetupView view;
+  RequestLog log{*sim.fake_clock()};
+  ErrorLog error_log{prompts, sim.clock(), dir / "Flash.ERR"};
+  std::filesystem::path settings = dir / "VARNEL FLASH R7.INI";
+  PortNames port_names{settings};
+  Comms comms{settings, port_names, sim.port_factory(), sim.clock(), prompts, error_log};
+  Modbus modbus;
+  ProgramDir program_dir{dir.path()};
+  SetupTransfer setup{comms, modbus, prompts, view, sim.clock(), program_dir};
+};
+
+// A controller configuration at its defaults (no demonstration setup).
+inline sim::ControllerConfig defaults_config(int model = sim::kModel6180) {
+  sim::ControllerConfig c = sim::default_config(model);
+  c.demo_setup = false;
+  return c;
+}
+
+// The lines of a file from line `first` (1-based) on, CR LF or LF.
+std::vector<std::string> file_lines(const std::string& content, std::size_t first = 1);
+
+}  // namespace r7::test

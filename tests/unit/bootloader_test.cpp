@@ -1,0 +1,175 @@
+// Bootloader frames, retries and the S-record file transfer on a scripted line.
+#include "flash/bootloader.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "serial/comms.h"
+#include "support/comms_fixture.h"
+#include "support/recording_flash_view.h"
+
+namespace r7 {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
+std::string bytes(std::initializer_list<int> b) {
+  std::string s;
+  for (int v : b)
+    s += static_cast<char>(v);
+  return s;
+}
+
+const std::string kAck30 = bytes({0xFF, 0x30});
+const std::string kAck20 = bytes({0xFF, 0x20});
+const std::string kAck21 = bytes({0xFF, 0x21});
+
+struct BootloaderTest : test::CommsFixture {
+  test::RecordingFlashView view;
+  Bootloader boot{comms, prompts, view};
+
+  void SetUp() override {
+    ini("[COMMS CONTROLS]\nDEVICE 0 COMM PORT=2\nDEVICE 0 PORT SETTING=9600,N,8,1\n"
+        "DEVICE 1 COMM PORT=2\nDEVICE 1 PORT SETTING=9600,n,8,1\n"
+        "DEVICE 2 COMM PORT=2\nDEVICE 2 PORT SETTING=38400,n,8,1\n");
+    comms.init_comms();
+  }
+
+  void ack(const std::string& reply, double delay_ms = 3) {
+    line.answer_next_write({reply, delay_ms});
+  }
+  std::string file(const std::string& name, const std::string& text) {
+    const auto path = dir / name;
+    test::write_file(path, text);
+    return path.string();
+  }
+};
+
+TEST_F(BootloaderTest, FixedCommandsAreSentAsTheirExactFrames) {
+  ack(kAck30);
+  EXPECT_EQ(boot.download_completed(), 1);
+  ack(bytes({0xFF, 0x10}));
+  EXPECT_EQ(boot.erase_flash(), 1);
+  ack(bytes({0xFF, 0x31}));
+  EXPECT_EQ(boot.execute_download_app(kDownloadAppAddress), 1);
+  EXPECT_THAT(line.writes,
+              ElementsAre(bytes({0xFF, 0x30, 0x00, 0x2F}), bytes({0xFF, 0x10, 0x00, 0x0F}),
+                          bytes({0xFF, 0x31, 0x04, 0x00, 0x08, 0x00, 0x04, 0x40})));
+  EXPECT_EQ(boot.flash_tries, 1);
+}
+
+TEST_F(BootloaderTest, OnlyTheExactEchoCountsAndTriesAreBoundedByThree) {
+  ack(bytes({0xFF, 0x30, 0x00}));  // one byte too many
+  ack(bytes({0xFF, 0x31}));        // another command's echo
+  ack(kAck30);
+  EXPECT_EQ(boot.download_completed(), 1);
+  EXPECT_EQ(boot.flash_tries, 3);
+  EXPECT_EQ(line.writes.size(), 3U);
+
+  line.writes.clear();
+  EXPECT_EQ(boot.download_completed(), 0);  // never answered
+  EXPECT_EQ(line.writes.size(), 3U);
+  EXPECT_EQ(boot.flash_ok, 0);
+  EXPECT_TRUE(boot.flash_reply.empty());
+}
+
+TEST_F(BootloaderTest, UnansweredEraseWaitsThreeTimesThirtySecondsAndYieldsBetween) {
+  const auto start = clock.total_ms();
+  const int events = prompts.events_processed;
+  EXPECT_EQ(boot.erase_flash(), 0);
+  EXPECT_GE(clock.total_ms() - start, 90000U);
+  EXPECT_LT(clock.total_ms() - start, 91000U);
+  EXPECT_GT(prompts.events_processed, events);
+}
+
+TEST_F(BootloaderTest, ChecksumOfAFrameSummingToAMultipleOf256IsZero) {
+  EXPECT_EQ(Bootloader::bootloader_checksum(bytes({0xFF, 0x20, 0x01, 0xE0})), 0x00);
+}
+
+TEST_F(BootloaderTest, TransferSendsOneFramePerDataRecord) {
+  const std::string path = file("a.s19",
+                                "S00600004844521B\r\nS1050000AABB95\r\nS1050002CCDD4F\r\n"
+                                "S9030000FC\r\n");
+  ack(kAck20);
+  ack(kAck20);
+  EXPECT_EQ(boot.transfer_srecord_file(path), 1);
+  EXPECT_THAT(line.writes, ElementsAre(bytes({0xFF, 0x20, 0x04, 0x00, 0x00, 0xAA, 0xBB, 0x88}),
+                                       bytes({0xFF, 0x20, 0x04, 0x00, 0x02, 0xCC, 0xDD, 0xCE})));
+  EXPECT_TRUE(prompts.boxes.empty());
+  EXPECT_EQ(view.progress_max, static_cast<int>(std::filesystem::file_size(path)));
+  EXPECT_EQ(view.progress_value, 0);
+  EXPECT_EQ(view.progress_values.at(2), 16 + 14);  // line lengths add up
+}
+
+TEST_F(BootloaderTest, FilesWithoutDataRecordsSendNothing) {
+  EXPECT_EQ(boot.transfer_srecord_file(file("empty.s19", "")), 1);
+  EXPECT_EQ(boot.transfer_srecord_file(file("hdr.s19", "S00600004844521B\r\nS9030000FC\r\n")), 1);
+  EXPECT_TRUE(line.writes.empty());
+}
+
+TEST_F(BootloaderTest, UnknownRecordsAreReportedAndSkipped) {
+  ack(kAck20);
+  EXPECT_EQ(
+      boot.transfer_srecord_file(file("s3.s19", "S3090000000011223344\r\nS1050000AABB95\r\n")), 1);
+  EXPECT_THAT(prompts.texts(), ElementsAre("Didn't know how to interpret this line"));
+  EXPECT_EQ(line.writes.size(), 1U);
+}
+
+TEST_F(BootloaderTest, S2FailureStopsTheTransferWithOneHexDumpMessage) {
+  std::string text;
+  for (int i = 0; i < 8; ++i)
+    text += "S208010010112233443C\r\n";
+  // Four acknowledged records, then silence.
+  for (int i = 0; i < 4; ++i)
+    ack(kAck21);
+  EXPECT_EQ(boot.transfer_srecord_file(file("s2.s19", text)), 0);
+  EXPECT_EQ(line.writes.size(), 4U + 3U);  // no sixth record
+  ASSERT_EQ(prompts.boxes.size(), 1U);
+  EXPECT_EQ(prompts.boxes[0].text,
+            "Failed at case record_type=S2 line_count=4\rSending message: FF 21 7 1 0 10 11 22 "
+            "33 44 E2 \rResponse: ");
+  EXPECT_EQ(view.progress_value, 0);
+}
+
+TEST_F(BootloaderTest, S1FailureShowsThreeBoxesInOrder) {
+  EXPECT_EQ(boot.transfer_srecord_file(file("s1.s19", "S1050000AABB95\r\n")), 0);
+  ASSERT_EQ(prompts.boxes.size(), 3U);
+  EXPECT_EQ(prompts.boxes[0].text, "Failed at case record_type=S1 line_count=0");
+  EXPECT_EQ(prompts.boxes[1].text,
+            "Sending message: " + bytes({0xFF, 0x20, 0x04, 0x00, 0x00, 0xAA, 0xBB, 0x88}));
+  EXPECT_EQ(prompts.boxes[2].text, "Response: ");
+}
+
+TEST_F(BootloaderTest, UnreadableFileIsAFailedTransferNamingTheFile) {
+  const auto missing = (dir / "gone.S19").string();
+  EXPECT_EQ(boot.transfer_srecord_file(missing), 0);
+  ASSERT_EQ(prompts.boxes.size(), 1U);
+  EXPECT_THAT(prompts.boxes[0].text, ::testing::HasSubstr(missing));
+  EXPECT_TRUE(line.writes.empty());
+}
+
+TEST_F(BootloaderTest, LateAcknowledgementOfARetriedRecordIsNotTakenForTheNext) {
+  // Record 1: the first try's acknowledgement comes late (during the second
+  // try's wait), the second try's acknowledgement later still. Record 2 must
+  // not take that one for its own: the device never answers record 2.
+  const std::string path = file("late.s19", "S1050000AABB95\r\nS1050002CCDD4F\r\n");
+  line.answer_next_write({kAck20, 2300});  // try 1 of record 1, late
+  line.answer_next_write({kAck20, 1500});  // try 2 of record 1, also late
+  EXPECT_EQ(boot.transfer_srecord_file(path), 0);
+  // Record 1 acknowledged (by its first try), record 2 failed after three tries.
+  const auto record2 = bytes({0xFF, 0x20, 0x04, 0x00, 0x02, 0xCC, 0xDD, 0xCE});
+  EXPECT_EQ(std::count(line.writes.begin(), line.writes.end(), record2), 3);
+  ASSERT_FALSE(prompts.boxes.empty());
+  EXPECT_THAT(prompts.boxes[0].text, StartsWith("Failed at case record_type=S1 line_count=1"));
+}
+
+TEST_F(BootloaderTest, OnlineProbeIsOneZeroByteWithoutRetry) {
+  ack(bytes({0x01}));
+  EXPECT_EQ(boot.online_probe(), bytes({0x01}));
+  EXPECT_EQ(boot.online_probe(), "");
+  EXPECT_THAT(line.writes, ElementsAre(bytes({0x00}), bytes({0x00})));
+}
+
+}  // namespace
+}  // namespace r7

@@ -1,0 +1,373 @@
+// The whole firmware download against the simulated controller on a fake clock.
+#include "flash/firmware_download.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "flash/srecord.h"
+#include "modbus/registers.h"
+#include "sim/sample_files.h"
+#include "sim/simulation.h"
+#include "support/demo_program_dir.h"
+#include "support/recording_flash_view.h"
+#include "support/recording_prompts.h"
+#include "support/scripted_port.h"
+#include "support/temp_dir.h"
+
+namespace r7 {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+struct FirmwareDownloadTest : ::testing::Test {
+  test::TempDir dir;
+  test::RecordingPrompts prompts;
+  ProgramDir program{dir.path()};
+  PortNames names{program.settings_file(), std::string("sim")};
+  Modbus modbus;
+  test::RecordingFlashView view;
+  std::unique_ptr<sim::Simulation> simulation;
+  std::unique_ptr<ErrorLog> log;
+  std::unique_ptr<Comms> comms;
+  std::unique_ptr<Bootloader> boot;
+  std::unique_ptr<FirmwareDownload> download;
+
+  void SetUp() override {
+    test::write_demo_program_dir(dir.path());
+    start(sim::default_config(6180));
+  }
+
+  // A fresh controller set up as `config`, and the procedures talking to it.
+  void start(const sim::ControllerConfig& config) {
+    download.reset();
+    boot.reset();
+    comms.reset();
+    log.reset();
+    simulation = std::make_unique<sim::Simulation>(config);
+    log = std::make_unique<ErrorLog>(prompts, simulation->clock(), dir / "Flash.ERR");
+    comms = std::make_unique<Comms>(program.settings_file(), names, simulation->port_factory(),
+                                    simulation->clock(), prompts, *log);
+    comms->init_comms();
+    boot = std::make_unique<Bootloader>(*comms, prompts, view);
+    download = std::make_unique<FirmwareDownload>(*comms, modbus, *boot, prompts, view,
+                                                  simulation->clock(), program);
+  }
+  void start_with(int revision, int software, int model = 6180) {
+    sim::ControllerConfig config = sim::default_config(model);
+    config.revision = revision;
+    config.software = software;
+    start(config);
+  }
+  sim::Controller& controller() { return simulation->controller(); }
+  sim::FakeClock& fake_clock() { return *simulation->fake_clock(); }
+
+  std::string path(const std::string& name) const { return program.join(name).string(); }
+
+  // Turns the line dead as soon as the command history shows `step`.
+  void fail_at(const std::string& step) {
+    view.on_command = [this, step](const std::string& text) {
+      if (text == step) controller().faults().drop = 1.0;
+    };
+  }
+
+  // A firmware file whose field at 010000 is `field` (12 hex digits).
+  std::string firmware_with_field(const std::string& field) {
+    std::string data;
+    for (std::size_t i = 0; i + 1 < field.size(); i += 2) {
+      data += static_cast<char>(std::stoi(field.substr(i, 2), nullptr, 16));
+    }
+    const std::string file = (dir / "custom.S19").string();
+    test::write_file(file, sim::srecord_line('0', 0, 2, "HDR") + "\r\n" +
+                               sim::srecord_line('2', 0x010000, 3, data) + "\r\n" +
+                               sim::srecord_line('8', 0, 3, "") + "\r\n");
+    return file;
+  }
+
+  void expect_window_restored() {
+    EXPECT_FALSE(view.warning_visible);
+    EXPECT_TRUE(view.quit_enabled);
+    EXPECT_TRUE(view.start_enabled);
+    ASSERT_FALSE(prompts.busy_history.empty());
+    EXPECT_FALSE(prompts.busy_history.back());
+    EXPECT_EQ(view.commands.size(), view.responses.size());
+  }
+};
+
+TEST_F(FirmwareDownloadTest, CompleteDownloadWritesTheFirmwareAndLogsEveryStep) {
+  prompts.answer_open(path("731-0000.S19"));
+  download->cmd_Start_Click();
+
+  EXPECT_THAT(
+      view.commands,
+      ElementsAre("Check of device type", "Get software revision", "Get software number",
+                  "Goto Download Mode", "Pausing", "File Transfer of " + path("Dnld_R7.s19"),
+                  "Download completed", "Execute download app", "Erase Sectors (chip)",
+                  "File Transferred " + path("731-0000.S19"), "Download completed "));
+  EXPECT_EQ(view.responses, std::vector<std::string>(11, "Successful"));
+  EXPECT_THAT(prompts.texts(), ElementsAre("Please cycle Device Power."));
+  EXPECT_EQ(prompts.boxes[0].title, "Download Completed");
+  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::Completed);
+  EXPECT_EQ(download->model_selection, 1);
+  EXPECT_EQ(view.file_text, path("731-0000.S19"));
+  EXPECT_EQ(view.progress_value, 0);
+  expect_window_restored();
+  EXPECT_EQ(comms->port_settings(kXonSlot), "38400,n,8,1");
+
+  // The flash holds exactly the image's bytes.
+  const auto lines = read_srecord_lines(path("731-0000.S19"));
+  std::size_t bytes = 0;
+  for (const std::string& line : lines) {
+    if (line.compare(0, 2, "S2") != 0) continue;
+    const std::uint32_t address =
+        static_cast<std::uint32_t>(std::stoul(line.substr(4, 6), nullptr, 16));
+    const std::string hex = line.substr(10, line.size() - 12);
+    for (std::size_t i = 0; i < hex.size(); i += 2, ++bytes) {
+      ASSERT_EQ(controller().flash().byte(address + static_cast<std::uint32_t>(i / 2)),
+                std::stoi(hex.substr(i, 2), nullptr, 16))
+          << std::hex << address;
+    }
+  }
+  EXPECT_EQ(controller().flash().written_count(), bytes);
+
+  // After the power cycle the controller runs the new software (field ...0003).
+  controller().power_cycle();
+  fake_clock().advance(5000);
+  EXPECT_EQ(controller().read_register(reg::kSoftwareNumber), 3);
+}
+
+TEST_F(FirmwareDownloadTest, NewerRevisionSelectsTheNewerLoaderAndFiles) {
+  start_with(2000, 2);
+  prompts.answer_open(path("8831-0000.S19"));
+  download->cmd_Start_Click();
+  EXPECT_EQ(download->model_selection, 2);
+  EXPECT_EQ(download->transfer_record_path, path("Mole_R7.s19"));
+  EXPECT_EQ(download->firmware_name, "8831-0000.S19");
+  EXPECT_EQ(download->device_code, "52374142");
+  ASSERT_EQ(prompts.open_dialogs.size(), 1U);
+  EXPECT_EQ(prompts.open_dialogs[0].file_name, "8831*.S19");
+  EXPECT_EQ(prompts.open_dialogs[0].filter, "S Record (*.S19)|*.S19|All(*.*)|*.*");
+  EXPECT_EQ(prompts.open_dialogs[0].default_ext, "S19");
+  EXPECT_TRUE(prompts.open_dialogs[0].must_exist);
+  EXPECT_EQ(prompts.open_dialogs[0].initial_dir, dir.path().string());
+  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::Completed);
+}
+
+TEST_F(FirmwareDownloadTest, SilentControllerFailsTheFirstStep) {
+  controller().faults().drop = 1.0;
+  download->cmd_Start_Click();
+  EXPECT_THAT(view.commands, ElementsAre("Check of device type"));
+  EXPECT_THAT(view.responses, ElementsAre("Failed"));
+  ASSERT_EQ(prompts.boxes.size(), 1U);
+  EXPECT_EQ(prompts.boxes[0].text, "No response from controller received.");
+  EXPECT_EQ(prompts.boxes[0].title, "Communication Error");
+  EXPECT_EQ(prompts.boxes[0].icon, Icon::Critical);
+  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::NoResponse);
+  expect_window_restored();
+}
+
+TEST_F(FirmwareDownloadTest, UnknownDeviceTypeIsReportedOncePerTry) {
+  // A Modbus device that is no R7 controller: register 0 holds 1234.
+  sim::FakeClock clock;
+  test::ScriptedLine line(clock);
+  test::ScriptedPortFactory factory(line);
+  Comms other(program.settings_file(), names, factory, clock, prompts, *log);
+  other.init_comms();
+  Modbus m;
+  std::string reply("\x01\x03\x02\x04\xD2", 5);
+  m.modbus_crc16(reply);
+  reply += static_cast<char>(m.crc_lo);
+  reply += static_cast<char>(m.crc_hi);
+  for (int i = 0; i < 3; ++i)
+    line.answer_next_write({reply, 5});
+  Bootloader b(other, prompts, view);
+  FirmwareDownload d(other, modbus, b, prompts, view, clock, program);
+  d.cmd_Start_Click();
+  EXPECT_EQ(prompts.texts(), std::vector<std::string>(3, "Controller is unrecognized !!"));
+  EXPECT_THAT(view.responses, ElementsAre("Failed"));
+  EXPECT_EQ(d.outcome(), FirmwareDownload::Outcome::Unrecognised);
+  EXPECT_EQ(line.writes.size(), 3U);
+}
+
+TEST_F(FirmwareDownloadTest, CancelledBrowseEndsSilentlyAfterASuccessfulStep) {
+  prompts.answer_open(std::nullopt);
+  download->cmd_Start_Click();
+  EXPECT_THAT(view.responses, ElementsAre("Successful", "Successful"));
+  EXPECT_TRUE(prompts.boxes.empty());
+  EXPECT_TRUE(download->browse_dir.empty());
+  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::Cancelled);
+  EXPECT_EQ(controller().mode(), sim::Mode::Application);
+  expect_window_restored();
+}
+
+TEST_F(FirmwareDownloadTest, MissingDownloadApplicationIsNamed) {
+  std::filesystem::remove(path("Dnld_R7.s19"));
+  prompts.answer_open(path("731-0000.S19"));
+  download->cmd_Start_Click();
+  ASSERT_EQ(prompts.boxes.size(), 1U);
+  EXPECT_EQ(prompts.boxes[0].text,
+            "The file " + path("Dnld_R7.s19") +
+                " needs to be located in the same directory as this application. It currently is "
+                "not.");
+  EXPECT_EQ(prompts.boxes[0].title, "Error");
+  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::FileMissing);
+  expect_window_restored();
+}
+
+TEST_F(FirmwareDownloadTest, SoftwareNumberBelowTenAcceptsFieldsUpTo0009) {
+  start_with(1850, 5);
+  prompts.answer_open(firmware_with_field("52374142000A"));
+  download->cmd_Start_Click();
+  EXPECT_THAT(view.commands.back(), "Get software number");
+  EXPECT_EQ(view.responses.back(), "Failed");
+  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::SoftwareMismatch);
+
+  view = test::RecordingFlashView{};
+  prompts.answer_open(firmware_with_field("523741420003"));
+  fail_at("Goto Download Mode");  // stop before anything is written
+  download->cmd_Start_Click();
+  EXPECT_THAT(view.commands, ::testing::Contains("Goto Download Mode"));
+}
+
+TEST_F(FirmwareDownloadTest, SoftwareNumberFromTenOnMustMatchInHex) {
+  start_with(1850, 26);
+  for (const char* field : {"523741420026", "52374453001A"}) {
+    view = test::RecordingFlashView{};
+    prompts.answer_open(firmware_with_field(field));
+    download->cmd_Start_Click();
+    EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::SoftwareMismatch) << field;
+  }
+  view = test::RecordingFlashView{};
+  prompts.answer_open(firmware_with_field("52374142001A"));
+  fail_at("Goto Download Mode");
+  download->cmd_Start_Click();
+  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::ModeFailed);
+}
+
+TEST_F(FirmwareDownloadTest, FileWithoutTheFieldNeverMatches) {
+  const std::string file = (dir / "nofield.S19").string();
+  test::write_file(file, sim::srecord_line('2', 0x020000, 3, "ABCDEF") + "\r\n");
+  EXPECT_EQ(download->read_file_software_number(file), "123456789012");
+  prompts.answer_open(file);
+  download->cmd_Start_Click();
+  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::SoftwareMismatch);
+  EXPECT_EQ(view.responses.back(), "Failed");
+}
+
+TEST_F(FirmwareDownloadTest, RefusedDownloadModeWriteFails) {
+  controller().faults().refuse[reg::kDownloadMode] = 2;
+  prompts.answer_open(path("731-0000.S19"));
+  download->cmd_Start_Click();
+  EXPECT_EQ(view.commands.back(), "Goto Download Mode");
+  EXPECT_EQ(view.responses.back(), "Failed");
+  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::ModeFailed);
+  expect_window_restored();
+}
+
+// Each bootloader step failing in turn: the history ends with "Failed", the
+// window is restored and slot 2 has the settings it had before.
+TEST_F(FirmwareDownloadTest, EachBootloaderStepFailingEndsTheDownload) {
+  const std::vector<std::string> steps = {"File Transfer of " + path("Dnld_R7.s19"),
+                                          "Download completed",
+                                          "Execute download app",
+                                          "Erase Sectors (chip)",
+                                          "File Transferred " + path("731-0000.S19"),
+                                          "Download completed "};
+  for (const std::string& step : steps) {
+    SCOPED_TRACE(step);
+    start(sim::default_config(6180));
+    comms->set_port_settings(kXonSlot, "19200,n,8,1");
+    view = test::RecordingFlashView{};
+    fail_at(step);
+    prompts.boxes.clear();
+    prompts.answer_open(path("731-0000.S19"));
+    download->cmd_Start_Click();
+    EXPECT_EQ(view.commands.back(), step);
+    EXPECT_EQ(view.responses.back(), "Failed");
+    EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::TransferFailed);
+    EXPECT_EQ(comms->port_settings(kXonSlot), "19200,n,8,1");
+    expect_window_restored();
+    for (const std::string& text : prompts.texts())
+      EXPECT_NE(text, "Please cycle Device Power.");
+  }
+}
+
+TEST_F(FirmwareDownloadTest, ThreeUnansweredEraseTriesCostNinetySecondsOfFakeTime) {
+  fail_at("Erase Sectors (chip)");
+  prompts.answer_open(path("731-0000.S19"));
+  const std::uint64_t before = fake_clock().total_ms();
+  int events_before_erase = 0;
+  view.on_command = [&](const std::string& text) {
+    if (text == "Erase Sectors (chip)") {
+      controller().faults().drop = 1.0;
+      events_before_erase = prompts.events_processed;
+    }
+  };
+  download->cmd_Start_Click();
+  EXPECT_GE(fake_clock().total_ms() - before, 90000U);
+  EXPECT_EQ(view.responses.back(), "Failed");
+  // The window keeps repainting while the erase waits.
+  EXPECT_GT(prompts.events_processed - events_before_erase, 100);
+}
+
+TEST_F(FirmwareDownloadTest, PreflightListsTheFirstErrorsAndStopsUnlessTheUserGoesOn) {
+  auto lines = read_srecord_lines(path("731-0000.S19"));
+  lines[3].back() = lines[3].back() == '0' ? '1' : '0';  // a bad checksum on line 4
+  std::string text;
+  for (const auto& l : lines)
+    text += l + "\r\n";
+  const std::string bad = (dir / "731-0001.S19").string();
+  test::write_file(bad, text);
+
+  prompts.answer_open(bad);
+  download->cmd_Start_Click();  // unscripted: the default answer No
+  ASSERT_EQ(prompts.boxes.size(), 1U);
+  EXPECT_THAT(prompts.boxes[0].text, HasSubstr("Line 4: checksum"));
+  EXPECT_EQ(prompts.boxes[0].buttons, Buttons::YesNo);
+  EXPECT_EQ(prompts.boxes[0].default_answer, Answer::No);
+  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::Cancelled);
+  EXPECT_THAT(view.commands, ::testing::Not(::testing::Contains("Goto Download Mode")));
+  EXPECT_EQ(controller().mode(), sim::Mode::Application);
+
+  // A sound file shows nothing extra.
+  prompts.boxes.clear();
+  view = test::RecordingFlashView{};
+  prompts.answer_open(path("731-0000.S19"));
+  fail_at("Goto Download Mode");
+  download->cmd_Start_Click();
+  EXPECT_TRUE(prompts.boxes.empty());
+}
+
+TEST_F(FirmwareDownloadTest, EngineeringProbeAndErase) {
+  download->cmd_IsDeviceOnline_Click();  // the application does not answer the probe
+  EXPECT_EQ(view.commands.back(), "Is Device Online");
+  EXPECT_EQ(view.responses.back(), "No response from device");
+  EXPECT_EQ(prompts.boxes.back().text, "No response from device.");
+  EXPECT_EQ(prompts.boxes.back().title, "Is Device Online");
+  EXPECT_FALSE(view.erase_enabled);
+
+  // In the bootloader it answers.
+  controller().write_register(reg::kDownloadMode, reg::kDownloadModeArm);
+  controller().write_register(reg::kDownloadMode, reg::kDownloadModeLoader);
+  fake_clock().advance(5000);
+  prompts.boxes.clear();
+  download->cmd_IsDeviceOnline_Click();
+  EXPECT_EQ(view.responses.back(), "Device is online");
+  EXPECT_TRUE(view.erase_enabled);
+  EXPECT_TRUE(prompts.boxes.empty());
+
+  // The resident bootloader does not erase: no acknowledgement, settings restored.
+  const std::string before = comms->port_settings(kXonSlot);
+  comms->set_port_settings(kXonSlot, "9600,n,8,1");
+  download->cmd_EraseSectors_Click({false, true, false, false, false, false, true});
+  EXPECT_EQ(view.commands.back(), "Erase Sectors  66");
+  EXPECT_EQ(view.responses.back(), "Erase Failed");
+  EXPECT_EQ(prompts.boxes.back().text, "Sector Erase failed.");
+  EXPECT_EQ(comms->port_settings(kXonSlot), "9600,n,8,1");
+  download->cmd_EraseSectors_Click({true, true, true, true, true, true, true});
+  EXPECT_EQ(view.commands.back(), "Erase Sectors  127");
+  EXPECT_EQ(view.commands.size(), view.responses.size());
+}
+
+}  // namespace
+}  // namespace r7
