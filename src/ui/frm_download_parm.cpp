@@ -138,15 +138,7 @@ void FrmDownloadParm::build_controls() {
 }
 
 void FrmDownloadParm::Form_Load() {
-  for (std::size_t i = 0; i < 8; ++i) {
-    transfer_.DigitalInputRegisters[i] = std::to_string(1060 + i);
-    transfer_.DigitalInputRegisters[i + 8] = std::to_string(1075 + i);
-  }
-  transfer_.DigitalInputRegisters[16].clear();
-  transfer_.DigitalInputLines = {};
-  transfer_.ErrorListCount = 0;
-  transfer_.SetupFilePath.clear();
-  ProgressBar1_->hide();
+  transfer_.Form_Load();  // digital-input table, counters, progress bar hidden
 
   for (int address = 1; address <= kHighestAddress; ++address)
     cmbAddress_->addItem(QString::number(address));
@@ -155,7 +147,6 @@ void FrmDownloadParm::Form_Load() {
   services_.comms.init_comms();
   comms_settings_.copy_slots_to_fields();
   lblCommPort_->setText(QStringLiteral("Comm Port: ") + comms_settings_.common_port_text());
-  transfer_.HistoryCount = 0;
 }
 
 void FrmDownloadParm::cmdDownload_Click() {

@@ -42,7 +42,7 @@ struct SetupRig {
   int port_settings_clicks = 0;
   std::unique_ptr<FrmDownloadParm> window;
 
-  explicit SetupRig(const char* settings = kSlots) {
+  explicit SetupRig(const char* settings = kSlots, int simulated_model = 0) : rig(simulated_model) {
     if (settings != nullptr) rig.write_settings(settings);
     window = std::make_unique<FrmDownloadParm>(rig.services(), modbus, comms_settings, [this] {
       ++port_settings_clicks;
@@ -164,6 +164,31 @@ class SetupWindowTest : public QObject {
     QVERIFY(list_lines(&w, QStringLiteral("List2")).isEmpty());
     QCOMPARE(w.transfer().ErrorListCount, 0.0F);
     QCOMPARE(list_lines(&w, QStringLiteral("List1")), QStringList{"again"});
+  }
+
+  void download_saves_the_simulated_controllers_setup() {
+    SetupRig s(kSlots, 6180);
+    FrmDownloadParm& w = *s.window;
+    w.show();
+    const std::filesystem::path file = s.rig.dir / "Reg Downloads" / "saved.txt";
+    s.rig.prompts.answer_save(file.string());
+    bool locked = false;
+    s.rig.prompts.on_events = [&] {
+      locked = locked || (!w.isEnabled() && child(w, "ProgressBar1")->isVisible());
+    };
+    QTest::mouseClick(child<QPushButton>(w, "cmdDownload"), Qt::LeftButton);
+    s.rig.prompts.on_events = nullptr;
+
+    QVERIFY(locked);  // the whole window, while the save ran
+    QVERIFY(w.isEnabled());
+    QCOMPARE(w.transfer().outcome(), SetupTransfer::Outcome::Completed);
+    QVERIFY(std::filesystem::exists(file));
+    const QStringList history = list_lines(&w, QStringLiteral("List1"));
+    QVERIFY(history.size() > 2);
+    QCOMPARE(history.front(), QStringLiteral("******Beginning  Download******"));
+    QVERIFY(history.contains(QStringLiteral("*******Download Sequence Complete*******")));
+    QCOMPARE(static_cast<qsizetype>(w.transfer().HistoryCount), history.size());
+    QCOMPARE(child<QListWidget>(w, "List1")->currentRow(), history.size() - 1);
   }
 
   void disable_buttons_locks_the_whole_window() {
