@@ -29,15 +29,23 @@ QMessageBox::StandardButton standard(Answer a) {
 }
 
 QString from_local(const std::string& s) {
-  return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+  return to_qt(s);
 }
 
 std::string to_local(const QString& s) {
-  const QByteArray bytes = s.toLocal8Bit();
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return from_qt(s);
 }
 
 }  // namespace
+
+QString to_qt(const std::string& text) {
+  return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string from_qt(const QString& text) {
+  const QByteArray bytes = text.toLocal8Bit();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
 
 QtPrompts::QtPrompts(QString application_title) : title_(std::move(application_title)) {}
 

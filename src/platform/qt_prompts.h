@@ -4,11 +4,18 @@
 
 #include <QString>
 
+#include <string>
+
 #include "errors/prompts.h"
 
 class QWidget;
 
 namespace r7 {
+
+// Texts between the procedures (local 8-bit: file names as the system spells
+// them) and Qt.
+QString to_qt(const std::string& text);
+std::string from_qt(const QString& text);
 
 class QtPrompts final : public Prompts {
  public:

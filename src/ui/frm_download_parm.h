@@ -1,0 +1,87 @@
+// frm_DownloadParm, "Save/Restore Setup": saving a controller's setup to a
+// text file ("Download") and restoring it ("Upload"). The procedures are
+// SetupTransfer's; the window shows their history and error lists and locks
+// itself while one runs.
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+#include <string>
+
+#include "modbus/modbus.h"
+#include "setup/setup_transfer.h"
+#include "setup/setup_view.h"
+#include "ui/ui_services.h"
+
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+namespace r7 {
+
+class FrmCommsSettings;
+
+class FrmDownloadParm final : public QDialog, public SetupView {
+  Q_OBJECT
+
+ public:
+  // `port_settings_click` is the main window's cmd_PortSettings_Click.
+  FrmDownloadParm(const UiServices& services, Modbus& modbus, FrmCommsSettings& comms_settings,
+                  std::function<void()> port_settings_click, QWidget* parent = nullptr);
+  ~FrmDownloadParm() override;
+
+  SetupTransfer& transfer() { return transfer_; }
+
+  // Handlers.
+  void cmdDownload_Click();
+  void cmdUpload_Click();
+  void cmdChangePortSettings_Click();
+  void cmdClearListBox_Click();
+  void cmdClearList2_Click();
+  void cmdExit_Click();
+  void ShowLogLine(const std::string& text);
+  void DisableButtons();
+  void EnableButtons();
+
+  // SetupView.
+  std::string address_text() override;
+  void insert_history(int index, const std::string& text) override;
+  void clear_history() override;
+  void insert_error(int index, const std::string& text) override;
+  void clear_errors() override;
+  void set_progress_visible(bool visible) override;
+  void set_progress_range(int minimum, int maximum) override;
+  void set_progress_value(int value) override;
+  void set_window_enabled(bool enabled) override;
+
+ public slots:
+  // Exit, the close box and Escape; refused while the window is locked.
+  void reject() override;
+
+ private:
+  void build_controls();
+  void Form_Load();
+
+  UiServices services_;
+  FrmCommsSettings& comms_settings_;
+  std::function<void()> port_settings_click_;
+  SetupTransfer transfer_;
+
+  QLabel* lblCommPort_ = nullptr;
+  QPushButton* cmdChangePortSettings_ = nullptr;
+  QLabel* lblAddress_ = nullptr;
+  QComboBox* cmbAddress_ = nullptr;
+  QPushButton* cmdDownload_ = nullptr;
+  QPushButton* cmdUpload_ = nullptr;
+  QPushButton* cmdExit_ = nullptr;
+  QListWidget* List1_ = nullptr;
+  QPushButton* cmdClearListBox_ = nullptr;
+  QListWidget* List2_ = nullptr;
+  QPushButton* cmdClearList2_ = nullptr;
+  QProgressBar* ProgressBar1_ = nullptr;
+};
+
+}  // namespace r7

@@ -1,0 +1,358 @@
+#include "ui/frm_flash.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include "platform/qt_prompts.h"
+#include "ui/frm_comms_settings.h"
+#include "ui/frm_download_parm.h"
+
+namespace r7 {
+
+namespace {
+
+QPushButton* make_button(QWidget* parent, const char* name, const char* caption) {
+  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  return button;
+}
+
+QListWidget* make_history(QWidget* parent, const char* name) {
+  auto* list = new QListWidget(parent);
+  list->setObjectName(QString::fromLatin1(name));
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Both lists scroll by whole lines, so the same scroll value is the same top line.
+  list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  list->setUniformItemSizes(true);
+  return list;
+}
+
+}  // namespace
+
+FrmFlash::FrmFlash(const UiServices& services, QWidget* parent)
+    : QWidget(parent),
+      services_(services),
+      bootloader_(services.comms, services.prompts, *this),
+      firmware_(services.comms, modbus_, bootloader_, services.prompts, *this, services.clock,
+                services.program_dir) {
+  setObjectName(QStringLiteral("frm_Flash"));
+  build_controls();
+  comms_settings_ = new FrmCommsSettings(services_, this);
+  comms_settings_->setModal(true);
+  update_controls();
+}
+
+FrmFlash::~FrmFlash() = default;
+
+void FrmFlash::build_controls() {
+  cmd_Start_ = make_button(this, "cmd_Start", "&Start");
+  cmdTest_ = make_button(this, "cmdTest", "Save/Restore Setup");
+  cmd_PortSettings_ = make_button(this, "cmd_PortSettings", "Port Settings");
+  cmd_About_ = make_button(this, "cmd_About", "About");
+  cmd_Clear_ = make_button(this, "cmd_Clear", "Clear");
+  cmd_Quit_ = make_button(this, "cmd_Quit", "&Quit");
+
+  lst_CommsCommand_ = make_history(this, "lst_CommsCommand");
+  lst_CommsCommandResponse_ = make_history(this, "lst_CommsCommandResponse");
+  auto* command_label = new QLabel(QStringLiteral("Command History"), this);
+  command_label->setObjectName(QStringLiteral("lbl_CommandHistory"));
+  auto* response_label = new QLabel(QStringLiteral("Response History"), this);
+  response_label->setObjectName(QStringLiteral("lbl_ResponseHistory"));
+
+  lbl_Warning_ =
+      new QLabel(QStringLiteral("Warning: Download in process do NOT cycle power"), this);
+  lbl_Warning_->setObjectName(QStringLiteral("lbl_Warning"));
+  lbl_Warning_->setAlignment(Qt::AlignCenter);
+  lbl_Warning_->setAutoFillBackground(true);
+  lbl_Warning_->setStyleSheet(QStringLiteral(
+      "QLabel { background-color: #d00000; color: white; font-weight: bold; padding: 6px; }"));
+  QSizePolicy keep = lbl_Warning_->sizePolicy();
+  keep.setRetainSizeWhenHidden(true);  // the window keeps its shape when it comes and goes
+  lbl_Warning_->setSizePolicy(keep);
+  lbl_Warning_->hide();
+
+  auto* status_label = new QLabel(QStringLiteral("Download Status:"), this);
+  status_label->setObjectName(QStringLiteral("lbl_DownloadStatus"));
+  ProgressBar1_ = new QProgressBar(this);
+  ProgressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
+  ProgressBar1_->setRange(0, 100);
+  ProgressBar1_->setValue(0);
+
+  lbl_File_ = new QLabel(QStringLiteral("File:"), this);
+  lbl_File_->setObjectName(QStringLiteral("lbl_File"));
+  txt_File_ = new QLineEdit(QStringLiteral("File Path and Name"), this);
+  txt_File_->setObjectName(QStringLiteral("txt_File"));
+  cmd_BrowseFile_ = make_button(this, "cmd_BrowseFile", "<< Browse");
+  cmd_TransferFile_ = make_button(this, "cmd_TransferFile", "Transfer File");
+  cmd_IsDeviceOnline_ = make_button(this, "cmd_IsDeviceOnline", "Is device online");
+  cmd_EraseSectors_ = make_button(this, "cmd_EraseSectors", "Erase Sectors");
+
+  fram_SectorSelect_ = new QGroupBox(QStringLiteral("Sector(s) to Erase"), this);
+  fram_SectorSelect_->setObjectName(QStringLiteral("fram_SectorSelect"));
+  auto* sectors = new QHBoxLayout(fram_SectorSelect_);
+  for (std::size_t i = 0; i < chk_Sector_.size(); ++i) {
+    auto* box = new QCheckBox(QStringLiteral("Sector %1").arg(i), fram_SectorSelect_);
+    box->setObjectName(QStringLiteral("chk_Sector(%1)").arg(i));
+    box->setChecked(true);
+    sectors->addWidget(box);
+    chk_Sector_[i] = box;
+  }
+
+  // Lists and progress on the left, the buttons in a column on the right.
+  auto* histories = new QGridLayout;
+  histories->addWidget(command_label, 0, 0);
+  histories->addWidget(response_label, 0, 1);
+  histories->addWidget(lst_CommsCommand_, 1, 0);
+  histories->addWidget(lst_CommsCommandResponse_, 1, 1);
+  histories->setColumnStretch(0, 3);
+  histories->setColumnStretch(1, 2);
+  histories->setRowStretch(1, 1);
+
+  auto* progress = new QHBoxLayout;
+  progress->addWidget(status_label);
+  progress->addWidget(ProgressBar1_, 1);
+
+  auto* file_row = new QHBoxLayout;
+  file_row->addWidget(lbl_File_);
+  file_row->addWidget(txt_File_, 1);
+  file_row->addWidget(cmd_BrowseFile_);
+  file_row->addWidget(cmd_TransferFile_);
+
+  auto* engineering_row = new QHBoxLayout;
+  auto* engineering_buttons = new QVBoxLayout;
+  engineering_buttons->addWidget(cmd_IsDeviceOnline_);
+  engineering_buttons->addWidget(cmd_EraseSectors_);
+  engineering_row->addLayout(engineering_buttons);
+  engineering_row->addWidget(fram_SectorSelect_, 1);
+
+  auto* left = new QVBoxLayout;
+  left->addLayout(histories, 1);
+  left->addWidget(lbl_Warning_);
+  left->addLayout(progress);
+  left->addLayout(file_row);
+  left->addLayout(engineering_row);
+
+  auto* buttons = new QVBoxLayout;
+  for (QPushButton* b : {cmd_Start_, cmdTest_, cmd_PortSettings_, cmd_About_, cmd_Clear_})
+    buttons->addWidget(b);
+  buttons->addStretch(1);
+  buttons->addWidget(cmd_Quit_);
+
+  auto* main = new QHBoxLayout(this);
+  main->addLayout(left, 1);
+  main->addLayout(buttons);
+
+  resize(780, 460);
+
+  connect(cmd_Start_, &QPushButton::clicked, this, [this] { cmd_Start_Click(); });
+  connect(cmdTest_, &QPushButton::clicked, this, [this] { cmdTest_Click(); });
+  connect(cmd_PortSettings_, &QPushButton::clicked, this, [this] { cmd_PortSettings_Click(); });
+  connect(cmd_About_, &QPushButton::clicked, this, [this] { cmd_About_Click(); });
+  connect(cmd_Clear_, &QPushButton::clicked, this, [this] { cmd_Clear_Click(); });
+  connect(cmd_Quit_, &QPushButton::clicked, this, [this] { cmd_Quit_Click(); });
+  connect(cmd_BrowseFile_, &QPushButton::clicked, this, [this] { cmd_BrowseFile_Click(); });
+  connect(cmd_TransferFile_, &QPushButton::clicked, this, [this] { cmd_TransferFile_Click(); });
+  connect(cmd_IsDeviceOnline_, &QPushButton::clicked, this, [this] { cmd_IsDeviceOnline_Click(); });
+  connect(cmd_EraseSectors_, &QPushButton::clicked, this, [this] { cmd_EraseSectors_Click(); });
+
+  for (QListWidget* list : {lst_CommsCommand_, lst_CommsCommandResponse_})
+    list->installEventFilter(this);
+  connect(lst_CommsCommand_, &QListWidget::clicked, this,
+          [this] { align_histories(lst_CommsCommand_, lst_CommsCommandResponse_); });
+  connect(lst_CommsCommandResponse_, &QListWidget::clicked, this,
+          [this] { align_histories(lst_CommsCommandResponse_, lst_CommsCommand_); });
+
+  auto* engineering = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), this);
+  engineering->setObjectName(QStringLiteral("key_Engineering"));
+  connect(engineering, &QShortcut::activated, this,
+          [this] { set_engineering_visible(!engineering_visible_); });
+
+  // Hidden until asked for; Transfer File is reached through Start only.
+  set_engineering_visible(false);
+  cmd_TransferFile_->setEnabled(false);
+  erase_wanted_ = true;
+}
+
+void FrmFlash::set_engineering_visible(bool visible) {
+  engineering_visible_ = visible;
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{lbl_File_, txt_File_, cmd_BrowseFile_, cmd_TransferFile_,
+                                       cmd_IsDeviceOnline_, cmd_EraseSectors_, fram_SectorSelect_})
+    w->setVisible(visible);
+}
+
+template <class Procedure>
+void FrmFlash::run(Procedure&& procedure) {
+  if (running_) return;  // a click that arrived while a procedure yields
+  running_ = true;
+  update_controls();
+  procedure();
+  running_ = false;
+  update_controls();
+}
+
+void FrmFlash::update_controls() {
+  const bool idle = !running_;
+  for (QPushButton* b :
+       {cmdTest_, cmd_PortSettings_, cmd_About_, cmd_Clear_, cmd_BrowseFile_, cmd_IsDeviceOnline_})
+    b->setEnabled(idle);
+  cmd_Start_->setEnabled(idle && start_wanted_);
+  cmd_Quit_->setEnabled(idle && quit_wanted_);
+  cmd_EraseSectors_->setEnabled(idle && erase_wanted_);
+  fram_SectorSelect_->setEnabled(idle && sectors_wanted_);
+}
+
+void FrmFlash::cmd_Start_Click() {
+  run([this] { firmware_.cmd_Start_Click(); });
+}
+
+void FrmFlash::cmd_TransferFile_Click() {
+  run([this] { firmware_.cmd_TransferFile_Click(); });
+}
+
+void FrmFlash::cmd_BrowseFile_Click() {
+  run([this] { firmware_.cmd_BrowseFile_Click(); });
+}
+
+void FrmFlash::cmd_IsDeviceOnline_Click() {
+  run([this] { firmware_.cmd_IsDeviceOnline_Click(); });
+}
+
+void FrmFlash::cmd_EraseSectors_Click() {
+  std::array<bool, 7> sectors{};
+  for (std::size_t i = 0; i < sectors.size(); ++i)
+    sectors[i] = chk_Sector_[i]->isChecked();
+  run([this, sectors] { firmware_.cmd_EraseSectors_Click(sectors); });
+}
+
+void FrmFlash::cmd_Clear_Click() {
+  lst_CommsCommand_->clear();
+  lst_CommsCommandResponse_->clear();
+}
+
+void FrmFlash::cmd_Quit_Click() {
+  close();
+}
+
+void FrmFlash::closeEvent(QCloseEvent* event) {
+  // No closing while the controller is in download mode (Quit is disabled then).
+  if (!cmd_Quit_->isEnabled()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+std::string FrmFlash::about_text() {
+  return std::string(kProgramTitle) + "\r\r" + "Version " + kVersionText + "\r\r" +
+         "r7flash Service Tools\r" + "Field Service Department\r" + "support@r7flash.invalid\r";
+}
+
+void FrmFlash::cmd_About_Click() {
+  services_.prompts.message(about_text(), "About", Icon::Information);
+}
+
+void FrmFlash::cmd_PortSettings_Click() {
+  comms_settings_->exec();
+}
+
+void FrmFlash::cmdTest_Click() {
+  run([this] {
+    FrmDownloadParm setup(
+        services_, modbus_, *comms_settings_, [this] { cmd_PortSettings_Click(); }, this);
+    setup.exec();
+  });
+}
+
+void FrmFlash::align_histories(QListWidget* from, QListWidget* to) {
+  const int row = from->currentRow();
+  if (row >= 0 && row < to->count()) to->setCurrentRow(row);
+  to->verticalScrollBar()->setValue(from->verticalScrollBar()->value());
+}
+
+void FrmFlash::copy_history(const QListWidget* list) {
+  QClipboard* clipboard = QApplication::clipboard();
+  clipboard->clear();
+  QString text;
+  for (int i = 0; i < list->count(); ++i)
+    text += list->item(i)->text() + QStringLiteral("\r\n");
+  if (!text.isEmpty()) clipboard->setText(text);
+}
+
+bool FrmFlash::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress &&
+      (watched == lst_CommsCommand_ || watched == lst_CommsCommandResponse_)) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    // Exactly Ctrl: Ctrl+Shift+C and friends do not copy.
+    if (key->key() == Qt::Key_C && key->modifiers() == Qt::ControlModifier) {
+      copy_history(static_cast<QListWidget*>(watched));
+      return true;
+    }
+    if (key->matches(QKeySequence::Copy)) return true;  // no copy of a single line either
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void FrmFlash::add_command(const std::string& text) {
+  lst_CommsCommand_->addItem(to_qt(text));
+}
+
+void FrmFlash::add_response(const std::string& text) {
+  lst_CommsCommandResponse_->addItem(to_qt(text));
+}
+
+void FrmFlash::scroll_histories_to_end() {
+  for (QListWidget* list : {lst_CommsCommand_, lst_CommsCommandResponse_})
+    list->setCurrentRow(list->count() - 1);
+}
+
+void FrmFlash::set_progress_max(int max) {
+  ProgressBar1_->setMaximum(max);
+}
+
+void FrmFlash::set_progress_value(int value) {
+  ProgressBar1_->setValue(value);
+}
+
+void FrmFlash::set_warning_visible(bool visible) {
+  lbl_Warning_->setVisible(visible);
+}
+
+void FrmFlash::set_start_enabled(bool enabled) {
+  start_wanted_ = enabled;
+  update_controls();
+}
+
+void FrmFlash::set_quit_enabled(bool enabled) {
+  quit_wanted_ = enabled;
+  update_controls();
+}
+
+void FrmFlash::set_file_text(const std::string& text) {
+  txt_File_->setText(to_qt(text));
+}
+
+void FrmFlash::set_erase_enabled(bool enabled) {
+  erase_wanted_ = enabled;
+  sectors_wanted_ = enabled;
+  update_controls();
+}
+
+}  // namespace r7

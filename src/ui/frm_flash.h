@@ -1,0 +1,127 @@
+// frm_Flash, the main window: the firmware download (Start) with its command
+// and response histories and progress bar, the buttons that open the port
+// settings dialog, the setup window and the About box, and two engineering
+// functions (online probe, sector erase) hidden until Ctrl+Shift+E.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <string>
+
+#include "flash/bootloader.h"
+#include "flash/firmware_download.h"
+#include "flash/flash_view.h"
+#include "modbus/modbus.h"
+#include "ui/ui_services.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+namespace r7 {
+
+class FrmCommsSettings;
+
+inline constexpr const char* kMainWindowTitle = "R7P and R7RS Varnel/Flash Download";
+inline constexpr const char* kProgramTitle = "R7P and R7RS Varnel/Flash Download Software";
+inline constexpr const char* kVersionText = "2.00";
+
+class FrmFlash final : public QWidget, public FlashView {
+  Q_OBJECT
+
+ public:
+  explicit FrmFlash(const UiServices& services, QWidget* parent = nullptr);
+  ~FrmFlash() override;
+
+  FirmwareDownload& firmware() { return firmware_; }
+  FrmCommsSettings& comms_settings() { return *comms_settings_; }
+
+  // Handlers.
+  void cmd_Start_Click();
+  void cmd_TransferFile_Click();
+  void cmd_BrowseFile_Click();
+  void cmd_IsDeviceOnline_Click();
+  void cmd_EraseSectors_Click();
+  void cmd_Clear_Click();
+  void cmd_Quit_Click();
+  void cmd_About_Click();
+  // Shows the port settings dialog modally (public: the setup window calls it).
+  void cmd_PortSettings_Click();
+  // "Save/Restore Setup": the setup window, modally.
+  void cmdTest_Click();
+
+  // The engineering controls (Ctrl+Shift+E shows and hides them).
+  void set_engineering_visible(bool visible);
+  bool engineering_visible() const { return engineering_visible_; }
+
+  // The About box's text: title, version, maker and contact lines.
+  static std::string about_text();
+
+  // FlashView.
+  void add_command(const std::string& text) override;
+  void add_response(const std::string& text) override;
+  void scroll_histories_to_end() override;
+  void set_progress_max(int max) override;
+  void set_progress_value(int value) override;
+  void set_warning_visible(bool visible) override;
+  void set_start_enabled(bool enabled) override;
+  void set_quit_enabled(bool enabled) override;
+  void set_file_text(const std::string& text) override;
+  void set_erase_enabled(bool enabled) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void build_controls();
+  // Runs a procedure of the window; the controls that could start another one
+  // (or rebuild the serial link under it) stay disabled meanwhile.
+  template <class Procedure>
+  void run(Procedure&& procedure);
+  void update_controls();
+  // A click in `from` selects the same line in `to` and gives it the same top line.
+  void align_histories(QListWidget* from, QListWidget* to);
+  // All lines of `list`, each followed by CR LF, onto the clipboard.
+  static void copy_history(const QListWidget* list);
+
+  UiServices services_;
+  Modbus modbus_;
+  Bootloader bootloader_;
+  FirmwareDownload firmware_;
+  FrmCommsSettings* comms_settings_ = nullptr;
+
+  bool running_ = false;
+  bool start_wanted_ = true;
+  bool quit_wanted_ = true;
+  bool erase_wanted_ = true;     // cmd_EraseSectors
+  bool sectors_wanted_ = false;  // fram_SectorSelect: usable once the device answered online
+  bool engineering_visible_ = false;
+
+  QPushButton* cmd_Start_ = nullptr;
+  QPushButton* cmdTest_ = nullptr;
+  QPushButton* cmd_PortSettings_ = nullptr;
+  QPushButton* cmd_About_ = nullptr;
+  QPushButton* cmd_Clear_ = nullptr;
+  QPushButton* cmd_Quit_ = nullptr;
+  QListWidget* lst_CommsCommand_ = nullptr;
+  QListWidget* lst_CommsCommandResponse_ = nullptr;
+  QProgressBar* ProgressBar1_ = nullptr;
+  QLabel* lbl_Warning_ = nullptr;
+  QPushButton* cmd_BrowseFile_ = nullptr;
+  QLabel* lbl_File_ = nullptr;
+  QLineEdit* txt_File_ = nullptr;
+  QPushButton* cmd_TransferFile_ = nullptr;
+  QPushButton* cmd_IsDeviceOnline_ = nullptr;
+  QPushButton* cmd_EraseSectors_ = nullptr;
+  QGroupBox* fram_SectorSelect_ = nullptr;
+  std::array<QCheckBox*, 7> chk_Sector_{};
+};
+
+}  // namespace r7

@@ -1,0 +1,21 @@
+// What the windows share: the program directory, the serial link and the
+// seams the procedures are built on. Owned by the caller (main, or a test).
+#pragma once
+
+#include "app/port_names.h"
+#include "app/program_dir.h"
+#include "errors/clock.h"
+#include "errors/prompts.h"
+#include "serial/comms.h"
+
+namespace r7 {
+
+struct UiServices {
+  const ProgramDir& program_dir;
+  const PortNames& port_names;
+  Comms& comms;
+  Clock& clock;
+  Prompts& prompts;
+};
+
+}  // namespace r7

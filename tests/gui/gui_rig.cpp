@@ -1,0 +1,59 @@
+#include "gui_rig.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QTimer>
+
+#include "app/settings_file.h"
+#include "sim/sample_files.h"
+
+namespace r7::test {
+
+Rig::Rig(int simulated_model) {
+  PortFactory* factory = &scripted;
+  if (simulated_model != 0) {
+    simulation = std::make_unique<sim::Simulation>(simulated_model, clock);
+    factory = &simulation->port_factory();
+    for (const std::string& folder : sim::sample_folders())
+      std::filesystem::create_directories(dir / folder);
+    for (const sim::SampleFile& file : sim::sample_files())
+      write_file(dir / file.path, file.content);
+  }
+  comms =
+      std::make_unique<Comms>(program_dir.settings_file(), names, *factory, clock, prompts, errors);
+  comms->init_comms();
+}
+
+void Rig::write_settings(const std::string& body) {
+  write_file(ini(), body);
+}
+
+std::string Rig::setting(const std::string& key) const {
+  return read_profile_string(kCommsSection, key, "(missing)", ini());
+}
+
+QStringList list_lines(const QWidget* root, const QString& name) {
+  QStringList lines;
+  const auto* list = root->findChild<QListWidget*>(name);
+  if (list == nullptr) return {QStringLiteral("(no list %1)").arg(name)};
+  for (int i = 0; i < list->count(); ++i)
+    lines << list->item(i)->text();
+  return lines;
+}
+
+void when_modal(const std::function<void(QWidget*)>& action) {
+  // Polls: the dialog shows once exec() has started its loop.
+  auto* timer = new QTimer(qApp);
+  timer->setInterval(10);
+  auto tries = std::make_shared<int>(0);
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, action, tries] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr && ++*tries < 300) return;
+    timer->stop();
+    timer->deleteLater();
+    if (modal != nullptr) action(modal);
+  });
+  timer->start();
+}
+
+}  // namespace r7::test

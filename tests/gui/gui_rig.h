@@ -1,0 +1,64 @@
+// What every GUI test builds the windows on: a program directory of its own,
+// the scripted prompts, a fake clock and a serial link.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/port_names.h"
+#include "app/program_dir.h"
+#include "errors/error_log.h"
+#include "serial/comms.h"
+#include "sim/fake_clock.h"
+#include "sim/simulation.h"
+#include "support/recording_prompts.h"
+#include "support/scripted_port.h"
+#include "support/temp_dir.h"
+#include "ui/ui_services.h"
+
+namespace r7::test {
+
+// Scripted prompts that can look at the windows while a procedure yields.
+class HookedPrompts final : public RecordingPrompts {
+ public:
+  void process_events() override {
+    RecordingPrompts::process_events();
+    if (on_events) on_events();
+  }
+  std::function<void()> on_events;
+};
+
+struct Rig {
+  TempDir dir;
+  HookedPrompts prompts;
+  sim::FakeClock clock;
+  ErrorLog errors{prompts, clock, dir / "Flash.ERR"};
+  ProgramDir program_dir{dir.path()};
+  PortNames names{program_dir.settings_file()};
+  ScriptedLine line{clock};  // nothing answers unless a test scripts it
+  ScriptedPortFactory scripted{line};
+  std::unique_ptr<sim::Simulation> simulation;  // outlives the ports
+  std::unique_ptr<Comms> comms;
+
+  // On the scripted line, or with `simulated_model` (6180, 6170) on a simulated
+  // controller on the fake clock, with the demo program directory's files.
+  explicit Rig(int simulated_model = 0);
+  UiServices services() { return UiServices{program_dir, names, *comms, clock, prompts}; }
+  std::filesystem::path ini() const { return program_dir.settings_file(); }
+  void write_settings(const std::string& body);
+  std::string setting(const std::string& key) const;
+};
+
+// The lines of the list widget named `name` under `root`.
+QStringList list_lines(const QWidget* root, const QString& name);
+
+// Runs `action` on the modal dialog once it is up (from a timer, since exec()
+// does not return until the dialog closes); gives up after about 3 s.
+void when_modal(const std::function<void(QWidget*)>& action);
+
+}  // namespace r7::test
