@@ -22,7 +22,7 @@ struct ProfileWrite {
 };
 
 // A placeholder profile: selected, created, one end step, named "DELETE    ",
-// one ordinary step. Register 4008 is left alone.
+// one ordinary step. The step setting 4008 is left alone.
 constexpr std::array<ProfileWrite, 26> kPlaceholderWrites{{
     {reg::kProfileSelect, 0, true},
     {reg::kProfileCommand, reg::kProfileCreate},
@@ -30,26 +30,26 @@ constexpr std::array<ProfileWrite, 26> kPlaceholderWrites{{
     {reg::kEndStepLast, 2},
     {reg::kProfileCommand, reg::kProfileEditA},
     {reg::kProfileCommand, reg::kProfileEditB},
-    {3500, 68},  // D
-    {3501, 69},  // E
-    {3502, 76},  // L
-    {3503, 69},  // E
-    {3504, 84},  // T
-    {3505, 69},  // E
-    {3506, 32},
-    {3507, 32},
-    {3508, 32},
-    {3509, 32},
+    {reg::kProfileNameBase + 0, 68},  // D
+    {reg::kProfileNameBase + 1, 69},  // E
+    {reg::kProfileNameBase + 2, 76},  // L
+    {reg::kProfileNameBase + 3, 69},  // E
+    {reg::kProfileNameBase + 4, 84},  // T
+    {reg::kProfileNameBase + 5, 69},  // E
+    {reg::kProfileNameBase + 6, 32},
+    {reg::kProfileNameBase + 7, 32},
+    {reg::kProfileNameBase + 8, 32},
+    {reg::kProfileNameBase + 9, 32},
     {reg::kStepSelect, 1},
     {reg::kProfileCommand, reg::kProfileEditA},
     {reg::kStepType, 0},
-    {4004, 0},
-    {4005, 1},
-    {4006, 1},
-    {4007, 2000},
-    {4009, 1},
-    {4010, 0},
-    {4011, 0},
+    {reg::kStepSettingFirst + 0, 0},
+    {reg::kStepSettingFirst + 1, 1},
+    {reg::kStepSettingFirst + 2, 1},
+    {reg::kStepSettingFirst + 3, 2000},
+    {reg::kStepSettingFirst + 5, 1},
+    {reg::kStepSettingFirst + 6, 0},
+    {reg::kStepSettingFirst + 7, 0},
 }};
 
 }  // namespace
