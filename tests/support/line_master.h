@@ -1,10 +1,10 @@
-// A small master for tests that talk to a SerialPort directly (the simulated
-// controller, a pty): one exchange writes a message and collects the reply,
-// with every wait going through SerialPort::wait_for_input, so that on the
+// A small Modbus master at address 1 for tests that talk to a SerialPort
+// directly: every wait goes through SerialPort::wait_for_input, so that on the
 // simulated port a FakeClock moves instead of anyone sleeping.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -12,40 +12,29 @@
 
 namespace r7::test {
 
-struct ExchangeTiming {
-  std::uint32_t timeout_ms = 250;  // for the first byte
-  std::uint32_t gap_ms = 5;        // silence that ends the reply
-  std::size_t expected = 0;        // a reply of this many bytes ends at once (0: unknown)
-};
-
-// Clears the input, writes `message`, collects the reply (empty when none).
-std::string exchange_on(SerialPort& port, std::string_view message, ExchangeTiming timing = {});
-
+// Clears the input, writes `message` and collects the reply: empty when
+// nothing came within `timeout_ms`, otherwise ended by 5 ms of silence.
+std::string exchange_on(SerialPort& port, std::string_view message, std::uint32_t timeout_ms = 250);
 std::string bytes(std::initializer_list<int> values);
-std::string hex(std::string_view bytes);  // "01 03 02 18 24 ..."
 
-// Modbus RTU through exchange_on(): requests framed and replies decoded here with
-// the Modbus class, retried up to `tries` times when nothing came back.
 class LineMaster {
  public:
-  explicit LineMaster(SerialPort& port, int address = 1) : port_(port), address_(address) {}
+  explicit LineMaster(SerialPort& port) : port_(port) {}
 
   struct Reply {
     bool answered = false;  // a reply with a good CRC came back
-    int exception = 0;      // exception code of an exception reply
-    int value = 0;          // the register read (signed) or the value echoed
-    std::string raw;
+    int exception = 0;
+    int value = 0;  // the register read (signed) or the value echoed
   };
-  Reply read(int reg, int tries = 1);
-  Reply write(int reg, int value, int tries = 1);
-  // Reads until an answer comes (at most `tries` × 250 ms); throws when none.
+  // One register read, tried up to `tries` times while nothing comes back.
+  Reply read(int reg, int tries = 1) { return run(3, reg, 1, tries); }
+  Reply write(int reg, int value) { return run(6, reg, value, 1); }
+  // A read that must be answered (throws otherwise).
   int read_value(int reg, int tries = 40);
-  void set_address(int address) { address_ = address; }
 
  private:
-  Reply run(int command, int reg, int value, int tries);
+  Reply run(int function, int reg, int value, int tries);
   SerialPort& port_;
-  int address_;
 };
 
 }  // namespace r7::test
