@@ -55,14 +55,13 @@ class R7Sim : public ::testing::Test {
   std::uint16_t v[5] = {};
 };
 
-TEST_F(R7Sim, LibmodbusReadsWritesAndGetsExceptionsThroughTheLink) {
-  ModbusPtr mb = start({});
+TEST_F(R7Sim, LibmodbusThroughTheLinkAndTheStateFileAcrossRuns) {
+  const std::vector<std::string> state = {"--state", (dir / "state.json").string()};
+  ModbusPtr mb = start(state);
   ASSERT_TRUE(mb);
   ASSERT_EQ(modbus_read_registers(mb.get(), 0, 1, v), 1);
   EXPECT_EQ(v[0], 6180);
-  ASSERT_EQ(modbus_write_register(mb.get(), 101, 2), 1);
-  ASSERT_EQ(modbus_read_registers(mb.get(), 101, 1, v), 1);
-  EXPECT_EQ(v[0], 2);
+  ASSERT_EQ(modbus_write_register(mb.get(), 102, 9), 1);
   EXPECT_EQ(modbus_read_registers(mb.get(), 5, 1, v), -1);
   EXPECT_EQ(errno, EMBXILADD);
   EXPECT_EQ(modbus_write_register(mb.get(), 100, 7), -1);
@@ -70,13 +69,18 @@ TEST_F(R7Sim, LibmodbusReadsWritesAndGetsExceptionsThroughTheLink) {
 
   sim->signal(SIGUSR1);  // power cycle: silent for about a second
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(modbus_read_registers(mb.get(), 101, 1, v), -1);
+  EXPECT_EQ(modbus_read_registers(mb.get(), 102, 1, v), -1);
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-  EXPECT_EQ(modbus_read_registers(mb.get(), 101, 1, v), 1);
+  ASSERT_EQ(modbus_read_registers(mb.get(), 102, 1, v), 1);
+  EXPECT_EQ(v[0], 9);
 
   sim->signal(SIGTERM);
   EXPECT_EQ(sim->wait(5000), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  mb = start(state);  // the next run starts from the state file
+  ASSERT_TRUE(mb);
+  ASSERT_EQ(modbus_read_registers(mb.get(), 102, 1, v), 1);
+  EXPECT_EQ(v[0], 9);
 }
 
 TEST_F(R7Sim, IdentityAndAddressOptionsAndBadOptions) {
@@ -88,6 +92,8 @@ TEST_F(R7Sim, IdentityAndAddressOptionsAndBadOptions) {
   EXPECT_EQ(std::vector<int>(v, v + 5), (std::vector<int>{6170, 12, 345, 26, 2100}));
   ASSERT_EQ(modbus_read_registers(mb.get(), 1300, 1, v), 1);
   EXPECT_EQ(v[0], 0);  // at its defaults
+  sim->signal(SIGINT);
+  EXPECT_EQ(sim->wait(5000), 0);
   EXPECT_EQ(Process(R7SIM_EXE, {"--fault", "noise:1"}).wait(5000), 1);
   EXPECT_EQ(Process(R7SIM_EXE, {"--model", "6190"}).wait(5000), 1);
 }
