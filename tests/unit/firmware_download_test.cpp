@@ -105,7 +105,7 @@ TEST_F(FirmwareDownloadTest, CompleteDownloadWritesTheFirmwareAndLogsEveryStep) 
                   "Download completed", "Execute download app", "Erase Sectors (chip)",
                   "File Transferred " + path("731-0000.S19"), "Download completed "));
   EXPECT_EQ(view.responses, std::vector<std::string>(11, "Successful"));
-  EXPECT_THAT(prompts.texts(), ElementsAre("Please cycle Device Power."));
+  ASSERT_THAT(prompts.texts(), ElementsAre("Please cycle Device Power."));
   EXPECT_EQ(prompts.boxes[0].title, "Download Completed");
   EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::Completed);
   EXPECT_EQ(download->model_selection, 1);
