@@ -19,11 +19,20 @@ constexpr const char* kBadSettings = "Port settings are not valid in sub init_co
 constexpr const char* kNotInitialized =
     "This device/protocol has not been initialized. Check RERU5RE.INI";
 
-const std::string kThreeSlots =
-    "[COMMS CONTROLS]\n"
-    "DEVICE 0 COMM PORT =1\nDEVICE 0 PORT SETTING =9600,N,8,1\n"
-    "DEVICE 1 COMM PORT =2\nDEVICE 1 PORT SETTING =9600,N,8,1\n"
-    "DEVICE 2 COMM PORT =2\nDEVICE 2 PORT SETTING =38400,n,8,1\n";
+// A section with slots 0, 1, ...: "port" or "port|settings" each.
+std::string section(const Lines& slots) {
+  std::string text = "[COMMS CONTROLS]\n";
+  for (std::size_t n = 0; n < slots.size(); ++n) {
+    const std::size_t bar = slots[n].find('|');
+    const std::string device = "DEVICE " + std::to_string(n);
+    text += device + " COMM PORT =" + slots[n].substr(0, bar) + "\n";
+    if (bar != std::string::npos)
+      text += device + " PORT SETTING =" + slots[n].substr(bar + 1) + "\n";
+  }
+  return text;
+}
+
+const std::string kThreeSlots = section({"1|9600,N,8,1", "2|9600,N,8,1", "2|38400,n,8,1"});
 
 // "port settings char-gap" of every slot that init_comms made.
 Lines slots(const Comms& comms) {
@@ -36,12 +45,12 @@ Lines slots(const Comms& comms) {
 
 TEST_F(CommsFixture, InitCommsReadsTheSlotsUpToTheFirstMissingPortKey) {
   struct Case {
-    const char* ini;  // nullptr: no settings file
+    std::optional<std::string> ini;  // none: no settings file
     Lines messages;
     Lines slots;
   };
   const Case cases[] = {
-      {nullptr, {}, {"2 9600,N,8,1 1"}},
+      {std::nullopt, {}, {"2 9600,N,8,1 1"}},
       {"[OTHER]\nX=1\n", {}, {"2 9600,N,8,1 1"}},
       // Names without regard to case; slot 3's bad port is never read.
       {"[comms controls]\ndevice 0 comm port=2\nDEVICE 0 PORT SETTING =9600,N,8,1\n"
@@ -49,53 +58,39 @@ TEST_F(CommsFixture, InitCommsReadsTheSlotsUpToTheFirstMissingPortKey) {
        "DEVICE 3 COMM PORT =7\nDEVICE 3 PORT SETTING =9600,N,8,1\n",
        {},
        {"2 9600,N,8,1 1", "2 38400,n,8,1 1"}},
-      {"[COMMS CONTROLS]\nDEVICE 0 COMM PORT =3\n", {kBadSettings}, {"3 9600,N,8,1 1"}},
+      {section({"3"}), {kBadSettings}, {"3 9600,N,8,1 1"}},
       // 12 characters, baud 0, no number, and 9 characters (fine).
-      {"[COMMS CONTROLS]\n"
-       "DEVICE 0 COMM PORT =1\nDEVICE 0 PORT SETTING =115200,N,8,1\n"
-       "DEVICE 1 COMM PORT =1\nDEVICE 1 PORT SETTING =0000,N,8,1\n"
-       "DEVICE 2 COMM PORT =1\nDEVICE 2 PORT SETTING =FAST,N,8,1\n"
-       "DEVICE 3 COMM PORT =1\nDEVICE 3 PORT SETTING =300,E,7,2\n",
+      {section({"1|115200,N,8,1", "1|0000,N,8,1", "1|FAST,N,8,1", "1|300,E,7,2"}),
        {kBadSettings, kBadSettings, kBadSettings},
        {"1 9600,N,8,1 1", "1 9600,N,8,1 1", "1 9600,N,8,1 1", "1 300,E,7,2 33"}},
       // An invalid port leaves its slot out and reading goes on.
-      {"[COMMS CONTROLS]\n"
-       "DEVICE 0 COMM PORT =2\nDEVICE 0 PORT SETTING =9600,N,8,1\n"
-       "DEVICE 1 COMM PORT =9\nDEVICE 1 PORT SETTING =9600,N,8,1\n"
-       "DEVICE 2 COMM PORT =1\nDEVICE 2 PORT SETTING =38400,n,8,1\n",
+      {section({"2|9600,N,8,1", "9|9600,N,8,1", "1|38400,n,8,1"}),
        {kBadPort},
        {"2 9600,N,8,1 1", "0  0", "1 38400,n,8,1 1"}},
       // "abc" reads as 0 and ends the list.
-      {"[COMMS CONTROLS]\nDEVICE 0 COMM PORT =99999999999\nDEVICE 1 COMM PORT =-2\n"
-       "DEVICE 2 COMM PORT =3x\nDEVICE 2 PORT SETTING =9600,N,8,1\nDEVICE 3 COMM PORT =abc\n",
+      {section({"99999999999", "-2", "3x|9600,N,8,1", "abc"}),
        {kBadPort, kBadPort},
        {"0  0", "0  0", "3 9600,N,8,1 1"}},
       // Nothing defined after the invalid entries: the default slot 0.
-      {"[COMMS CONTROLS]\nDEVICE 0 COMM PORT =5\nDEVICE 0 PORT SETTING =9600,N,8,1\n",
-       {kBadPort},
-       {"2 9600,N,8,1 1"}},
+      {section({"5|9600,N,8,1"}), {kBadPort}, {"2 9600,N,8,1 1"}},
       // Keys of slot 4 and above are never looked at.
-      {"[COMMS CONTROLS]\nDEVICE 0 COMM PORT =1\nDEVICE 0 PORT SETTING =1200,N,8,1\n"
-       "DEVICE 1 COMM PORT =2\nDEVICE 1 PORT SETTING =1200,N,8,1\n"
-       "DEVICE 2 COMM PORT =3\nDEVICE 2 PORT SETTING =1200,N,8,1\n"
-       "DEVICE 3 COMM PORT =4\nDEVICE 3 PORT SETTING =1200,N,8,1\n"
-       "DEVICE 4 COMM PORT =9\nDEVICE 4 PORT SETTING =1200,N,8,1\n",
+      {section({"1|1200,N,8,1", "2|1200,N,8,1", "3|1200,N,8,1", "4|1200,N,8,1", "9|1200,N,8,1"}),
        {},
        {"1 1200,N,8,1 8", "2 1200,N,8,1 8", "3 1200,N,8,1 8", "4 1200,N,8,1 8"}},
   };
   for (const Case& c : cases) {
     std::filesystem::remove(settings);
-    if (c.ini != nullptr) ini(c.ini);
+    if (c.ini) ini(*c.ini);
     prompts.boxes.clear();
     comms.init_comms();
-    const std::string label = c.ini == nullptr ? "(no file)" : c.ini;
+    const std::string label = c.ini.value_or("(no file)");
     EXPECT_EQ(prompts.texts(), c.messages) << label;
     for (const MessageBox& box : prompts.boxes) {
       EXPECT_EQ(box.title, "") << label;
       EXPECT_EQ(box.buttons, Buttons::Ok) << label;
     }
     EXPECT_EQ(slots(comms), c.slots) << label;
-    if (c.ini == nullptr) EXPECT_FALSE(std::filesystem::exists(settings));  // none created
+    if (!c.ini) EXPECT_FALSE(std::filesystem::exists(settings));  // none created
   }
   EXPECT_TRUE(line.events.empty());  // nothing is opened by reading
 }
@@ -176,9 +171,7 @@ TEST_F(CommsFixture, SlotsOnDifferentNumbersThatNameOneDeviceShareIt) {
 }
 
 TEST_F(CommsFixture, AnUndefinedOrLeftOutSlotIsReportedAndTheExchangeRunsOnSlotZero) {
-  ini("[COMMS CONTROLS]\n"
-      "DEVICE 0 COMM PORT =1\nDEVICE 0 PORT SETTING =9600,N,8,1\n"
-      "DEVICE 1 COMM PORT =9\nDEVICE 1 PORT SETTING =9600,N,8,1\n");
+  ini(section({"1|9600,N,8,1", "9|9600,N,8,1"}));
   comms.init_comms();
   prompts.boxes.clear();
   for (int requested : {5, 1}) {
@@ -192,8 +185,7 @@ TEST_F(CommsFixture, AnUndefinedOrLeftOutSlotIsReportedAndTheExchangeRunsOnSlotZ
   EXPECT_EQ(line.events.back(), "write /dev/ttyS0 71");
 
   // Without a slot 0 to fall back on the exchange is empty.
-  ini("[COMMS CONTROLS]\nDEVICE 0 COMM PORT =8\n"
-      "DEVICE 1 COMM PORT =2\nDEVICE 1 PORT SETTING =9600,N,8,1\n");
+  ini(section({"8", "2|9600,N,8,1"}));
   prompts.boxes.clear();
   line.writes.clear();
   comms.init_comms();
