@@ -22,23 +22,6 @@
 
 namespace r7::test {
 
-namespace {
-
-constexpr const char* kThreeSlots =
-    "[COMMS CONTROLS]\r\n"
-    "DEVICE 0 COMM PORT =2\r\nDEVICE 0 PORT SETTING =9600,N,8,1\r\n"
-    "DEVICE 1 COMM PORT =2\r\nDEVICE 1 PORT SETTING =9600,N,8,1\r\n"
-    "DEVICE 2 COMM PORT =2\r\nDEVICE 2 PORT SETTING =9600,N,8,1\r\n";
-
-template <class T = QWidget>
-T* child(const QWidget& root, const char* name) {
-  T* w = root.findChild<T*>(QString::fromLatin1(name));
-  if (w == nullptr) qWarning("no child %s", name);
-  return w;
-}
-
-}  // namespace
-
 class FlashWindowTest : public QObject {
   Q_OBJECT
 
@@ -135,27 +118,21 @@ class FlashWindowTest : public QObject {
     QVERIFY(!w.isVisible());
   }
 
-  void sector_mask_in_the_command_history_data() {
-    QTest::addColumn<QList<int>>("unchecked");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("all seven") << QList<int>{} << QStringLiteral("Erase Sectors  127");
-    QTest::newRow("sectors 1 and 6")
-        << QList<int>{0, 2, 3, 4, 5} << QStringLiteral("Erase Sectors  66");
-    QTest::newRow("sectors 0 and 2")
-        << QList<int>{1, 3, 4, 5, 6} << QStringLiteral("Erase Sectors  5");
-    QTest::newRow("none") << QList<int>{0, 1, 2, 3, 4, 5, 6} << QStringLiteral("Erase Sectors  0");
-  }
-
   void sector_mask_in_the_command_history() {
-    QFETCH(QList<int>, unchecked);
-    QFETCH(QString, line);
-    Rig rig;
-    FrmFlash w(rig.services());
-    for (int i : unchecked)
-      child<QCheckBox>(w, QStringLiteral("chk_Sector(%1)").arg(i).toLatin1().constData())
-          ->setChecked(false);
-    w.cmd_EraseSectors_Click();
-    QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommand")), QStringList{line});
+    const std::pair<QList<int>, const char*> cases[] = {
+        {{}, "Erase Sectors  127"},
+        {{0, 2, 3, 4, 5}, "Erase Sectors  66"},
+        {{1, 3, 4, 5, 6}, "Erase Sectors  5"},
+        {{0, 1, 2, 3, 4, 5, 6}, "Erase Sectors  0"}};
+    for (const auto& [unchecked, line] : cases) {
+      Rig rig;
+      FrmFlash w(rig.services());
+      for (int i : unchecked)
+        child<QCheckBox>(w, QStringLiteral("chk_Sector(%1)").arg(i).toLatin1().constData())
+            ->setChecked(false);
+      w.cmd_EraseSectors_Click();
+      QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommand")), QStringList{line});
+    }
   }
 
   void clear_starts_both_histories_again_at_line_zero() {

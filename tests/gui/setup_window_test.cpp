@@ -20,19 +20,6 @@ namespace r7::test {
 
 namespace {
 
-constexpr const char* kSlots =
-    "[COMMS CONTROLS]\r\n"
-    "DEVICE 0 COMM PORT =2\r\nDEVICE 0 PORT SETTING =9600,N,8,1\r\n"
-    "DEVICE 1 COMM PORT =2\r\nDEVICE 1 PORT SETTING =9600,N,8,1\r\n"
-    "DEVICE 2 COMM PORT =2\r\nDEVICE 2 PORT SETTING =38400,n,8,1\r\n";
-
-template <class T = QWidget>
-T* child(const QWidget& root, const char* name) {
-  T* w = root.findChild<T*>(QString::fromLatin1(name));
-  if (w == nullptr) qWarning("no child %s", name);
-  return w;
-}
-
 // The setup window as the main window opens it: with the port settings
 // dialog and its "Port Settings" handler.
 struct SetupRig {
@@ -42,7 +29,8 @@ struct SetupRig {
   int port_settings_clicks = 0;
   std::unique_ptr<FrmDownloadParm> window;
 
-  explicit SetupRig(const char* settings = kSlots, int simulated_model = 0) : rig(simulated_model) {
+  explicit SetupRig(const char* settings = kThreeSlots, int simulated_model = 0)
+      : rig(simulated_model) {
     if (settings != nullptr) rig.write_settings(settings);
     window = std::make_unique<FrmDownloadParm>(rig.services(), modbus, comms_settings, [this] {
       ++port_settings_clicks;
@@ -112,7 +100,7 @@ class SetupWindowTest : public QObject {
   }
 
   void download_saves_the_simulated_controllers_setup() {
-    SetupRig s(kSlots, 6180);
+    SetupRig s(kThreeSlots, 6180);
     FrmDownloadParm& w = *s.window;
     w.show();
     const std::filesystem::path file = s.rig.dir / "Reg Downloads" / "saved.txt";

@@ -116,18 +116,13 @@ int error_of(const std::function<void()>& op) {
   return 0;
 }
 
-TEST(QtPortMissing, AMissingDeviceIsUnavailable) {
-  test::TempDir dir;
-  test::RecordingPrompts prompts;
-  SystemClock clock;
-  ErrorLog log{prompts, clock, dir / "Flash.ERR"};
-  platform::QtPortFactory factory;
-  PortNames names{dir / "none.ini", std::string("/dev/r7-no-such-port")};
-  Comms comms{dir / "none.ini", names, factory, clock, prompts, log};
-  comms.init_comms();
-  EXPECT_EQ(comms.transmit(0, "q", 1000), "");
-  EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
-  EXPECT_THAT(test::read_file(dir / "Flash.ERR"), HasSubstr(", open_port, ERROR #,  68 \r\n"));
+TEST_F(QtPortTest, AMissingDeviceIsUnavailable) {
+  PortNames missing{settings, std::string("/dev/r7-no-such-port")};
+  Comms other{settings, missing, factory, clock, prompts, log};
+  other.init_comms();
+  EXPECT_EQ(other.transmit(1, "q", 1000), "");
+  EXPECT_EQ(other.last_result(), ExchangeResult::PortUnavailable);
+  EXPECT_THAT(error_log(), HasSubstr(", open_port, ERROR #,  68 \r\n"));
   EXPECT_THAT(prompts.texts(),
               ::testing::ElementsAre("Cannot open comm port #2, it is not available"));
 

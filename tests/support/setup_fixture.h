@@ -128,9 +128,12 @@ class SetupFixture : public ::testing::Test {
     setup.cmdDownload_Click();
     return std::filesystem::exists(file) ? read_file(file) : std::string();
   }
-  // A restore of `file` (Yes to the question, the file in the open dialog).
-  void restore(const std::filesystem::path& file) {
+  // A restore of `file`: Yes to the question, then the `later` answers, the
+  // file in the open dialog.
+  void restore(const std::filesystem::path& file, std::initializer_list<Answer> later = {}) {
     prompts.answer(Answer::Yes);
+    for (Answer a : later)
+      prompts.answer(a);
     prompts.answer_open(file.string());
     setup.cmdUpload_Click();
   }

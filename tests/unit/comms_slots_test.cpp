@@ -215,7 +215,7 @@ TEST_F(CommsFixture, AnUnavailablePortIsLoggedWarnedAboutAndGivesAnEmptyReply) {
   ASSERT_EQ(prompts.boxes.size(), 1U);
   EXPECT_EQ(prompts.boxes[0].text, "Cannot open comm port #2, it is not available");
   EXPECT_EQ(prompts.boxes[0].title, "WARNING");
-  EXPECT_EQ(error_log(), "03-03-2025, 14:05:09, open_port, ERROR #,  68 \r\n");
+  EXPECT_EQ(error_log(), logged("open_port", 68));
   EXPECT_TRUE(line.writes.empty());
   EXPECT_EQ(clock.total_ms(), 0U);  // no waiting on a port that is not there
 }
@@ -233,7 +233,7 @@ TEST_F(CommsFixture, OtherOpenErrorsShowTheirMessageAndAreTriedThreeTimesAtMost)
   EXPECT_EQ(comms.transmit(2, "q", 50), "");
   EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
   EXPECT_EQ(prompts.boxes.size(), 3U);
-  const std::string line70 = "03-03-2025, 14:05:09, open_port, ERROR #,  70 \r\n";
+  const std::string line70 = logged("open_port", 70);
   EXPECT_EQ(error_log(), line70 + line70 + line70 + line70);
 }
 
@@ -245,7 +245,7 @@ TEST_F(CommsFixture, DeviceErrorsWhileClearingOrChangingSettingsReopenThePort) {
   EXPECT_EQ(comms.open_port(slot), 2);
   EXPECT_THAT(line.events, ElementsAre("open /dev/ttyS1 38400,n,8,1", "close /dev/ttyS1",
                                        "open /dev/ttyS1 38400,n,8,1", "clear /dev/ttyS1"));
-  EXPECT_EQ(error_log(), "03-03-2025, 14:05:09, open_port, ERROR #,  57 \r\n");
+  EXPECT_EQ(error_log(), logged("open_port", 57));
   EXPECT_TRUE(prompts.boxes.empty());
 
   // New settings reach an open port at once, or it is opened afresh.

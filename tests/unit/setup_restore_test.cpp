@@ -38,12 +38,6 @@ class SetupRestore : public test::SetupFixture {
     });
     return {erase == w.end() ? w.begin() : erase + 1, w.end()};
   }
-  // The upload error file, line by line, after its heading.
-  Lines refusals() const {
-    const auto lines = test::file_lines(test::read_file(setups() / "6180_Upload_Error.TXT"));
-    EXPECT_EQ(lines.at(0), "Response From Control\tReg No\tValue\t");
-    return {lines.begin() + 1, lines.end()};
-  }
 };
 
 TEST_F(SetupRestore, AnsweringNoSendsNothing) {
@@ -164,20 +158,18 @@ TEST_F(SetupRestore, RefusedWritesBeforeAndAfterTheErrorFileExistsAreFiledInIt) 
   restore(file({"100 1", "101 2"}));
   EXPECT_EQ(setup.outcome(), Outcome::Completed);
   EXPECT_EQ(setup.ErrorListCount, 2.0F);
-  const Lines lines = refusals();
-  ASSERT_EQ(lines.size(), 2U);
-  EXPECT_EQ(lines[0].substr(lines[0].find('\t')), "\t1300\t1\tError");
-  EXPECT_EQ(lines[1].substr(0, 13), "1 134 -32003 ");
-  EXPECT_EQ(lines[1].substr(lines[1].find('\t')), "\t101\t2\tError");
+  const Lines lines = test::file_lines(test::read_file(setups() / "6180_Upload_Error.TXT"));
+  ASSERT_EQ(lines.size(), 3U);
+  EXPECT_EQ(lines[0], "Response From Control\tReg No\tValue\t");
+  EXPECT_EQ(lines[1].substr(lines[1].find('\t')), "\t1300\t1\tError");
+  EXPECT_EQ(lines[2].substr(0, 13), "1 134 -32003 ");
+  EXPECT_EQ(lines[2].substr(lines[2].find('\t')), "\t101\t2\tError");
   EXPECT_EQ(view.history[3], "101 2 Successful");  // answered, if refused
 }
 
 TEST_F(SetupRestore, AControllerThatNeverDropsOffCancelsTheUpload) {
   controller().faults().refuse[reg::kDefaultsCommand] = 3;
-  for (Answer a : {Answer::Yes, Answer::Retry, Answer::Cancel})
-    prompts.answer(a);
-  prompts.answer_open(file({"100 1"}).string());
-  setup.cmdUpload_Click();
+  restore(file({"100 1"}), {Answer::Retry, Answer::Cancel});
   EXPECT_EQ(prompts.texts(),
             (Lines{"This erase all current settings. Do you want to continue?", "Comm Error!",
                    "Comm Error!, Retry or Cancel", "Communication Error,Upload Canceled."}));
@@ -189,10 +181,7 @@ TEST_F(SetupRestore, AControllerThatNeverDropsOffCancelsTheUpload) {
 TEST_F(SetupRestore, WithoutASequenceFileTheUserSaysWhetherTheModelHasProfiles) {
   fs::remove(dir / "Download Sequences" / "6180.cds");
   const fs::path f = file({"4000 2", "4002 1", "4001 1", "4060 0", "4002 2", "4002 4"});
-  for (Answer a : {Answer::Yes, Answer::Yes, Answer::No})  // erase, continue, no profiles
-    prompts.answer(a);
-  prompts.answer_open(f.string());
-  setup.cmdUpload_Click();
+  restore(f, {Answer::Yes, Answer::No});  // continue, no profiles
   EXPECT_EQ(prompts.texts()[1],
             "Can not find the 6180.cds file to check whether this model has Profiles. Do you "
             "want to continue with the upload?");
@@ -202,11 +191,7 @@ TEST_F(SetupRestore, WithoutASequenceFileTheUserSaysWhetherTheModelHasProfiles) 
   EXPECT_TRUE(setup.placeholder_profiles().empty());
   EXPECT_EQ(controller().profiles().size(), 2U);
 
-  // Not continuing.
-  prompts.answer(Answer::Yes);
-  prompts.answer(Answer::No);
-  prompts.answer_open(f.string());
-  setup.cmdUpload_Click();
+  restore(f, {Answer::No});  // not continuing
   EXPECT_EQ(view.history.back(), "*******Upload Canceled*******");
   EXPECT_EQ(prompts.texts().back(), "Upload Canceled!");
   EXPECT_EQ(setup.outcome(), Outcome::Cancelled);
@@ -222,10 +207,7 @@ TEST_F(SetupRestore, AWriteThatGetsNoAnswerIsRetriedOrEndsTheUpload) {
     if (trigger == 0 && log.requests.back().is_write(100, 1)) trigger = n;
     controller().faults().drop = trigger != 0 && n >= trigger && n < trigger + silent ? 1.0 : 0.0;
   };
-  prompts.answer(Answer::Yes);
-  prompts.answer(Answer::Retry);
-  prompts.answer_open(f.string());
-  setup.cmdUpload_Click();
+  restore(f, {Answer::Retry});
   EXPECT_EQ(setup.outcome(), Outcome::Completed);
   EXPECT_EQ(view.history[3], "101 2 ***UNSUCCESSFUL***");
   EXPECT_EQ(view.history[4], "101 2 Successful");
@@ -233,10 +215,7 @@ TEST_F(SetupRestore, AWriteThatGetsNoAnswerIsRetriedOrEndsTheUpload) {
 
   trigger = 0;
   silent = 100;
-  prompts.answer(Answer::Yes);
-  prompts.answer(Answer::Cancel);
-  prompts.answer_open(f.string());
-  setup.cmdUpload_Click();
+  restore(f, {Answer::Cancel});
   EXPECT_EQ(setup.outcome(), Outcome::Cancelled);
   EXPECT_EQ(view.history.back(), "*******Upload Canceled*******");
   EXPECT_EQ(prompts.texts().back(), "Upload Canceled!");

@@ -58,44 +58,14 @@ TEST(SetupNumbers, RegisterNumbersNumbersAndTheirShortestText) {
   EXPECT_EQ(number_text(65535.0F), "65535");
 }
 
-TEST(SetupTextLines, CrLfAndLfReadAlikeAndTheLastLineNeedsNoBreak) {
-  EXPECT_EQ(texts(split_text_lines("a\r\nb\r\n")), (Lines{"a", "b"}));
-  EXPECT_EQ(texts(split_text_lines("a\r\n\r\nb\n")), (Lines{"a", "", "b"}));
-  EXPECT_TRUE(split_text_lines("").empty());
-  const TextLines lines = split_text_lines("x\ny\nz");
-  EXPECT_EQ(texts(lines), (Lines{"x", "y", "z"}));
-  EXPECT_EQ(lines[2].number, 3);
-}
-
-TEST(DownloadSequenceFile, TheProfileFlagAndTheRegisterLines) {
+// The register lines of a .cds and their errors are checked through the save.
+TEST(DownloadSequenceFile, TheProfileFlagIsTheFirstThreeCharactersUpperCased) {
   for (const char* yes : {"YES", "yes", "Yesterday"})
     EXPECT_TRUE(profile_flag(yes)) << yes;
   for (const char* no : {" YES", "YE", "NO", ""})
     EXPECT_FALSE(profile_flag(no)) << no;
-
-  const DownloadSequence with_break(split_text_lines("yes\r\n10 a\r\n20 b\r\n"), "6180.cds");
-  EXPECT_TRUE(with_break.has_profiles());
-  EXPECT_EQ(texts(with_break.register_lines()), (Lines{"10 a", "20 b"}));
-  const DownloadSequence without(split_text_lines("NO\n10 a\n20 b"), "6180.cds");
-  EXPECT_FALSE(without.has_profiles());
-  EXPECT_EQ(without.register_of(without.register_lines()[1]), 20.0F);
-}
-
-TEST(DownloadSequenceFile, MissingLinesAndMalformedRegisterLinesAreRunErrorsNamingTheFile) {
   const DownloadSequence empty(split_text_lines(""), "6180.cds");
   EXPECT_EQ(run_error_number([&] { empty.has_profiles(); }), err::kInputPastEnd);
-  const DownloadSequence flag_only(split_text_lines("YES\n"), "6180.cds");
-  EXPECT_EQ(run_error_number([&] { flag_only.register_lines(); }), err::kInputPastEnd);
-
-  const DownloadSequence bad(split_text_lines("NO\n10 a\n\n1234x y\n"), "6180.cds");
-  const auto regs = bad.register_lines();
-  EXPECT_EQ(run_error_number([&] { bad.register_of(regs[1]); }), err::kTypeMismatch);  // blank
-  try {
-    bad.register_of(regs[2]);
-    FAIL() << "no error";
-  } catch (const RunError& e) {
-    EXPECT_EQ(e.file(), "6180.cds");
-  }
 }
 
 constexpr const char* kPds =

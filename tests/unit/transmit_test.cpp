@@ -115,7 +115,7 @@ TEST_F(TransmitTest, DeviceErrorOnWriteReopensThePortAndWritesAgain) {
   const std::string reply = read_reply(1);
   line.answer_next_write({reply, 5, 0, 0});
   EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), reply);
-  EXPECT_EQ(error_log(), "03-03-2025, 14:05:09, transmit, ERROR #,  57 \r\n");
+  EXPECT_EQ(error_log(), logged("transmit", 57));
   EXPECT_TRUE(prompts.boxes.empty());
   const std::vector<std::string> tail(line.events.end() - 4, line.events.end());
   EXPECT_THAT(tail,
@@ -134,8 +134,7 @@ TEST_F(TransmitTest, DeviceErrorOnWriteReopensThePortAndWritesAgain) {
 TEST_F(TransmitTest, ARecurringDeviceErrorIsTriedThreeTimesThenGivenUp) {
   line.fail(PortOp::Wait, 57, 100);
   EXPECT_EQ(comms.transmit(1, "q", 250), "");
-  const std::string line57 = "03-03-2025, 14:05:09, transmit, ERROR #,  57 \r\n";
-  EXPECT_EQ(error_log(), line57 + line57 + line57);
+  EXPECT_EQ(error_log(), logged("transmit", 57) + logged("transmit", 57) + logged("transmit", 57));
   EXPECT_LT(clock.total_ms(), 10U);
   EXPECT_FALSE(comms.timers().in_use(0));
 }
@@ -147,9 +146,7 @@ TEST_F(TransmitTest, AHangUpWhoseDeviceIsGoneEndsTheExchangeAtOnce) {
   line.remove_device("/dev/ttyS0");
   EXPECT_EQ(comms.transmit(1, "q", 2000), "");
   EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
-  EXPECT_EQ(error_log(),
-            "03-03-2025, 14:05:09, transmit, ERROR #,  57 \r\n"
-            "03-03-2025, 14:05:09, transmit, ERROR #,  68 \r\n");
+  EXPECT_EQ(error_log(), logged("transmit", 57) + logged("transmit", 68));
   EXPECT_LT(clock.total_ms(), 10U);
   // The next exchange finds the port unavailable and says so.
   EXPECT_EQ(comms.transmit(1, "q", 2000), "");
@@ -160,7 +157,7 @@ TEST_F(TransmitTest, UnavailableOnWriteSkipsTheWriteAndWhileReceivingEndsTheRepl
   line.fail(PortOp::Write, 68);
   EXPECT_EQ(comms.transmit(1, "q", 50), "");
   EXPECT_TRUE(line.writes.empty());
-  EXPECT_EQ(error_log(), "03-03-2025, 14:05:09, transmit, ERROR #,  68 \r\n");
+  EXPECT_EQ(error_log(), logged("transmit", 68));
   line.fail(PortOp::BytesWaiting, 68);
   line.answer_next_write({"abc", 0, 0, 0});
   EXPECT_EQ(comms.transmit(1, "q", 50), "");
@@ -172,7 +169,7 @@ TEST_F(TransmitTest, OtherErrorsShowTheirMessageAndTheStepIsTriedAgain) {
   line.answer_next_write({"abc", 2, 0, 0});
   EXPECT_EQ(comms.transmit(1, "q", 250), "abc");
   EXPECT_THAT(prompts.texts(), ElementsAre("INPUT PAST END OF FILE ERROR"));
-  EXPECT_EQ(error_log(), "03-03-2025, 14:05:09, transmit, ERROR #,  62 \r\n");
+  EXPECT_EQ(error_log(), logged("transmit", 62));
 
   // A number outside the table asks for the end of the program; a recorder
   // only notes it, and the bounded retries still end the exchange.
