@@ -47,9 +47,18 @@ class FlashWindowTest : public QObject {
     w.set_erase_enabled(true);  // what "Device is online" does
     QVERIFY(child(w, "fram_SectorSelect")->isEnabled());
     QVERIFY(child(w, "cmd_EraseSectors")->isEnabled());
+
+    // Closing is refused while Quit is disabled (the controller in download mode).
+    w.set_quit_enabled(false);
+    QVERIFY(!w.close());
+    QTest::mouseClick(child<QPushButton>(w, "cmd_Quit"), Qt::LeftButton);
+    QVERIFY(w.isVisible());
+    w.set_quit_enabled(true);
+    QTest::mouseClick(child<QPushButton>(w, "cmd_Quit"), Qt::LeftButton);
+    QVERIFY(!w.isVisible());
   }
 
-  void only_ctrl_c_copies_the_whole_list_with_cr_lf() {
+  void only_ctrl_c_copies_the_whole_list_with_cr_lf_and_clear_empties_it() {
     Rig rig;
     FrmFlash w(rig.services());
     w.show();
@@ -73,6 +82,13 @@ class FlashWindowTest : public QObject {
     QTest::mouseClick(child<QPushButton>(w, "cmd_Clear"), Qt::LeftButton);
     QTest::keyClick(commands, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(clipboard->text(), QString());  // an empty list empties the clipboard
+    // Both histories start again at line 0.
+    w.cmd_IsDeviceOnline_Click();
+    QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommand")),
+             QStringList{QStringLiteral("Is Device Online")});
+    QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommandResponse")),
+             QStringList{QStringLiteral("No response from device")});
+    QCOMPARE(child<QListWidget>(w, "lst_CommsCommandResponse")->currentRow(), 0);
   }
 
   void a_click_selects_the_same_line_and_top_line_in_the_other_list() {
@@ -103,21 +119,6 @@ class FlashWindowTest : public QObject {
     QCOMPARE(top(commands), 10);
   }
 
-  void closing_is_refused_while_quit_is_disabled() {
-    Rig rig;
-    FrmFlash w(rig.services());
-    w.show();
-    w.set_warning_visible(true);
-    w.set_quit_enabled(false);
-    QVERIFY(!w.close());
-    QVERIFY(w.isVisible());
-    QTest::mouseClick(child<QPushButton>(w, "cmd_Quit"), Qt::LeftButton);  // disabled
-    QVERIFY(w.isVisible());
-    w.set_quit_enabled(true);
-    QTest::mouseClick(child<QPushButton>(w, "cmd_Quit"), Qt::LeftButton);
-    QVERIFY(!w.isVisible());
-  }
-
   void sector_mask_in_the_command_history() {
     const std::pair<QList<int>, const char*> cases[] = {
         {{}, "Erase Sectors  127"},
@@ -133,22 +134,6 @@ class FlashWindowTest : public QObject {
       w.cmd_EraseSectors_Click();
       QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommand")), QStringList{line});
     }
-  }
-
-  void clear_starts_both_histories_again_at_line_zero() {
-    Rig rig;
-    FrmFlash w(rig.services());
-    w.add_command("one");
-    w.add_response("Successful");
-    QTest::mouseClick(child<QPushButton>(w, "cmd_Clear"), Qt::LeftButton);
-    QVERIFY(list_lines(&w, QStringLiteral("lst_CommsCommand")).isEmpty());
-    QVERIFY(list_lines(&w, QStringLiteral("lst_CommsCommandResponse")).isEmpty());
-    w.cmd_IsDeviceOnline_Click();
-    QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommand")),
-             QStringList{QStringLiteral("Is Device Online")});
-    QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommandResponse")),
-             QStringList{QStringLiteral("No response from device")});
-    QCOMPARE(child<QListWidget>(w, "lst_CommsCommandResponse")->currentRow(), 0);
   }
 
   void start_on_the_simulated_controller_fills_both_histories() {

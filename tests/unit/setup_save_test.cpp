@@ -138,24 +138,18 @@ TEST_F(SetupSave, MoreThanSixteenDigitalInputsCancelTheSave) {
     EXPECT_NE(r.register_no, 101);
 }
 
-TEST_F(SetupSave, ASilentControllerOrAnUnreadableSerialNumberLeavesNoFile) {
-  const std::string comm_ports = "Download has been canceled. Need to check Comm Port Settings.";
-  controller().faults().drop = 1.0;
-  EXPECT_EQ(save(setups() / "none.txt"), "");
-  EXPECT_EQ(prompts.texts(), (Lines{"Comm Error!", comm_ports}));
-  EXPECT_EQ(setup.outcome(), Outcome::NoController);
-
-  // Only the model read answers: the serial number can be retried or given up.
-  prompts.boxes.clear();
+// A silent controller at the start: see tests/e2e/cli_setup_test.cpp.
+TEST_F(SetupSave, AnUnreadableSerialNumberCanBeRetriedOrGivenUpAndLeavesNoFile) {
+  // Only the model read answers.
   log.on_request = [&](std::size_t n) { controller().faults().drop = n >= 1 ? 1.0 : 0.0; };
-  controller().faults().drop = 0.0;
-  log.requests.clear();
   prompts.answer(Answer::Retry);
   prompts.answer(Answer::Cancel);
   EXPECT_EQ(save(setups() / "none.txt"), "");
-  EXPECT_EQ(prompts.texts(), (Lines{"Comm error!", "Comm error!", comm_ports}));
+  EXPECT_EQ(prompts.texts(),
+            (Lines{"Comm error!", "Comm error!",
+                   "Download has been canceled. Need to check Comm Port Settings."}));
   EXPECT_EQ(log.requests.size(), 1U + 4U * 3U);  // two reads of two registers, three tries each
-  EXPECT_FALSE(setup.SetupFileCreated);
+  EXPECT_EQ(setup.outcome(), Outcome::NoController);
   EXPECT_TRUE(prompts.save_dialogs.empty());
 }
 
