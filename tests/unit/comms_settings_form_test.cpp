@@ -154,7 +154,7 @@ TEST_F(CommsSettingsFormTest, EachFieldIsCheckedAndAcceptedValuesAreWrittenAsNum
   }
 }
 
-TEST_F(CommsSettingsFormTest, CopyingSlotsLeavesUndefinedFramesAsTheyAre) {
+TEST_F(CommsSettingsFormTest, CopyingSlotsLeavesUndefinedFramesAsTheyAreAndFrameOneStandsIn) {
   write_slots(
       "DEVICE 0 COMM PORT =1\r\nDEVICE 0 PORT SETTING =4800,E,7,1\r\n"
       "DEVICE 1 COMM PORT =3\r\nDEVICE 1 PORT SETTING =9600,N,8,1\r\n");
@@ -165,14 +165,13 @@ TEST_F(CommsSettingsFormTest, CopyingSlotsLeavesUndefinedFramesAsTheyAre) {
   EXPECT_EQ(frame(2), "2/38400/n/8/1");  // no slot 2: initial texts
   EXPECT_EQ(form.common_port(), "3");
   EXPECT_TRUE(form.field_changed[kCommonPortField]);  // its text changed from "2"
-}
 
-TEST_F(CommsSettingsFormTest, CommonPortFallsBackToFrameOneWhenTheModbusSlotIsMissing) {
+  // Without the Modbus slot the common port comes from frame 1.
   write_slots("DEVICE 0 COMM PORT =4\r\nDEVICE 0 PORT SETTING =9600,N,8,1\r\n");
-  form.set_text(1, CommsField::Port, "3");
+  form.set_text(1, CommsField::Port, "1");
   form.field_changed = {};
   form.Form_Activate();
-  EXPECT_EQ(form.common_port(), "3");
+  EXPECT_EQ(form.common_port(), "1");
   EXPECT_TRUE(form.field_changed[kCommonPortField]);
   EXPECT_TRUE(form.frame_unfilled[1]);
 }
