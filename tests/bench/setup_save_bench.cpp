@@ -10,11 +10,7 @@
 //              controller's turnaround (2 ms) and the slot's 1 ms char gap
 //   ratio      wall_s / limit_s (target <= 1.10; start-up of the program included)
 //   cpu_pct    CPU time of r7flash-cli (user + system) / wall_s (target <= 5 %)
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
@@ -24,21 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/port_names.h"
-#include "app/program_dir.h"
-#include "errors/error_log.h"
-#include "modbus/modbus.h"
-#include "serial/comms.h"
 #include "serial/line_settings.h"
-#include "setup/setup_transfer.h"
 #include "sim/config.h"
-#include "sim/simulation.h"
 #include "support/demo_program_dir.h"
-#include "support/recording_prompts.h"
+#include "support/setup_fixture.h"
 #include "support/subprocess.h"
-#include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -46,19 +32,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr int kBaud = 9600;
-
-class QuietView final : public r7::SetupView {
- public:
-  std::string address_text() override { return "1"; }
-  void insert_history(int, const std::string&) override {}
-  void clear_history() override {}
-  void insert_error(int, const std::string&) override {}
-  void clear_errors() override {}
-  void set_progress_visible(bool) override {}
-  void set_progress_range(int, int) override {}
-  void set_progress_value(int) override {}
-  void set_window_enabled(bool) override {}
-};
 
 class ByteCount final : public r7::TraceSink {
  public:
@@ -75,7 +48,7 @@ class ByteCount final : public r7::TraceSink {
 ByteCount reference_save(const fs::path& home) {
   r7::sim::Simulation sim(r7::sim::kModel6180);
   r7::test::RecordingPrompts prompts;
-  QuietView view;
+  r7::test::RecordingSetupView view;
   r7::ErrorLog log(prompts, sim.clock(), home / "bench.ERR");
   r7::PortNames names(home / "VARNEL FLASH R7.INI");
   r7::Comms comms(home / "VARNEL FLASH R7.INI", names, sim.port_factory(), sim.clock(), prompts,
@@ -91,8 +64,12 @@ ByteCount reference_save(const fs::path& home) {
   return count;
 }
 
-fs::path bin_dir() {
-  return fs::read_symlink("/proc/self/exe").parent_path();
+// CPU time (user + system) of the children waited for so far.
+double children_cpu_s() {
+  rusage u{};
+  getrusage(RUSAGE_CHILDREN, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 void setup_save_paced(benchmark::State& state) {
@@ -103,8 +80,9 @@ void setup_save_paced(benchmark::State& state) {
       static_cast<double>(reference.characters) * r7::char_time_ms(kBaud) +
       static_cast<double>(reference.exchanges) * (r7::sim::LineModel{}.turnaround_ms + 1.0);
 
+  const fs::path bin = fs::read_symlink("/proc/self/exe").parent_path();
   const std::string link = (home / "r7").string();
-  r7::test::BackgroundProcess sim({(bin_dir() / "r7sim").string(), "--pace", "--link", link});
+  r7::test::BackgroundProcess sim({(bin / "r7sim").string(), "--pace", "--link", link});
   for (int i = 0; i < 100 && !fs::exists(link); ++i)
     std::this_thread::sleep_for(50ms);
   if (!sim.started() || !fs::exists(link)) {
@@ -112,46 +90,25 @@ void setup_save_paced(benchmark::State& state) {
     return;
   }
 
-  const std::string cli = (bin_dir() / "r7flash-cli").string();
-  const std::string out = (home / "paced.txt").string();
-  const std::string home_text = home.path().string();
-  std::vector<std::string> argv{cli,     "--home",  home_text, "--port", link,
-                                "--yes", "--quiet", "save",    out};
-  std::vector<char*> args;
-  for (auto& a : argv)
-    args.push_back(a.data());
-  args.push_back(nullptr);
-
   for (auto _ : state) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const double cpu_before = children_cpu_s();
     const auto started = std::chrono::steady_clock::now();
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      state.SkipWithError("r7flash-cli did not start");
-      return;
-    }
-    int status = 0;
-    rusage usage{};
-    while (wait4(pid, &status, 0, &usage) < 0) {
-    }
+    const r7::test::ProcessResult run = r7::test::run_process(
+        {(bin / "r7flash-cli").string(), "--home", home.path().string(), "--port", link, "--yes",
+         "--quiet", "save", (home / "paced.txt").string()},
+        600s);
     const double wall_s =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (run.exit_code != 0) {
       state.SkipWithError("the save did not complete");
       return;
     }
-    const double cpu_s = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     state.SetIterationTime(wall_s);
     state.counters["exchanges"] = static_cast<double>(reference.exchanges);
     state.counters["wall_s"] = wall_s;
     state.counters["limit_s"] = limit_ms / 1000.0;
     state.counters["ratio"] = wall_s * 1000.0 / limit_ms;
-    state.counters["cpu_pct"] = 100.0 * cpu_s / wall_s;
+    state.counters["cpu_pct"] = 100.0 * (children_cpu_s() - cpu_before) / wall_s;
   }
 }
 

@@ -54,6 +54,21 @@ struct Rig {
   std::string setting(const std::string& key) const;
 };
 
+// The three protocol slots on port 2 as a first run writes them.
+inline constexpr const char* kThreeSlots =
+    "[COMMS CONTROLS]\r\n"
+    "DEVICE 0 COMM PORT =2\r\nDEVICE 0 PORT SETTING =9600,N,8,1\r\n"
+    "DEVICE 1 COMM PORT =2\r\nDEVICE 1 PORT SETTING =9600,n,8,1\r\n"
+    "DEVICE 2 COMM PORT =2\r\nDEVICE 2 PORT SETTING =38400,n,8,1\r\n";
+
+// The child of `root` named `name` (a warning when there is none).
+template <class T = QWidget>
+T* child(const QWidget& root, const char* name) {
+  T* w = root.findChild<T*>(QString::fromLatin1(name));
+  if (w == nullptr) qWarning("no child %s", name);
+  return w;
+}
+
 // The lines of the list widget named `name` under `root`.
 QStringList list_lines(const QWidget* root, const QString& name);
 

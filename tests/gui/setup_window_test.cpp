@@ -1,5 +1,5 @@
 // frm_DownloadParm: its loading, the port label, the two lists and their
-// Clear buttons, the locking of the whole window and Exit.
+// Clear buttons, the locking of the whole window during a save, and Exit.
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -20,19 +20,6 @@ namespace r7::test {
 
 namespace {
 
-constexpr const char* kSlots =
-    "[COMMS CONTROLS]\r\n"
-    "DEVICE 0 COMM PORT =2\r\nDEVICE 0 PORT SETTING =9600,N,8,1\r\n"
-    "DEVICE 1 COMM PORT =2\r\nDEVICE 1 PORT SETTING =9600,N,8,1\r\n"
-    "DEVICE 2 COMM PORT =2\r\nDEVICE 2 PORT SETTING =38400,n,8,1\r\n";
-
-template <class T = QWidget>
-T* child(const QWidget& root, const char* name) {
-  T* w = root.findChild<T*>(QString::fromLatin1(name));
-  if (w == nullptr) qWarning("no child %s", name);
-  return w;
-}
-
 // The setup window as the main window opens it: with the port settings
 // dialog and its "Port Settings" handler.
 struct SetupRig {
@@ -42,7 +29,8 @@ struct SetupRig {
   int port_settings_clicks = 0;
   std::unique_ptr<FrmDownloadParm> window;
 
-  explicit SetupRig(const char* settings = kSlots, int simulated_model = 0) : rig(simulated_model) {
+  explicit SetupRig(const char* settings = kThreeSlots, int simulated_model = 0)
+      : rig(simulated_model) {
     if (settings != nullptr) rig.write_settings(settings);
     window = std::make_unique<FrmDownloadParm>(rig.services(), modbus, comms_settings, [this] {
       ++port_settings_clicks;
@@ -57,77 +45,25 @@ class SetupWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void controls_and_state_after_loading() {
+  void state_after_loading() {
     SetupRig s;
     FrmDownloadParm& w = *s.window;
-    QCOMPARE(w.windowTitle(), QStringLiteral("Save/Restore Setup"));
     auto* address = child<QComboBox>(w, "cmbAddress");
     QCOMPARE(address->count(), 247);
-    QCOMPARE(address->itemText(0), QStringLiteral("1"));
     QCOMPARE(address->itemText(246), QStringLiteral("247"));
-    QCOMPARE(address->currentIndex(), 0);
     QCOMPARE(w.address_text(), std::string("1"));
-    QCOMPARE(address->toolTip(), QStringLiteral("Address of the controller."));
-    QCOMPARE(child<QLabel>(w, "lblAddress")->text(), QStringLiteral("Address"));
     QCOMPARE(child<QLabel>(w, "lblCommPort")->text(), QStringLiteral("Comm Port: 2"));
-
-    struct Button {
-      const char* name;
-      const char* caption;
-      const char* tip;
-    };
-    const Button buttons[] = {
-        {"cmdChangePortSettings", "Change Port Settings",
-         "This will allow the user to change the Port Settings."},
-        {"cmdDownload", "Download",
-         "This will download the registers from the controller to a text file."},
-        {"cmdUpload", "Upload",
-         "This will upload the registers from a text file to the controller."},
-        {"cmdClearListBox", "Clear", "Clear all items in the List Box."},
-        {"cmdClearList2", "Clear", ""},
-        {"cmdExit", "E&xit", ""},
-    };
-    for (const Button& b : buttons) {
-      auto* button = child<QPushButton>(w, b.name);
-      QVERIFY2(button != nullptr, b.name);
-      QCOMPARE(button->text(), QString::fromLatin1(b.caption));
-      QCOMPARE(button->toolTip(), QString::fromLatin1(b.tip));
-    }
-    QCOMPARE(child<QLabel>(w, "lblHistory")->text(), QStringLiteral("Command/Response History"));
-    QCOMPARE(child<QLabel>(w, "lblErrors")->text(), QStringLiteral("Read/Write Errors"));
-    QCOMPARE(child<QLabel>(w, "lblResponseFromControl")->text(),
-             QStringLiteral("Response From Control"));
-    QCOMPARE(child<QLabel>(w, "lblRegisterValue")->text(), QStringLiteral("Register No    Value"));
     QVERIFY(!child(w, "ProgressBar1")->isVisibleTo(&w));
 
-    SetupTransfer& t = w.transfer();
-    QCOMPARE(t.HistoryCount, 0.0F);
-    QCOMPARE(t.ErrorListCount, 0.0F);
-    QCOMPARE(t.DigitalInputRegisters[0], std::string("1060"));
-    QCOMPARE(t.DigitalInputRegisters[7], std::string("1067"));
-    QCOMPARE(t.DigitalInputRegisters[8], std::string("1075"));
-    QCOMPARE(t.DigitalInputRegisters[15], std::string("1082"));
-    QCOMPARE(t.DigitalInputRegisters[16], std::string());
-  }
-
-  void loading_copies_the_slots_into_the_port_settings_fields() {
-    SetupRig s(
+    // Loading copies the slots into the port settings fields (the Modbus slot
+    // on port 3 here) and shows the port.
+    SetupRig other(
         "[COMMS CONTROLS]\r\n"
         "DEVICE 0 COMM PORT =1\r\nDEVICE 0 PORT SETTING =4800,E,7,2\r\n"
         "DEVICE 1 COMM PORT =3\r\nDEVICE 1 PORT SETTING =9600,N,8,1\r\n");
-    auto text = [&](const char* name) {
-      return s.comms_settings.findChild<QLineEdit*>(QString::fromLatin1(name))->text();
-    };
-    QCOMPARE(text("txt_Port(1)"), QStringLiteral("3"));
-    QCOMPARE(text("txt_Baud(1)"), QStringLiteral("9600"));
-    QCOMPARE(text("txt_Parity(1)"), QStringLiteral("N"));
-    QCOMPARE(text("txt_DataBits(1)"), QStringLiteral("8"));
-    QCOMPARE(text("txt_StopBits(1)"), QStringLiteral("1"));
-    QCOMPARE(text("txt_Baud(0)"), QStringLiteral("4800"));
-    QCOMPARE(text("txt_StopBits(0)"), QStringLiteral("2"));
-    QCOMPARE(text("txt_Baud(2)"), QStringLiteral("38400"));  // no slot 2: as it was
-    QCOMPARE(text("txt_Port(3)"), QStringLiteral("3"));
-    QCOMPARE(child<QLabel>(*s.window, "lblCommPort")->text(), QStringLiteral("Comm Port: 3"));
+    QCOMPARE(other.comms_settings.findChild<QLineEdit*>(QStringLiteral("txt_Baud(0)"))->text(),
+             QStringLiteral("4800"));
+    QCOMPARE(child<QLabel>(*other.window, "lblCommPort")->text(), QStringLiteral("Comm Port: 3"));
   }
 
   void change_port_settings_refreshes_the_label() {
@@ -150,11 +86,8 @@ class SetupWindowTest : public QObject {
     FrmDownloadParm& w = *s.window;
     w.ShowLogLine("first");
     w.ShowLogLine("second");
-    QCOMPARE(list_lines(&w, QStringLiteral("List1")), (QStringList{"first", "second"}));
-    QCOMPARE(child<QListWidget>(w, "List1")->currentRow(), 1);
     QTest::mouseClick(child<QPushButton>(w, "cmdClearListBox"), Qt::LeftButton);
     QVERIFY(list_lines(&w, QStringLiteral("List1")).isEmpty());
-    QCOMPARE(w.transfer().HistoryCount, 0.0F);
     w.ShowLogLine("again");
     QCOMPARE(list_lines(&w, QStringLiteral("List1")), QStringList{"again"});
 
@@ -167,45 +100,28 @@ class SetupWindowTest : public QObject {
   }
 
   void download_saves_the_simulated_controllers_setup() {
-    SetupRig s(kSlots, 6180);
+    SetupRig s(kThreeSlots, 6180);
     FrmDownloadParm& w = *s.window;
     w.show();
     const std::filesystem::path file = s.rig.dir / "Reg Downloads" / "saved.txt";
     s.rig.prompts.answer_save(file.string());
-    bool locked = false;
+    bool locked = false;  // the whole window, busy and not to be closed while the save runs
     s.rig.prompts.on_events = [&] {
-      locked = locked || (!w.isEnabled() && child(w, "ProgressBar1")->isVisible());
+      if (!w.isEnabled() && child(w, "ProgressBar1")->isVisible())
+        locked = locked || (!w.close() && s.rig.prompts.busy_history.back());
     };
     QTest::mouseClick(child<QPushButton>(w, "cmdDownload"), Qt::LeftButton);
     s.rig.prompts.on_events = nullptr;
 
-    QVERIFY(locked);  // the whole window, while the save ran
+    QVERIFY(locked);
     QVERIFY(w.isEnabled());
+    QVERIFY(!s.rig.prompts.busy_history.back());
     QCOMPARE(w.transfer().outcome(), SetupTransfer::Outcome::Completed);
     QVERIFY(std::filesystem::exists(file));
     const QStringList history = list_lines(&w, QStringLiteral("List1"));
-    QVERIFY(history.size() > 2);
     QCOMPARE(history.front(), QStringLiteral("******Beginning  Download******"));
-    QVERIFY(history.contains(QStringLiteral("*******Download Sequence Complete*******")));
     QCOMPARE(static_cast<qsizetype>(w.transfer().HistoryCount), history.size());
     QCOMPARE(child<QListWidget>(w, "List1")->currentRow(), history.size() - 1);
-  }
-
-  void disable_buttons_locks_the_whole_window() {
-    SetupRig s;
-    FrmDownloadParm& w = *s.window;
-    w.show();
-    w.DisableButtons();
-    QVERIFY(!w.isEnabled());
-    QVERIFY(!child(w, "cmdDownload")->isEnabled());
-    QVERIFY(!s.rig.prompts.busy_history.empty());
-    QVERIFY(s.rig.prompts.busy_history.back());
-    QVERIFY(!w.close());
-    QTest::mouseClick(child<QPushButton>(w, "cmdExit"), Qt::LeftButton);
-    QVERIFY(w.isVisible());
-    w.EnableButtons();
-    QVERIFY(w.isEnabled());
-    QVERIFY(!s.rig.prompts.busy_history.back());
     QTest::mouseClick(child<QPushButton>(w, "cmdExit"), Qt::LeftButton);
     QVERIFY(!w.isVisible());
   }

@@ -29,6 +29,10 @@ struct CommsFixture : ::testing::Test {
 
   void ini(const std::string& text) { write_file(settings, text); }
   std::string error_log() const { return read_file(dir / "Flash.ERR"); }
+  // An error log line at the fixture's clock time.
+  static std::string logged(const std::string& procedure, int number) {
+    return "03-03-2025, 14:05:09, " + procedure + ", ERROR #,  " + std::to_string(number) + " \r\n";
+  }
 };
 
 }  // namespace r7::test

@@ -84,22 +84,6 @@ std::optional<std::string> PtyPeer::read_exactly(std::size_t n, std::chrono::mil
   return got;
 }
 
-std::string PtyPeer::read_for(std::chrono::milliseconds timeout) {
-  std::string got;
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  while (!stop_) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) <= 0 || (p.revents & POLLIN) == 0) continue;
-    char buf[256];
-    const ssize_t r = ::read(master_, buf, sizeof buf);
-    if (r > 0) got.append(buf, static_cast<std::size_t>(r));
-  }
-  return got;
-}
-
 void PtyPeer::send(const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {

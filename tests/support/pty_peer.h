@@ -31,8 +31,6 @@ class PtyPeer {
   // For serve functions. Reads exactly `n` bytes; nullopt when they did not
   // come within `timeout` or the peer is stopping.
   std::optional<std::string> read_exactly(std::size_t n, std::chrono::milliseconds timeout);
-  // Everything that arrives within `timeout`.
-  std::string read_for(std::chrono::milliseconds timeout);
   // Sends at once.
   void send(const std::string& bytes);
   // Sends one byte every 11 bit times at `baud`, as a UART does; with

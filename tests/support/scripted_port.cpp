@@ -75,7 +75,6 @@ void ScriptedLine::clear() {
 }
 
 bool ScriptedLine::wait(std::uint32_t ms) {
-  ++waits;
   longest_wait_ms = std::max(longest_wait_ms, ms);
   if (waiting() > 0) return true;
   const double t = now();
@@ -157,7 +156,7 @@ bool ScriptedPort::wait_for_input(std::uint32_t ms) {
 }
 
 std::unique_ptr<SerialPort> ScriptedPortFactory::create_port() {
-  return std::make_unique<ScriptedPort>(line_, created++);
+  return std::make_unique<ScriptedPort>(line_, created_++);
 }
 
 }  // namespace r7::test

@@ -49,16 +49,14 @@ class ScriptedLine {
   // "write DEV HEX", "settings DEV SETTINGS".
   std::vector<std::string> events;
   std::vector<std::string> writes;
-  // Longest single wait asked for, and the number of waits.
+  // Longest single wait asked for.
   std::uint32_t longest_wait_ms = 0;
-  int waits = 0;
 
   // Who holds each device open (port object id), and which ids exist.
   std::map<std::string, int> holders;
   std::set<int> live_ports;
 
   double now() const { return static_cast<double>(clock_.total_ms()); }
-  sim::FakeClock& clock() { return clock_; }
 
   // For the port objects.
   void maybe_fail(PortOp op);
@@ -113,10 +111,10 @@ class ScriptedPortFactory final : public PortFactory {
  public:
   explicit ScriptedPortFactory(ScriptedLine& line) : line_(line) {}
   std::unique_ptr<SerialPort> create_port() override;
-  int created = 0;
 
  private:
   ScriptedLine& line_;
+  int created_ = 0;
 };
 
 }  // namespace r7::test

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@
 #include "errors/error_log.h"
 #include "modbus/modbus.h"
 #include "serial/comms.h"
+#include "setup/setup_text.h"
 #include "setup/setup_transfer.h"
 #include "setup/setup_view.h"
 #include "sim/catalog.h"
@@ -33,40 +33,27 @@ namespace r7::test {
 class RecordingSetupView : public SetupView {
  public:
   std::string address_text() override { return address; }
-  void insert_history(int index, const std::string& text) override {
-    history.insert(history.begin() + std::clamp<int>(index, 0, static_cast<int>(history.size())),
-                   text);
-  }
+  void insert_history(int index, const std::string& text) override { insert(history, index, text); }
   void clear_history() override { history.clear(); }
-  void insert_error(int index, const std::string& text) override {
-    errors.insert(errors.begin() + std::clamp<int>(index, 0, static_cast<int>(errors.size())),
-                  text);
-  }
+  void insert_error(int index, const std::string& text) override { insert(errors, index, text); }
   void clear_errors() override { errors.clear(); }
   void set_progress_visible(bool visible) override { progress_visible = visible; }
-  void set_progress_range(int minimum, int maximum) override {
-    progress_min = minimum;
-    progress_max = maximum;
-  }
-  void set_progress_value(int value) override {
-    progress_value = value;
-    progress_values.push_back(value);
-  }
-  void set_window_enabled(bool enabled) override {
-    window_enabled = enabled;
-    enabled_history.push_back(enabled);
-  }
+  void set_progress_range(int /*minimum*/, int maximum) override { progress_max = maximum; }
+  void set_progress_value(int value) override { progress_peak = std::max(progress_peak, value); }
+  void set_window_enabled(bool enabled) override { window_enabled = enabled; }
 
   std::string address = "1";
   std::vector<std::string> history;
   std::vector<std::string> errors;
-  std::vector<int> progress_values;
-  std::vector<bool> enabled_history;
   bool progress_visible = false;
-  int progress_min = 0;
   int progress_max = 0;
-  int progress_value = 0;
+  int progress_peak = 0;
   bool window_enabled = true;
+
+ private:
+  static void insert(std::vector<std::string>& list, int index, const std::string& text) {
+    list.insert(list.begin() + std::clamp<int>(index, 0, static_cast<int>(list.size())), text);
+  }
 };
 
 // One Modbus request as sent: function code, register, value (or count).
@@ -89,20 +76,15 @@ class RequestLog : public TraceSink {
               std::uint32_t /*elapsed_ms*/) override {
     if (!transmitted || bytes.size() < 6) return;
     auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
-    SentRequest r;
-    r.function = byte(1);
-    r.register_no = byte(2) * 256 + byte(3);
     const int v = byte(4) * 256 + byte(5);
-    r.value = v > 32767 ? v - 65536 : v;
-    r.at_ms = clock_.total_ms();
-    requests.push_back(r);
+    requests.push_back(
+        {byte(1), byte(2) * 256 + byte(3), v > 32767 ? v - 65536 : v, clock_.total_ms()});
     if (on_request) on_request(requests.size());
   }
-
   std::vector<SentRequest> writes() const {
     std::vector<SentRequest> w;
-    for (const auto& r : requests)
-      if (r.function == 6) w.push_back(r);
+    std::copy_if(requests.begin(), requests.end(), std::back_inserter(w),
+                 [](const SentRequest& r) { return r.function == 6; });
     return w;
   }
 
@@ -118,16 +100,15 @@ class SetupFixture : public ::testing::Test {
   explicit SetupFixture(sim::ControllerConfig config = sim::default_config(sim::kModel6180))
       : sim(std::move(config)) {
     std::filesystem::create_directories(dir / "Download Sequences");
-    std::filesystem::create_directories(dir / "Reg Downloads");
+    std::filesystem::create_directories(setups());
     for (int model : {sim::kModel6180, sim::kModel6170}) {
       write_sequence(std::to_string(model) + ".cds", sim::download_sequence_file(model));
       write_sequence(std::to_string(model) + ".pds", sim::profile_sequence_file(model));
     }
     std::string ini = "[COMMS CONTROLS]\n";
-    for (int slot = 0; slot < 3; ++slot) {
-      const std::string n = std::to_string(slot);
-      ini += "DEVICE " + n + " COMM PORT =2\nDEVICE " + n + " PORT SETTING =9600,N,8,1\n";
-    }
+    for (const char* n : {"0", "1", "2"})
+      ini +=
+          std::string("DEVICE ") + n + " COMM PORT =2\nDEVICE " + n + " PORT SETTING =9600,N,8,1\n";
     write_file(settings, ini);
     comms.init_comms();
     comms.set_trace(&log);
@@ -147,13 +128,15 @@ class SetupFixture : public ::testing::Test {
     setup.cmdDownload_Click();
     return std::filesystem::exists(file) ? read_file(file) : std::string();
   }
-  // A restore of `file` (Yes to the question, the file in the open dialog).
-  void restore(const std::filesystem::path& file) {
+  // A restore of `file`: Yes to the question, then the `later` answers, the
+  // file in the open dialog.
+  void restore(const std::filesystem::path& file, std::initializer_list<Answer> later = {}) {
     prompts.answer(Answer::Yes);
+    for (Answer a : later)
+      prompts.answer(a);
     prompts.answer_open(file.string());
     setup.cmdUpload_Click();
   }
-
   // The files in "Reg Downloads", by name.
   std::vector<std::string> setup_folder() const {
     std::vector<std::string> files;
@@ -178,13 +161,18 @@ class SetupFixture : public ::testing::Test {
 };
 
 // A controller configuration at its defaults (no demonstration setup).
-inline sim::ControllerConfig defaults_config(int model = sim::kModel6180) {
-  sim::ControllerConfig c = sim::default_config(model);
+inline sim::ControllerConfig defaults_config() {
+  sim::ControllerConfig c = sim::default_config(sim::kModel6180);
   c.demo_setup = false;
   return c;
 }
 
 // The lines of a file from line `first` (1-based) on, CR LF or LF.
-std::vector<std::string> file_lines(const std::string& content, std::size_t first = 1);
+inline std::vector<std::string> file_lines(const std::string& content, std::size_t first = 1) {
+  std::vector<std::string> out;
+  for (const TextLine& l : split_text_lines(content))
+    if (static_cast<std::size_t>(l.number) >= first) out.push_back(l.text);
+  return out;
+}
 
 }  // namespace r7::test
