@@ -210,44 +210,36 @@ TEST_F(FirmwareDownloadTest, MissingDownloadApplicationIsNamed) {
   expect_window_restored();
 }
 
-TEST_F(FirmwareDownloadTest, SoftwareNumberBelowTenAcceptsFieldsUpTo0009) {
-  start_with(1850, 5);
-  prompts.answer_open(firmware_with_field("52374142000A"));
-  download->cmd_Start_Click();
-  EXPECT_THAT(view.commands.back(), "Get software number");
-  EXPECT_EQ(view.responses.back(), "Failed");
-  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::SoftwareMismatch);
-
-  view = test::RecordingFlashView{};
-  prompts.answer_open(firmware_with_field("523741420003"));
-  fail_at("Goto Download Mode");  // stop before anything is written
-  download->cmd_Start_Click();
-  EXPECT_THAT(view.commands, ::testing::Contains("Goto Download Mode"));
-}
-
-TEST_F(FirmwareDownloadTest, SoftwareNumberFromTenOnMustMatchInHex) {
-  start_with(1850, 26);
-  for (const char* field : {"523741420026", "52374453001A"}) {
+// Below 10 any field ending 0000..0009 fits; from 10 on the hex must match;
+// the device code must match in every case; a file without the field never fits.
+TEST_F(FirmwareDownloadTest, SoftwareNumberRules) {
+  struct Case {
+    int software;
+    std::string field;
+    bool fits;
+  };
+  const Case cases[] = {{5, "523741420003", true},   {5, "52374142000A", false},
+                        {26, "52374142001A", true},  {26, "523741420026", false},
+                        {26, "52374453001A", false}, {26, "", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    start_with(1850, c.software);
     view = test::RecordingFlashView{};
-    prompts.answer_open(firmware_with_field(field));
+    std::string file = (dir / "nofield.S19").string();
+    if (c.field.empty()) {
+      test::write_file(file, sim::srecord_line('2', 0x020000, 3, "ABCDEF") + "\r\n");
+      EXPECT_EQ(download->read_file_software_number(file), "123456789012");
+    } else {
+      file = firmware_with_field(c.field);
+    }
+    prompts.answer_open(file);
+    fail_at("Goto Download Mode");  // a fitting file stops before anything is written
     download->cmd_Start_Click();
-    EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::SoftwareMismatch) << field;
+    EXPECT_EQ(download->outcome(), c.fits ? FirmwareDownload::Outcome::ModeFailed
+                                          : FirmwareDownload::Outcome::SoftwareMismatch);
+    EXPECT_EQ(view.commands.back(), c.fits ? "Goto Download Mode" : "Get software number");
+    EXPECT_EQ(view.responses.back(), "Failed");
   }
-  view = test::RecordingFlashView{};
-  prompts.answer_open(firmware_with_field("52374142001A"));
-  fail_at("Goto Download Mode");
-  download->cmd_Start_Click();
-  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::ModeFailed);
-}
-
-TEST_F(FirmwareDownloadTest, FileWithoutTheFieldNeverMatches) {
-  const std::string file = (dir / "nofield.S19").string();
-  test::write_file(file, sim::srecord_line('2', 0x020000, 3, "ABCDEF") + "\r\n");
-  EXPECT_EQ(download->read_file_software_number(file), "123456789012");
-  prompts.answer_open(file);
-  download->cmd_Start_Click();
-  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::SoftwareMismatch);
-  EXPECT_EQ(view.responses.back(), "Failed");
 }
 
 TEST_F(FirmwareDownloadTest, RefusedDownloadModeWriteFails) {
