@@ -90,7 +90,9 @@ TEST_F(CommsFixture, InitCommsReadsTheSlotsUpToTheFirstMissingPortKey) {
       EXPECT_EQ(box.buttons, Buttons::Ok) << label;
     }
     EXPECT_EQ(slots(comms), c.slots) << label;
-    if (!c.ini) EXPECT_FALSE(std::filesystem::exists(settings));  // none created
+    if (!c.ini) {
+      EXPECT_FALSE(std::filesystem::exists(settings));  // none created
+    }
   }
   EXPECT_TRUE(line.events.empty());  // nothing is opened by reading
 }

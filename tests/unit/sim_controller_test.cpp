@@ -126,7 +126,9 @@ TEST_F(SimController, DefaultsCommandSilencesTheControllerThenItReadsZero) {
   EXPECT_LE(silent, 9000U);  // 13 polls of 3 x 250 ms see it back
   EXPECT_EQ(m.read_value(1300), 0);
   for (const ParameterRegister& r : parameter_registers(kModel6180))
-    if (r.held) EXPECT_EQ(m.read_value(r.number), r.default_value) << r.number;
+    if (r.held) {
+      EXPECT_EQ(m.read_value(r.number), r.default_value) << r.number;
+    }
   EXPECT_EQ(controller().profiles(), default_profiles());
   EXPECT_EQ(m.read_value(3), 2);  // the identity stays
   // Any setup write makes it configured again; 1300 itself takes 0 and 1.
