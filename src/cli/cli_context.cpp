@@ -101,13 +101,6 @@ PortFactory* CliContext::port_factory() {
   return impl_->port_factory.get();
 }
 
-bool CliContext::serial_available(const std::string& command, int& exit_code) {
-  if (port_factory() != nullptr) return true;
-  std::fprintf(stderr, "%s: not available yet\n", command.c_str());
-  exit_code = kExitUsage;
-  return false;
-}
-
 Comms& CliContext::comms() {
   if (!impl_->comms) {
     PortFactory* factory = port_factory();
@@ -127,16 +120,6 @@ void CliContext::say(const std::string& line) {
   if (options_.quiet) return;
   std::fputs(line.c_str(), stdout);
   std::fputc('\n', stdout);
-}
-
-void add_unavailable(CLI::App& app, const std::string& name, const std::string& description,
-                     int& exit_code) {
-  auto* cmd = app.add_subcommand(name, description);
-  cmd->allow_extras();
-  cmd->callback([name, &exit_code] {
-    std::fprintf(stderr, "%s: not available yet\n", name.c_str());
-    exit_code = kExitUsage;
-  });
 }
 
 }  // namespace r7::cli

@@ -42,14 +42,11 @@ class CliContext {
   ErrorLog& error_log();
   const PortNames& port_names();
   // The serial link with init_comms done (slots read from the settings file),
-  // with --trace attached. Only when port_factory() has one.
+  // with --trace attached.
   Comms& comms();
   // Makes the ports: Qt's serial ports, or the simulated controller's with
-  // --simulate (nullptr while that is not available).
+  // --simulate.
   PortFactory* port_factory();
-  // For a command that needs the serial link: true when it can be had, else
-  // prints "COMMAND: not available yet" and sets exit_code to 1.
-  bool serial_available(const std::string& command, int& exit_code);
   bool simulated() const { return options_.simulate_model.has_value(); }
   // Prints unless --quiet.
   void say(const std::string& line);
@@ -74,9 +71,5 @@ void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 // Exit status of an exchange that brought no reply: 6 when the port could
 // not be opened, else 2.
 int exit_code_for_silence(const Comms& comms);
-
-// A subcommand whose procedures are not built yet.
-void add_unavailable(CLI::App& app, const std::string& name, const std::string& description,
-                     int& exit_code);
 
 }  // namespace r7::cli

@@ -77,7 +77,6 @@ void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
   read->add_option("COUNT", read_args->count, "number of registers (1 to 49, default 1)")
       ->check(CLI::Range(1, 49));
   read->callback([&ctx, &exit_code, read_args] {
-    if (!ctx.serial_available("read", exit_code)) return;
     Modbus modbus;
     const std::string request =
         modbus.build_modbus_request(kReadHolding, ctx.options().address, read_args->reg,
@@ -119,7 +118,6 @@ void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
       exit_code = kExitUsage;
       return;
     }
-    if (!ctx.serial_available("write", exit_code)) return;
     Modbus modbus;
     const std::string request =
         modbus.build_modbus_request(kWriteSingle, ctx.options().address, write_args->reg,

@@ -62,7 +62,6 @@ void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
   auto* slots_cmd =
       app.add_subcommand("slots", "the protocol slots as read from the settings file");
   slots_cmd->callback([&ctx, &exit_code] {
-    if (!ctx.serial_available("slots", exit_code)) return;
     list_slots(ctx);
     exit_code = kExitOk;
   });
@@ -92,7 +91,6 @@ void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
       exit_code = kExitUsage;
       return;
     }
-    if (!ctx.serial_available("exchange", exit_code)) return;
     Comms& comms = ctx.comms();
     const std::string reply = comms.transmit(args->slot, *bytes, args->timeout_ms);
     std::printf("%s\n", hex_bytes(reply, false).c_str());

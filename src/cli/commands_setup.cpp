@@ -96,7 +96,6 @@ void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
   auto* restore = app.add_subcommand("restore", "restore a setup file into the controller");
   restore->add_option("FILE", *restore_file, "setup file to read")->required();
   restore->callback([&ctx, &exit_code, restore_file] {
-    if (!ctx.serial_available("restore", exit_code)) return;
     exit_code = run_setup(ctx, Job::Restore, *restore_file);
   });
 }
