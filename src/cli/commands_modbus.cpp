@@ -16,6 +16,7 @@ constexpr int kReadHolding = 3;
 constexpr int kWriteSingle = 6;
 
 struct Outcome {
+  std::string request;
   std::string reply;
   std::string text;
   int exit_code = kExitOk;
@@ -61,6 +62,24 @@ bool refused(const Outcome& out, const Modbus& modbus) {
   return true;
 }
 
+// Frames one request at --address, exchanges it and prints the decoded text.
+// Sets `exit_code`; false when the reply is missing, garbled or refused.
+bool run_request(CliContext& ctx, Modbus& modbus, int function, int reg, int value, Outcome& out,
+                 int& exit_code) {
+  const std::string request = modbus.build_modbus_request(function, ctx.options().address, reg,
+                                                          {static_cast<float>(value)});
+  out = exchange(ctx, modbus, request);
+  out.request = request;
+  exit_code = out.exit_code;
+  if (out.exit_code != kExitOk) return false;
+  if (refused(out, modbus)) {
+    exit_code = kExitFailed;
+    return false;
+  }
+  std::printf("%s\n", out.text.c_str());
+  return true;
+}
+
 }  // namespace
 
 void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
@@ -78,17 +97,10 @@ void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
       ->check(CLI::Range(1, 49));
   read->callback([&ctx, &exit_code, read_args] {
     Modbus modbus;
-    const std::string request =
-        modbus.build_modbus_request(kReadHolding, ctx.options().address, read_args->reg,
-                                    {static_cast<float>(read_args->count)});
-    const Outcome out = exchange(ctx, modbus, request);
-    exit_code = out.exit_code;
-    if (out.exit_code != kExitOk) return;
-    if (refused(out, modbus)) {
-      exit_code = kExitFailed;
+    Outcome out;
+    if (!run_request(ctx, modbus, kReadHolding, read_args->reg, read_args->count, out, exit_code)) {
       return;
     }
-    std::printf("%s\n", out.text.c_str());
     const auto byte_count = static_cast<unsigned char>(out.reply[2]);
     if (static_cast<unsigned char>(out.reply[1]) != kReadHolding ||
         byte_count != 2 * read_args->count) {
@@ -119,19 +131,13 @@ void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
       return;
     }
     Modbus modbus;
-    const std::string request =
-        modbus.build_modbus_request(kWriteSingle, ctx.options().address, write_args->reg,
-                                    {static_cast<float>(write_args->value)});
-    const Outcome out = exchange(ctx, modbus, request);
-    exit_code = out.exit_code;
-    if (out.exit_code != kExitOk) return;
-    if (refused(out, modbus)) {
-      exit_code = kExitFailed;
+    Outcome out;
+    if (!run_request(ctx, modbus, kWriteSingle, write_args->reg, write_args->value, out,
+                     exit_code)) {
       return;
     }
-    std::printf("%s\n", out.text.c_str());
     // The echo repeats the request's register and value.
-    if (out.reply.substr(0, 6) != request.substr(0, 6)) {
+    if (out.reply.substr(0, 6) != out.request.substr(0, 6)) {
       std::fprintf(stderr, "the controller's echo does not match the request\n");
       exit_code = kExitFailed;
     }

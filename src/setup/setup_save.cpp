@@ -281,6 +281,14 @@ void SetupTransfer::walk_profiles(SetupFileWriter& file, const std::string& mode
     profile.clear();
     bool name_written = false;
     bool first_of_step = true;
+    // A step register's value; the step's first register announces the step.
+    const auto read_step_register = [&](float r, int s) {
+      if (first_of_step) {
+        ShowLogLine("Downloading Step " + std::to_string(s));
+        first_of_step = false;
+      }
+      return read_checked(r);
+    };
     view_.set_progress_value(p);
     if (write_given_up(reg::kProfileSelect, static_cast<float>(p))) return cancel(false);
 
@@ -329,11 +337,7 @@ void SetupTransfer::walk_profiles(SetupFileWriter& file, const std::string& mode
       if (type == reg::kStepTypeEnd) {
         for (const TextLine& line : pds.end_step_lines(start)) {
           const float r = pds.register_of(line);
-          if (first_of_step) {
-            ShowLogLine("Downloading Step " + std::to_string(s));
-            first_of_step = false;
-          }
-          const std::string value = read_checked(r);
+          const std::string value = read_step_register(r, s);
           if (value == "ERROR") return cancel(false);
           const double v = number_or_throw(value);
           if (!is_skipped_value(v)) file.write_line(data_line(r, value));
@@ -355,11 +359,7 @@ void SetupTransfer::walk_profiles(SetupFileWriter& file, const std::string& mode
       push_line(profile, kMaxProfileLines, data_line(reg::kStepType, type_text));
       for (const TextLine& line : pds.ordinary_step_lines(start)) {
         const float r = pds.register_of(line);
-        if (first_of_step) {
-          ShowLogLine("Downloading Step " + std::to_string(s));
-          first_of_step = false;
-        }
-        const std::string value = read_checked(r);
+        const std::string value = read_step_register(r, s);
         if (value == "ERROR") return cancel(false);
         if (is_skipped_value(number_or_throw(value))) continue;
         if (deferred_step) push_line(deferred, kMaxDeferredLines, data_line(r, value));
