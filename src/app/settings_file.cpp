@@ -1,11 +1,11 @@
 #include "app/settings_file.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <system_error>
+
+#include "errors/numbers.h"
 
 #define SI_NO_CONVERSION
 #include <SimpleIni.h>
@@ -53,23 +53,7 @@ long read_profile_int(const std::string& section, const std::string& key, long d
   load(ini, file);
   const char* value = ini.GetValue(trim(section).c_str(), trim(key).c_str(), nullptr);
   if (value == nullptr) return default_value;
-  const std::string text = trim(value);
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  long result = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    const int digit = text[i] - '0';
-    if (result > (LONG_MAX - digit) / 10) {
-      result = LONG_MAX;
-      break;
-    }
-    result = result * 10 + digit;
-  }
-  return negative ? -result : result;
+  return leading_integer(trim(value));
 }
 
 std::string read_profile_string(const std::string& section, const std::string& key,

@@ -15,6 +15,7 @@
 #include "cli/exit_codes.h"
 #include "errors/clock.h"
 #include "errors/error_log.h"
+#include "errors/outcome.h"
 #include "serial/comms.h"
 
 namespace r7::cli {
@@ -68,8 +69,8 @@ void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 void register_flash_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 
-// Exit status of an exchange that brought no reply: 6 when the port could
-// not be opened, else 2.
-int exit_code_for_silence(const Comms& comms);
+// The exit status of a job's outcome (see exit_status), with what the last
+// exchange found of the port.
+int exit_status_of(CliContext& ctx, const Outcome& outcome);
 
 }  // namespace r7::cli

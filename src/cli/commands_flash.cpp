@@ -3,10 +3,8 @@
 #include "cli/cli_context.h"
 #include "cli/console_flash_view.h"
 #include "errors/run_error.h"
-#include "flash/bootloader.h"
 #include "flash/firmware_download.h"
 #include "flash/srecord.h"
-#include "modbus/modbus.h"
 
 namespace r7::cli {
 
@@ -59,18 +57,32 @@ int run_check(CliContext& ctx, const std::string& file) {
   return report.ok() ? kExitOk : kExitFile;
 }
 
-// The firmware download's procedure objects on the terminal.
+// The firmware download's job on the terminal.
 struct FlashJob {
   explicit FlashJob(CliContext& ctx)
       : view(ctx.options().quiet),
-        boot(ctx.comms(), ctx.prompts(), view),
-        download(ctx.comms(), modbus, boot, ctx.prompts(), view, ctx.clock(), ctx.program_dir()) {}
+        download(ctx.comms(), ctx.prompts(), view, ctx.clock(), ctx.program_dir()) {}
 
   ConsoleFlashView view;
-  Modbus modbus;
-  Bootloader boot;
   FirmwareDownload download;
 };
+
+void print_identity(CliContext& ctx, const FirmwareDownload::Identity& id) {
+  const FirmwareSelection* s = firmware_selection(id.model_selection);
+  ctx.say("Device type: " + std::to_string(id.device_type));
+  ctx.say("Revision: " + std::to_string(id.revision));
+  if (id.software_number) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(*id.software_number) & 0xFFFFU);
+    ctx.say("Software number: " + std::to_string(*id.software_number) + " (hex " + hex + ")");
+  } else {
+    ctx.say("Software number: not read");
+  }
+  ctx.say("Selection: " + std::to_string(id.model_selection) + " (download application " +
+          std::string(s->download_app + 1) + ", default firmware " + s->default_firmware +
+          ", device code " + s->device_code + ", download-mode value " +
+          std::to_string(s->download_mode_value) + ")");
+}
 
 int run_identify(CliContext& ctx) {
   FlashJob job(ctx);
@@ -79,22 +91,9 @@ int run_identify(CliContext& ctx) {
     std::fprintf(
         stderr, "%s\n",
         id.answered ? "Controller is unrecognized !!" : "No response from controller received.");
-    return kExitNoController;
+    return exit_status_of(ctx, Outcome{id.answered ? Ending::Unrecognised : Ending::NoController});
   }
-  const FirmwareSelection* s = firmware_selection(id.model_selection);
-  ctx.say("Device type: " + std::to_string(id.device_type));
-  ctx.say("Revision: " + std::to_string(id.revision));
-  if (id.software_read) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(id.software_number) & 0xFFFFU);
-    ctx.say("Software number: " + std::to_string(id.software_number) + " (hex " + hex + ")");
-  } else {
-    ctx.say("Software number: not read");
-  }
-  ctx.say("Selection: " + std::to_string(id.model_selection) + " (download application " +
-          std::string(s->download_app + 1) + ", default firmware " + s->default_firmware +
-          ", device code " + s->device_code + ", download-mode value " +
-          std::to_string(s->download_mode_value) + ")");
+  print_identity(ctx, id);
   return kExitOk;
 }
 
@@ -105,40 +104,23 @@ int run_flash(CliContext& ctx, const std::string& file) {
   } else {
     // The selection's default firmware file in the program directory.
     ctx.prompts().set_open_resolver([&job](const FileDialog&) -> std::optional<std::string> {
-      return job.download.firmware_path;
+      return job.download.firmware_path();
     });
   }
-  job.download.cmd_Start_Click();
-  using Outcome = FirmwareDownload::Outcome;
-  switch (job.download.outcome()) {
-    case Outcome::Completed:
-      return kExitOk;
-    case Outcome::NoResponse:
-    case Outcome::Unrecognised:
-      return kExitNoController;
-    case Outcome::Cancelled:
-      return kExitCancelled;
-    case Outcome::FileMissing:
-    case Outcome::SoftwareMismatch:
-      return kExitFile;
-    case Outcome::ModeFailed:
-    case Outcome::TransferFailed:
-    case Outcome::None:
-      return kExitFailed;
-  }
-  return kExitFailed;
+  return exit_status_of(ctx, job.download.download_firmware());
 }
 
 int run_online(CliContext& ctx) {
   FlashJob job(ctx);
-  job.download.cmd_IsDeviceOnline_Click();
-  return job.view.last_response() == "Device is online" ? kExitOk : kExitNoController;
+  const OnlineState state = job.download.probe_online();
+  if (state == OnlineState::Online) return kExitOk;
+  return exit_status_of(ctx, Outcome{Ending::NoController});
 }
 
 int run_erase(CliContext& ctx) {
   FlashJob job(ctx);
-  job.download.cmd_EraseSectors_Click({true, true, true, true, true, true, true});
-  return job.view.last_response() == "Erase Successful" ? kExitOk : kExitFailed;
+  return exit_status_of(
+      ctx, job.download.erase_flash_sectors({true, true, true, true, true, true, true}));
 }
 
 }  // namespace

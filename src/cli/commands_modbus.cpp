@@ -3,81 +3,74 @@
 #include <memory>
 
 #include "cli/cli_context.h"
-#include "modbus/modbus.h"
+#include "modbus/register_client.h"
 
 namespace r7::cli {
 
 namespace {
 
-constexpr float kModbusTimeoutMs = 250.0F;
-// A reply that does not come, or comes garbled, is asked for this often.
+// A reply that does not come, or comes damaged, is asked for this often.
 constexpr int kModbusTries = 3;
-constexpr int kReadHolding = 3;
-constexpr int kWriteSingle = 6;
 
-struct Outcome {
-  std::string request;
-  std::string reply;
-  std::string text;
-  int exit_code = kExitOk;
-};
-
-bool garbled(float status) {
-  return status == kWrongLength || status == kBadCrc;
-}
-
-// Sends `request` until a reply that decodes comes back (three tries at most).
-Outcome exchange(CliContext& ctx, Modbus& modbus, const std::string& request) {
-  Comms& comms = ctx.comms();
-  Outcome out;
-  for (int attempt = 0; attempt < kModbusTries; ++attempt) {
-    out.reply = comms.transmit(kModbusSlot, request, kModbusTimeoutMs, modbus_reply_length);
-    out.text = modbus.decode_modbus_reply(0, out.reply);
-    if (out.reply.empty() && comms.last_result() == ExchangeResult::PortUnavailable) break;
-    if (!out.reply.empty() && !garbled(modbus.reply_values[1])) return out;
+// Reports a failed request on the terminal and gives its exit status.
+// `mismatch` tells what a reply that does not fit the request means
+// ("does not answer a read of 2 registers") and `mismatch_status` its status.
+int report_failure(CliContext& ctx, const RegisterError& e, const std::string& mismatch,
+                   int mismatch_status) {
+  switch (e.failure) {
+    case RegisterFailure::NoReply:
+    case RegisterFailure::PortFailure:
+      std::fprintf(stderr, "no reply from the controller at address %d\n", ctx.options().address);
+      return exit_status_of(ctx, Outcome{Ending::NoController});
+    case RegisterFailure::Refused:
+      std::printf("%s\n", e.text().c_str());
+      std::fprintf(stderr, "the controller refused the request: exception %d (%d)\n",
+                   e.exception_code, -32000 - e.exception_code);
+      return kExitFailed;
+    case RegisterFailure::Damaged:
+      break;
   }
-  if (out.reply.empty()) {
-    std::fprintf(stderr, "no reply from the controller at address %d\n", ctx.options().address);
-    out.exit_code = exit_code_for_silence(comms);
+  std::printf("%s\n", e.text().c_str());
+  using Status = DecodedReply::Status;
+  const Status status = decode_modbus_reply(e.reply).status;
+  if (status == Status::BadCrc) {
+    std::fprintf(stderr, "the reply's CRC does not match\n");
+  } else if (status == Status::WrongLength) {
+    std::fprintf(stderr, "the reply has the wrong length\n");
   } else {
-    std::printf("%s\n", out.text.c_str());
-    std::fprintf(stderr, "%s\n",
-                 modbus.reply_values[1] == kBadCrc ? "the reply's CRC does not match"
-                                                   : "the reply has the wrong length");
-    out.exit_code = kExitNoController;
+    std::fprintf(stderr, "%s\n", mismatch.c_str());
+    return mismatch_status;
   }
-  return out;
+  return kExitNoController;
 }
 
-// An exception reply (function code with its top bit set): reports it and
-// gives its exit status.
-bool refused(const Outcome& out, const Modbus& modbus) {
-  if (out.reply.size() < 3 || (static_cast<unsigned char>(out.reply[1]) & 0x80U) == 0) {
-    return false;
+int run_read(CliContext& ctx, int reg, int count) {
+  RegisterClient client(ctx.comms());
+  const auto r = client.read_registers(ctx.options().address, reg, count, kModbusTries,
+                                       Repeat::WhenSilentOrDamaged);
+  if (!r) {
+    return report_failure(
+        ctx, r.error(),
+        "the reply does not answer a read of " + std::to_string(count) + " registers",
+        kExitNoController);
   }
-  std::printf("%s\n", out.text.c_str());
-  std::fprintf(stderr, "the controller refused the request: exception %d (%g)\n",
-               static_cast<unsigned char>(out.reply[2]),
-               static_cast<double>(modbus.reply_values[1]));
-  return true;
+  std::printf("%s\n", decode_modbus_reply(client.last_reply()).text.c_str());
+  for (int i = 0; i < count; ++i) {
+    std::printf("register %d: %d\n", reg + i, (*r)[static_cast<std::size_t>(i)]);
+  }
+  return kExitOk;
 }
 
-// Frames one request at --address, exchanges it and prints the decoded text.
-// Sets `exit_code`; false when the reply is missing, garbled or refused.
-bool run_request(CliContext& ctx, Modbus& modbus, int function, int reg, int value, Outcome& out,
-                 int& exit_code) {
-  const std::string request = modbus.build_modbus_request(function, ctx.options().address, reg,
-                                                          {static_cast<float>(value)});
-  out = exchange(ctx, modbus, request);
-  out.request = request;
-  exit_code = out.exit_code;
-  if (out.exit_code != kExitOk) return false;
-  if (refused(out, modbus)) {
-    exit_code = kExitFailed;
-    return false;
+int run_write(CliContext& ctx, int reg, int value) {
+  RegisterClient client(ctx.comms());
+  const auto r = client.write_register(ctx.options().address, reg, static_cast<std::int16_t>(value),
+                                       kModbusTries, Repeat::WhenSilentOrDamaged);
+  if (!r) {
+    return report_failure(ctx, r.error(), "the controller's echo does not match the request",
+                          kExitFailed);
   }
-  std::printf("%s\n", out.text.c_str());
-  return true;
+  std::printf("%s\n", decode_modbus_reply(client.last_reply()).text.c_str());
+  return kExitOk;
 }
 
 }  // namespace
@@ -92,26 +85,10 @@ void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
   read->add_option("REG", read_args->reg, "first register")
       ->required()
       ->check(CLI::Range(0, 65535));
-  // The decoded values hold 49 registers and the CRC word at most.
   read->add_option("COUNT", read_args->count, "number of registers (1 to 49, default 1)")
-      ->check(CLI::Range(1, 49));
+      ->check(CLI::Range(1, kMaxReadRegisters));
   read->callback([&ctx, &exit_code, read_args] {
-    Modbus modbus;
-    Outcome out;
-    if (!run_request(ctx, modbus, kReadHolding, read_args->reg, read_args->count, out, exit_code)) {
-      return;
-    }
-    const auto byte_count = static_cast<unsigned char>(out.reply[2]);
-    if (static_cast<unsigned char>(out.reply[1]) != kReadHolding ||
-        byte_count != 2 * read_args->count) {
-      std::fprintf(stderr, "the reply does not answer a read of %d registers\n", read_args->count);
-      exit_code = kExitNoController;
-      return;
-    }
-    for (int i = 0; i < read_args->count; ++i) {
-      std::printf("register %d: %g\n", read_args->reg + i,
-                  static_cast<double>(modbus.reply_values[static_cast<std::size_t>(i) + 1]));
-    }
+    exit_code = run_read(ctx, read_args->reg, read_args->count);
   });
 
   struct WriteArgs {
@@ -125,22 +102,7 @@ void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
       ->required()
       ->check(CLI::Range(-32768, 32767));
   write->callback([&ctx, &exit_code, write_args] {
-    if (static_cast<float>(write_args->value) == kEndMarker) {
-      std::fprintf(stderr, "write: -30000 cannot be sent, it ends the value list\n");
-      exit_code = kExitUsage;
-      return;
-    }
-    Modbus modbus;
-    Outcome out;
-    if (!run_request(ctx, modbus, kWriteSingle, write_args->reg, write_args->value, out,
-                     exit_code)) {
-      return;
-    }
-    // The echo repeats the request's register and value.
-    if (out.reply.substr(0, 6) != out.request.substr(0, 6)) {
-      std::fprintf(stderr, "the controller's echo does not match the request\n");
-      exit_code = kExitFailed;
-    }
+    exit_code = run_write(ctx, write_args->reg, write_args->value);
   });
 }
 

@@ -35,8 +35,7 @@ void list_slots(CliContext& ctx) {
     if (comms.port_number(slot) == 0) continue;  // left out: its port number was not valid
     std::printf("%-5d %-16s %-5d %-20s %-12s %d ms\n", slot, protocol_name(slot),
                 comms.port_number(slot), comms.device_name(slot).c_str(),
-                comms.port_settings(slot).c_str(),
-                comms.char_gap_ms[static_cast<std::size_t>(slot)]);
+                comms.port_settings(slot).c_str(), comms.char_gap_ms(slot));
   }
 }
 
@@ -54,8 +53,8 @@ void list_ports() {
 
 }  // namespace
 
-int exit_code_for_silence(const Comms& comms) {
-  return comms.last_result() == ExchangeResult::PortUnavailable ? kExitPort : kExitNoController;
+int exit_status_of(CliContext& ctx, const Outcome& outcome) {
+  return exit_status(outcome, ctx.comms().last_result() == ExchangeResult::PortUnavailable);
 }
 
 void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
@@ -94,7 +93,8 @@ void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
     Comms& comms = ctx.comms();
     const std::string reply = comms.transmit(args->slot, *bytes, args->timeout_ms);
     std::printf("%s\n", hex_bytes(reply, false).c_str());
-    exit_code = reply.empty() ? exit_code_for_silence(comms) : kExitOk;
+    exit_code =
+        exit_status_of(ctx, Outcome{reply.empty() ? Ending::NoController : Ending::Completed});
   });
 }
 

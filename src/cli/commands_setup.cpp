@@ -8,35 +8,13 @@
 
 #include "cli/cli_context.h"
 #include "cli/setup_console.h"
-#include "modbus/modbus.h"
-#include "setup/setup_transfer.h"
+#include "setup/setup_restore.h"
+#include "setup/setup_save.h"
+#include "setup/setup_session.h"
 
 namespace r7::cli {
 
 namespace {
-
-int exit_status(const SetupTransfer& setup, const SetupCommandPrompts& prompts,
-                const Comms& comms) {
-  using Outcome = SetupTransfer::Outcome;
-  switch (setup.outcome()) {
-    case Outcome::Completed:
-      if (setup.ErrorListCount > 0) return kExitFailed;  // the controller refused writes
-      return setup.skipped_lines() > 0 ? kExitFile : kExitOk;
-    case Outcome::Declined:
-    case Outcome::Cancelled:
-      return prompts.retries_exhausted() ? exit_code_for_silence(comms) : kExitCancelled;
-    case Outcome::NoController:
-      return exit_code_for_silence(comms);
-    case Outcome::NoSequenceFile:
-    case Outcome::BadFile:
-    case Outcome::ModelMismatch:
-      return kExitFile;
-    case Outcome::Failed:
-    case Outcome::None:
-      return kExitFailed;
-  }
-  return kExitFailed;
-}
 
 enum class Job { Save, Restore };
 
@@ -56,29 +34,34 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file) 
     std::error_code ignored;
     std::filesystem::create_directories(ctx.program_dir().setups_dir(), ignored);
   }
-  ConsoleSetupView view(std::to_string(options.address), options.quiet);
+  ConsoleSetupView view(options.quiet);
   SetupCommandPrompts prompts(ctx.prompts(), view, file, options.yes);
-  Modbus modbus;
-  SetupTransfer setup(ctx.comms(), modbus, prompts, view, ctx.clock(), ctx.program_dir());
-  setup.Form_Load();
+  SetupSession session(view);
+  Outcome outcome;
+  std::string saved_file;
   if (job == Job::Save) {
-    setup.cmdDownload_Click();
+    SaveSetup save(ctx.comms(), prompts, session, ctx.clock(), ctx.program_dir(), options.address);
+    outcome = save.save_setup();
+    saved_file = save.file_path();
   } else {
-    setup.cmdUpload_Click();
+    RestoreSetup restore(ctx.comms(), prompts, session, ctx.clock(), ctx.program_dir(),
+                         options.address);
+    outcome = restore.restore_setup();
   }
   view.clear_progress_line();
-  const int status = exit_status(setup, prompts, ctx.comms());
-  if (job == Job::Save && setup.outcome() == SetupTransfer::Outcome::Completed) {
-    ctx.say("Setup file: " + setup.SetupFilePath);
+  // A Retry question given up because --yes ran out of retries: the
+  // controller did not answer.
+  if (outcome.ending == Ending::Cancelled && prompts.retries_exhausted()) {
+    outcome.ending = Ending::NoController;
   }
-  if (setup.ErrorListCount > 0) {
-    std::fprintf(stderr, "%d write(s) refused by the controller\n",
-                 static_cast<int>(setup.ErrorListCount));
+  if (job == Job::Save && outcome.completed()) ctx.say("Setup file: " + saved_file);
+  if (session.refusals() > 0) {
+    std::fprintf(stderr, "%d write(s) refused by the controller\n", session.refusals());
   }
-  if (setup.skipped_lines() > 0) {
-    std::fprintf(stderr, "%d line(s) of the setup file not written\n", setup.skipped_lines());
+  if (outcome.skipped > 0) {
+    std::fprintf(stderr, "%d line(s) of the setup file not written\n", outcome.skipped);
   }
-  return status;
+  return exit_status_of(ctx, outcome);
 }
 
 }  // namespace

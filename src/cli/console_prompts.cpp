@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cstdlib>
 
 namespace r7::cli {
 
@@ -127,11 +126,6 @@ std::optional<std::string> ConsolePrompts::open_file(const FileDialog& dialog) {
 std::optional<std::string> ConsolePrompts::save_file(const FileDialog&) {
   if (!save_path_) declined_ = true;
   return save_path_;
-}
-
-void ConsolePrompts::end_program(int exit_code) {
-  std::fflush(out_);
-  std::exit(exit_code == 0 ? 1 : exit_code);
 }
 
 }  // namespace r7::cli

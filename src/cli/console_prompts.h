@@ -23,9 +23,7 @@ class ConsolePrompts final : public Prompts {
   // (FILE of `flash FILE`, `save FILE`, ...); without one it is cancelled.
   std::optional<std::string> open_file(const FileDialog& dialog) override;
   std::optional<std::string> save_file(const FileDialog& dialog) override;
-  void process_events() override {}
   void set_busy(bool) override {}
-  void end_program(int exit_code) override;
 
   void preset_open_file(std::optional<std::string> path) { open_path_ = std::move(path); }
   // Answers open-file dialogs that have no preset path (for example with the

@@ -1,5 +1,8 @@
-// Exit statuses of r7flash-cli.
+// Exit statuses of r7flash-cli, and the one table that turns a job's outcome
+// into one.
 #pragma once
+
+#include "errors/outcome.h"
 
 namespace r7::cli {
 
@@ -10,5 +13,28 @@ inline constexpr int kExitFile = 3;          // a file is missing, unreadable or
 inline constexpr int kExitCancelled = 4;     // cancelled, or a question answered No
 inline constexpr int kExitFailed = 5;        // a transfer or a write failed
 inline constexpr int kExitPort = 6;          // the serial port could not be opened
+
+// `port_unavailable`: the last exchange found the serial port unusable, which
+// is what a controller that "did not answer" or a failed step then means.
+constexpr int exit_status(const Outcome& outcome, bool port_unavailable) {
+  switch (outcome.ending) {
+    case Ending::Completed:
+      if (outcome.refused > 0) return kExitFailed;  // the controller refused writes
+      return outcome.skipped > 0 ? kExitFile : kExitOk;
+    case Ending::Declined:
+    case Ending::Cancelled:
+      return kExitCancelled;
+    case Ending::NoController:
+    case Ending::Unrecognised:
+      return port_unavailable ? kExitPort : kExitNoController;
+    case Ending::FileProblem:
+    case Ending::ModelMismatch:
+    case Ending::SoftwareMismatch:
+      return kExitFile;
+    case Ending::Failed:
+      return port_unavailable ? kExitPort : kExitFailed;
+  }
+  return kExitFailed;
+}
 
 }  // namespace r7::cli

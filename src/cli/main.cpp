@@ -7,14 +7,17 @@
 #include <cstdio>
 #include <iostream>
 
+#include "app/version.h"
 #include "cli/cli_context.h"
+#include "errors/run_error.h"
+#include "modbus/modbus.h"
 
 int main(int argc, char** argv) {
   QCoreApplication qt_app(argc, argv);  // the Qt serial port wants an application object
   using namespace r7::cli;
 
   CLI::App app{"r7flash-cli: R7P and R7RS firmware download and setup save/restore"};
-  app.set_version_flag("--version", std::string("r7flash-cli 2.00"));
+  app.set_version_flag("--version", std::string("r7flash-cli ") + r7::kVersionText);
   app.require_subcommand(1);
   app.fallthrough();
 
@@ -26,8 +29,8 @@ int main(int argc, char** argv) {
       ->expected(0, 1)
       ->default_str("6180")
       ->check(CLI::IsMember({6180, 6170}));
-  app.add_option("--address", options.address, "controller address (default 1)")
-      ->check(CLI::Range(0, 247));
+  app.add_option("--address", options.address, "controller address (1 to 247, default 1)")
+      ->check(CLI::Range(r7::kFirstAddress, r7::kLastAddress));
   app.add_option("--trace", options.trace, "append one line per exchange to FILE");
   auto* yes = app.add_flag("--yes", options.yes, "answer every question Yes / Retry / OK");
   app.add_flag("--no", options.no, "answer every question No / Cancel")->excludes(yes);
@@ -45,6 +48,10 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const int rc = app.exit(e);
     return rc == 0 ? kExitOk : kExitUsage;
+  } catch (const r7::ProgramEnd& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", e.what());
+    return e.exit_code();
   }
   std::fflush(stdout);
   return exit_code;

@@ -7,11 +7,8 @@
 
 namespace r7::cli {
 
-ConsoleSetupView::ConsoleSetupView(std::string address_text, bool quiet, std::FILE* out)
-    : address_text_(std::move(address_text)),
-      quiet_(quiet),
-      out_(out),
-      terminal_(isatty(fileno(out)) != 0) {}
+ConsoleSetupView::ConsoleSetupView(bool quiet, std::FILE* out)
+    : quiet_(quiet), out_(out), terminal_(isatty(fileno(out)) != 0) {}
 
 ConsoleSetupView::~ConsoleSetupView() {
   clear_progress_line();
@@ -25,11 +22,11 @@ void ConsoleSetupView::print(const std::string& line) {
   draw_progress();
 }
 
-void ConsoleSetupView::insert_history(int /*index*/, const std::string& text) {
+void ConsoleSetupView::add_history(const std::string& text) {
   if (!quiet_) print(text);
 }
 
-void ConsoleSetupView::insert_error(int /*index*/, const std::string& text) {
+void ConsoleSetupView::add_error(const std::string& text) {
   print(text);
 }
 
@@ -107,11 +104,6 @@ std::optional<std::string> SetupCommandPrompts::save_file(const FileDialog& dial
   std::filesystem::path proposed = dialog.initial_dir;
   proposed /= dialog.file_name;
   return proposed.string();
-}
-
-void SetupCommandPrompts::end_program(int exit_code) {
-  view_.clear_progress_line();
-  console_.end_program(exit_code);
 }
 
 }  // namespace r7::cli

@@ -16,13 +16,12 @@ namespace r7::cli {
 // updating line when standard output is a terminal, and silent otherwise.
 class ConsoleSetupView final : public SetupView {
  public:
-  ConsoleSetupView(std::string address_text, bool quiet, std::FILE* out = stdout);
+  explicit ConsoleSetupView(bool quiet, std::FILE* out = stdout);
   ~ConsoleSetupView() override;
 
-  std::string address_text() override { return address_text_; }
-  void insert_history(int index, const std::string& text) override;
+  void add_history(const std::string& text) override;
   void clear_history() override {}
-  void insert_error(int index, const std::string& text) override;
+  void add_error(const std::string& text) override;
   void clear_errors() override {}
   void set_progress_visible(bool visible) override;
   void set_progress_range(int minimum, int maximum) override;
@@ -36,7 +35,6 @@ class ConsoleSetupView final : public SetupView {
   void print(const std::string& line);
   void draw_progress();
 
-  std::string address_text_;
   bool quiet_;
   std::FILE* out_;
   bool terminal_;
@@ -60,9 +58,7 @@ class SetupCommandPrompts final : public Prompts {
   Answer message_box(const MessageBox& box) override;
   std::optional<std::string> open_file(const FileDialog& dialog) override;
   std::optional<std::string> save_file(const FileDialog& dialog) override;
-  void process_events() override { console_.process_events(); }
   void set_busy(bool busy) override { console_.set_busy(busy); }
-  void end_program(int exit_code) override;
 
   // A Retry question was answered Cancel because the budget was spent.
   bool retries_exhausted() const { return retries_exhausted_; }

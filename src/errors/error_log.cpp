@@ -6,6 +6,8 @@
 #include <fstream>
 #include <utility>
 
+#include "errors/run_error.h"
+
 namespace r7 {
 
 namespace {
@@ -93,8 +95,10 @@ void ErrorLog::show_error_message(int number, const std::string& file) {
     prompts_.message(*text);
     return;
   }
-  prompts_.message("ERROR NUMBER " + std::to_string(number) + " CHECK VB MANUAL FOR DESCRIPTION");
-  prompts_.end_program(1);
+  const std::string text =
+      "ERROR NUMBER " + std::to_string(number) + " CHECK VB MANUAL FOR DESCRIPTION";
+  prompts_.message(text);
+  throw ProgramEnd(text);
 }
 
 }  // namespace r7

@@ -25,7 +25,7 @@ class ErrorLog {
 
   // Shows the message for `number` in an OK-only box without a title of its own.
   // Numbers outside the table show "ERROR NUMBER n CHECK VB MANUAL FOR
-  // DESCRIPTION" and then ask for the end of the program.
+  // DESCRIPTION" and then throw ProgramEnd: the program cannot go on.
   void show_error_message(int number, const std::string& file = {});
 
   // The log line as written, without CR LF (for tests and traces).

@@ -1,11 +1,11 @@
 // The prompts seam: everything that asks the user something or changes what the
-// user sees outside the windows (message boxes, file dialogs, the busy pointer,
-// processing of pending GUI events, the end of the program).
+// user sees outside the windows (message boxes, file dialogs, the busy pointer).
+// A job may call it from a worker thread; the GUI's implementation answers on
+// the GUI thread and blocks the caller until the user has answered.
 #pragma once
 
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace r7 {
 
@@ -40,17 +40,17 @@ class Prompts {
   // The chosen full path, or nullopt when the user cancelled.
   virtual std::optional<std::string> open_file(const FileDialog& dialog) = 0;
   virtual std::optional<std::string> save_file(const FileDialog& dialog) = 0;
-  // Let the GUI repaint and handle clicks (a no-op without a GUI).
-  virtual void process_events() = 0;
   // Hourglass (true) or normal (false) mouse pointer.
   virtual void set_busy(bool busy) = 0;
-  // End the program at once with `exit_code`. Library code never exits by
-  // itself; it asks here. A recorder only notes the request.
-  virtual void end_program(int exit_code) = 0;
 
   // Shorthand for an OK-only box.
   void message(const std::string& text, const std::string& title = {}, Icon icon = Icon::None) {
     message_box(MessageBox{text, title, icon, Buttons::Ok, std::nullopt});
+  }
+  // Shorthand for a question; true when answered Yes.
+  bool ask_yes(const std::string& text, std::optional<Answer> default_answer = std::nullopt) {
+    return message_box(MessageBox{text, {}, Icon::None, Buttons::YesNo, default_answer}) ==
+           Answer::Yes;
   }
 };
 

@@ -1,6 +1,7 @@
-// Run-time errors carry the error number the handling procedure decides on
-// (57 device I/O error, 68 device unavailable, 53 file not found, 62 input
-// past end of file, ...). They never cross a procedure's public boundary.
+// Run-time errors carry the error number the handling code decides on (57
+// device I/O error, 68 device unavailable, 53 file not found, 62 input past
+// end of file, ...). The job that owns the decision catches them; they never
+// cross a job's public boundary.
 #pragma once
 
 #include <stdexcept>
@@ -22,13 +23,31 @@ class RunError : public std::runtime_error {
   std::string file_;
 };
 
-// Error numbers the procedures act on.
+// An error the program cannot go on after (a number outside the message
+// table, a selection that names no files). It passes through every job;
+// main() catches it, so destructors run and files are closed, and ends the
+// program with `exit_code`.
+class ProgramEnd : public std::runtime_error {
+ public:
+  explicit ProgramEnd(const std::string& what, int exit_code = 1)
+      : std::runtime_error(what), exit_code_(exit_code) {}
+  int exit_code() const { return exit_code_; }
+
+ private:
+  int exit_code_;
+};
+
+// Error numbers the code acts on.
 namespace err {
+inline constexpr int kIllegalFunctionCall = 5;
+inline constexpr int kOverflow = 6;
+inline constexpr int kOutOfMemory = 7;
+inline constexpr int kSubscriptOutOfRange = 9;
+inline constexpr int kTypeMismatch = 13;
 inline constexpr int kFileNotFound = 53;
 inline constexpr int kDeviceIo = 57;
+inline constexpr int kFileAlreadyExists = 58;
 inline constexpr int kInputPastEnd = 62;
-inline constexpr int kTypeMismatch = 13;
-inline constexpr int kSubscriptOutOfRange = 9;
 inline constexpr int kDeviceUnavailable = 68;
 inline constexpr int kDeviceIoAlt = 69;
 inline constexpr int kPermissionDenied = 70;

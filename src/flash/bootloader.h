@@ -1,4 +1,4 @@
-// The bootloader command protocol (the module FLASH1): frames
+// The bootloader command protocol: frames
 //   FF, command, length n, n data bytes, checksum (low 8 bits of the sum of all
 //   preceding bytes)
 // acknowledged by the two bytes FF and the command. Every command is tried at
@@ -30,42 +30,49 @@ inline constexpr int kCommandTries = 3;
 // The address the download application is started at.
 inline constexpr std::string_view kDownloadAppAddress{"\x00\x08\x00\x04", 4};
 
-// The checks of check_srecord_line on their own: warns through `prompts` and
-// returns the converted address-and-data bytes.
+// One S-record line's byte count and checksum checked as the transfer does it,
+// warning through `prompts` (never stopping), and its address-and-data digits
+// converted into bytes (an invalid digit counts as 0).
 std::string check_srecord_fields(const std::string& byte_count, const std::string& address_and_data,
                                  const std::string& checksum, Prompts& prompts);
+
+// Low 8 bits of the sum of the bytes of `message`.
+std::uint8_t bootloader_checksum(std::string_view message);
+
+// FF, command, length, data, checksum.
+std::string bootloader_frame(std::uint8_t command, std::string_view data);
 
 class Bootloader {
  public:
   Bootloader(Comms& comms, Prompts& prompts, FlashView& view)
       : comms_(comms), prompts_(prompts), view_(view) {}
 
-  // Low 8 bits of the sum of the bytes of `message`.
-  static std::uint8_t bootloader_checksum(std::string_view message);
-
-  // Checks one S-record line's byte count and checksum and leaves its
-  // address-and-data bytes in flash_message; warns but never stops.
-  void check_srecord_line(const std::string& byte_count, const std::string& address_and_data,
-                          const std::string& checksum);
-
-  int download_completed();
-  int erase_flash();
-  int execute_download_app(std::string_view address);
+  bool download_completed();
+  bool erase_flash();
+  bool execute_download_app(std::string_view address);
   // The unframed online probe (the byte 0x00, 500 ms, one try): the reply.
   std::string online_probe();
-  // Sends every S1/S2 record of the file; 1 when all were acknowledged.
-  int transfer_srecord_file(const std::filesystem::path& path);
+  // Sends every S1/S2 record of the file; true when all were acknowledged.
+  bool transfer_srecord_file(const std::filesystem::path& path);
 
-  // Module state.
-  std::string flash_message;
-  std::string flash_reply;
-  int flash_ok = 0;
-  int flash_tries = 0;
+  // The frame last sent, its last reply and the tries it took.
+  const std::string& last_frame() const { return frame_; }
+  const std::string& last_reply() const { return reply_; }
+  int tries() const { return tries_; }
 
  private:
+  // Sends frame_ up to three times; true on the acknowledgement FF + command.
+  bool exchange(std::uint8_t command, float timeout_ms);
+  // The transfer of one S1/S2 line; false when it was not acknowledged.
+  bool send_record(const std::string& line, std::size_t line_count);
+  void report_record_failure(const std::string& record_type, std::size_t line_count);
+
   Comms& comms_;
   Prompts& prompts_;
   FlashView& view_;
+  std::string frame_;
+  std::string reply_;
+  int tries_ = 0;
 };
 
 }  // namespace r7

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "errors/run_error.h"
 #include "flash/srecord.h"
@@ -23,6 +25,7 @@ constexpr std::array<FirmwareSelection, 4> kSelections{{
 }};
 
 constexpr int kModbusTries = 3;
+constexpr int kNewerRevision = 2000;
 constexpr int kPauseSlices = 10;
 constexpr std::uint32_t kPauseSliceMs = 500;  // 10 x 500 ms: about 5 s for the bootloader to start
 constexpr std::size_t kPreflightErrorsShown = 5;
@@ -38,6 +41,14 @@ std::string hex_upper(int value) {
   return buf;
 }
 
+bool known_device_type(int value) {
+  return value == 6180 || value == 6170;
+}
+
+bool silent(const RegisterError& e) {
+  return e.failure == RegisterFailure::NoReply || e.failure == RegisterFailure::PortFailure;
+}
+
 }  // namespace
 
 const FirmwareSelection* firmware_selection(int model_selection) {
@@ -45,194 +56,175 @@ const FirmwareSelection* firmware_selection(int model_selection) {
   return &kSelections[static_cast<std::size_t>(model_selection - 1)];
 }
 
-FirmwareDownload::FirmwareDownload(Comms& comms, Modbus& modbus, Bootloader& bootloader,
-                                   Prompts& prompts, FlashView& view, Clock& clock,
+int selection_for(int device_type, int revision) {
+  const bool newer = revision >= kNewerRevision;
+  if (device_type == 6180) return newer ? 2 : 1;
+  if (device_type == 6170) return newer ? 4 : 3;
+  return 0;
+}
+
+FirmwareDownload::FirmwareDownload(Comms& comms, Prompts& prompts, FlashView& view, Clock& clock,
                                    const ProgramDir& program_dir)
     : comms_(comms),
-      modbus_(modbus),
-      boot_(bootloader),
+      registers_(comms),
+      boot_(comms, prompts, view),
       prompts_(prompts),
       view_(view),
       clock_(clock),
       program_dir_(program_dir) {}
 
-std::string FirmwareDownload::modbus_exchange(const std::string& request) {
-  const std::string reply =
-      comms_.transmit(kModbusSlot, request, kModbusTimeoutMs, modbus_reply_length);
-  return modbus_.decode_modbus_reply(0, reply);
+RegisterResult<int> FirmwareDownload::read_device_type(const std::function<void()>& unrecognised) {
+  RegisterError last;
+  for (int tries = 0; tries < kModbusTries; ++tries) {
+    const auto r = registers_.read_registers(kFirmwareAddress, reg::kDeviceType, 1);
+    if (r && known_device_type(r->front())) return r->front();
+    last = r ? RegisterError{RegisterFailure::Damaged, 0, registers_.last_reply()} : r.error();
+    if (!silent(last)) unrecognised();
+  }
+  return unexpected(last);
 }
 
-std::string FirmwareDownload::read_request(int register_no) {
-  command_data = {1.0F, kEndMarker};
-  return modbus_.build_modbus_request(3, 1, register_no, command_data);
+int FirmwareDownload::read_revision() {
+  // A read without a usable reply counts as a revision below 2000.
+  const auto r = registers_.read_registers(kFirmwareAddress, reg::kRevision, 1);
+  return r ? r->front() : 0;
+}
+
+bool FirmwareDownload::software_number_fits(int value) {
+  const std::string field = read_file_software_number(firmware_path_);
+  if (mid(field, 1, 8) != device_code_) return false;
+  const std::string number = mid(field, 9, 4);
+  // Software numbers below 10 accept any field from 0000 to 0009.
+  if (value < 10) return number < "000A";
+  return number == pad_string(hex_upper(value), "0", 4, 0);
 }
 
 bool FirmwareDownload::write_download_mode(int value) {
-  command_data = {static_cast<float>(value), kEndMarker};
-  const std::string request = modbus_.build_modbus_request(6, 1, reg::kDownloadMode, command_data);
   for (int tries = 0; tries < kModbusTries; ++tries) {
-    if (mid(modbus_exchange(request), 5, 4) == std::to_string(reg::kDownloadMode)) return true;
+    if (registers_.write_register(kFirmwareAddress, reg::kDownloadMode,
+                                  static_cast<std::int16_t>(value))) {
+      return true;
+    }
   }
   return false;
 }
 
 FirmwareDownload::Identity FirmwareDownload::identify() {
   Identity id;
-  auto read = [this](int register_no) {
-    const std::string request = read_request(register_no);
-    for (int tries = 0; tries < kModbusTries; ++tries) {
-      const std::string text = modbus_exchange(request);
-      if (!text.empty() && modbus_.reply_values[1] > kWrongLength) return text;
-    }
-    return std::string();
-  };
-  const std::string type_text = read(reg::kDeviceType);
-  id.answered = !type_text.empty();
-  const std::string type = mid(type_text, 7, 4);
-  if (type != "6180" && type != "6170") return id;
-  id.device_type = std::stoi(type);
-  if (!read(reg::kRevision).empty() && modbus_.reply_values[1] > kExceptionBase) {
-    id.revision = static_cast<std::int16_t>(modbus_.reply_values[1]);
-  }
-  const bool newer = id.revision >= 2000;
-  id.model_selection = id.device_type == 6180 ? (newer ? 2 : 1) : (newer ? 4 : 3);
-  if (!read(reg::kSoftwareNumber).empty() && modbus_.reply_values[1] > kExceptionBase) {
-    id.software_number = static_cast<std::int16_t>(modbus_.reply_values[1]);
-    id.software_read = true;
-  }
+  bool unrecognised = false;
+  const auto type = read_device_type([&unrecognised] { unrecognised = true; });
+  id.answered = type.has_value() || unrecognised;
+  id.port_unavailable = !type && type.error().failure == RegisterFailure::PortFailure;
+  if (!type) return id;
+  id.device_type = *type;
+  const auto revision = registers_.read_registers(kFirmwareAddress, reg::kRevision, 1, kModbusTries,
+                                                  Repeat::WhenSilentOrDamaged);
+  if (revision) id.revision = revision->front();
+  id.model_selection = selection_for(id.device_type, id.revision);
+  const auto software = registers_.read_registers(kFirmwareAddress, reg::kSoftwareNumber, 1,
+                                                  kModbusTries, Repeat::WhenSilentOrDamaged);
+  if (software) id.software_number = software->front();
   return id;
 }
 
-void FirmwareDownload::cmd_Start_Click() {
-  outcome_ = Outcome::None;
+Outcome FirmwareDownload::download_firmware() {
   prompts_.set_busy(true);
   view_.set_start_enabled(false);
+  std::optional<Outcome> end = identify_for_download();
+  if (!end) end = confirm_files();
+  if (!end) end = check_software_number();
+  if (!end) end = enter_download_mode();
+  const Outcome outcome = end ? *end : bootloader_download();
+  start_end();
+  return outcome;
+}
 
-  // Device type.
+std::optional<Outcome> FirmwareDownload::identify_for_download() {
   view_.add_command("Check of device type");
-  prompts_.process_events();
-  model_selection = 0;
+  model_selection_ = 0;
   device_type_ = 0;
   bool unrecognised_shown = false;
-  {
-    const std::string request = read_request(reg::kDeviceType);
-    for (int tries = 0; tries < kModbusTries && device_type_ == 0; ++tries) {
-      const std::string text = modbus_exchange(request);
-      if (text.empty()) continue;
-      const std::string type = mid(text, 7, 4);
-      if (type == "6180" || type == "6170") {
-        device_type_ = std::stoi(type);
-      } else {
-        prompts_.message("Controller is unrecognized !!");
-        unrecognised_shown = true;
-      }
-    }
-  }
-  if (device_type_ == 0) {
+  const auto type = read_device_type([this, &unrecognised_shown] {
+    prompts_.message("Controller is unrecognized !!");
+    unrecognised_shown = true;
+  });
+  if (!type) {
     view_.add_response("Failed");
-    if (!unrecognised_shown) {
-      prompts_.message("No response from controller received.", "Communication Error",
-                       Icon::Critical);
-    }
-    outcome_ = unrecognised_shown ? Outcome::Unrecognised : Outcome::NoResponse;
-    return start_end();
+    if (unrecognised_shown) return Outcome(Ending::Unrecognised, "Check of device type");
+    prompts_.message("No response from controller received.", "Communication Error",
+                     Icon::Critical);
+    return Outcome(Ending::NoController, "Check of device type");
   }
-
-  // Revision: a read without a usable reply leaves a negative marker, which
-  // counts as a revision below 2000.
+  device_type_ = *type;
   view_.add_response("Successful");
   view_.add_command("Get software revision");
-  prompts_.process_events();
-  modbus_exchange(read_request(reg::kRevision));
-  revision_ = static_cast<std::int16_t>(modbus_.reply_values[1]);
-  const bool newer = revision_ >= 2000;
-  model_selection = device_type_ == 6180 ? (newer ? 2 : 1) : (newer ? 4 : 3);
-
-  // Files.
+  model_selection_ = selection_for(device_type_, read_revision());
   view_.add_response("Successful");
-  if (!get_file_model_and_software_number()) {
-    outcome_ = Outcome::Cancelled;
-    return start_end();
-  }
-  if (!std::filesystem::exists(transfer_record_path)) {
-    prompts_.message("The file " + transfer_record_path +
+  return std::nullopt;
+}
+
+std::optional<Outcome> FirmwareDownload::confirm_files() {
+  if (!choose_firmware_file()) return Outcome(Ending::Cancelled);
+  if (!std::filesystem::exists(transfer_record_path_)) {
+    prompts_.message("The file " + transfer_record_path_ +
                          " needs to be located in the same directory as this application. It "
                          "currently is not.",
                      "Error", Icon::Critical);
-    outcome_ = Outcome::FileMissing;
-    return start_end();
+    return Outcome(Ending::FileProblem);
   }
-  if (!std::filesystem::exists(firmware_path)) {
-    prompts_.message("The file " + firmware_path +
+  if (!std::filesystem::exists(firmware_path_)) {
+    prompts_.message("The file " + firmware_path_ +
                          " needs to be in the same directory as this application. It currently "
                          "is not.",
                      "Error", Icon::Critical);
-    outcome_ = Outcome::FileMissing;
-    return start_end();
+    return Outcome(Ending::FileProblem);
   }
-  view_.set_file_text(firmware_path);
-  if (!preflight_ok()) {
-    outcome_ = Outcome::Cancelled;
-    return start_end();
-  }
+  view_.set_file_text(firmware_path_);
+  if (!preflight_ok()) return Outcome(Ending::Cancelled);
+  return std::nullopt;
+}
 
-  // Software number.
+std::optional<Outcome> FirmwareDownload::check_software_number() {
   view_.add_command("Get software number");
-  prompts_.process_events();
-  bool software_ok = false;
-  {
-    const std::string request = read_request(reg::kSoftwareNumber);
-    for (int tries = 0; tries < kModbusTries && !software_ok; ++tries) {
-      const std::string text = modbus_exchange(request);
-      if (text.empty() || modbus_.reply_values[1] < 0) continue;
-      const int v = static_cast<std::int16_t>(modbus_.reply_values[1]);
-      const std::string h = pad_string(hex_upper(v), "0", 4, 0);
-      const std::string field = read_file_software_number(firmware_path);
-      if (mid(field, 1, 8) != device_code) continue;
-      const std::string number = mid(field, 9, 4);
-      software_ok = v < 10 ? number < "000A" : number == h;
-    }
+  bool fits = false;
+  for (int tries = 0; tries < kModbusTries && !fits; ++tries) {
+    const auto r = registers_.read_registers(kFirmwareAddress, reg::kSoftwareNumber, 1);
+    // A negative value fails the try like no value at all.
+    fits = r && r->front() >= 0 && software_number_fits(r->front());
   }
-  if (!software_ok) {
+  if (!fits) {
     view_.add_response("Failed");
-    outcome_ = Outcome::SoftwareMismatch;
-    return start_end();
+    return Outcome(Ending::SoftwareMismatch, "Get software number");
   }
-
-  // Download mode.
   view_.add_response("Successful");
+  return std::nullopt;
+}
+
+std::optional<Outcome> FirmwareDownload::enter_download_mode() {
   view_.add_command("Goto Download Mode");
-  prompts_.process_events();
   if (!write_download_mode(reg::kDownloadModeArm)) {
     view_.add_response("Failed");
-    outcome_ = Outcome::ModeFailed;
-    return start_end();
+    return Outcome(Ending::Failed, "Goto Download Mode");
   }
-  if (boot_.download_completed() == 1) {
-    // A bootloader answers already.
+  if (boot_.download_completed()) {  // a bootloader answers already
     view_.add_response("Successful");
     view_.scroll_histories_to_end();
-    prompts_.process_events();
     view_.set_warning_visible(true);
     view_.set_quit_enabled(false);
-  } else {
-    if (!write_download_mode(firmware_selection(model_selection)->download_mode_value)) {
-      view_.add_response("Failed");
-      outcome_ = Outcome::ModeFailed;
-      return start_end();
-    }
-    view_.add_response("Successful");
-    view_.set_warning_visible(true);
-    view_.set_quit_enabled(false);
-    view_.add_command("Pausing");
-    for (int i = 0; i < kPauseSlices; ++i) {
-      prompts_.process_events();
-      clock_.sleep_ms(kPauseSliceMs);
-    }
-    view_.add_response("Successful");
+    return std::nullopt;
   }
-  cmd_TransferFile_Click();
-  start_end();
+  if (!write_download_mode(firmware_selection(model_selection_)->download_mode_value)) {
+    view_.add_response("Failed");
+    return Outcome(Ending::Failed, "Goto Download Mode");
+  }
+  view_.add_response("Successful");
+  view_.set_warning_visible(true);
+  view_.set_quit_enabled(false);
+  view_.add_command("Pausing");
+  for (int i = 0; i < kPauseSlices; ++i)
+    clock_.sleep_ms(kPauseSliceMs);
+  view_.add_response("Successful");
+  return std::nullopt;
 }
 
 void FirmwareDownload::start_end() {
@@ -245,12 +237,12 @@ void FirmwareDownload::start_end() {
 bool FirmwareDownload::preflight_ok() {
   SRecordReport report;
   try {
-    report = check_srecord_lines(read_srecord_lines(firmware_path));
+    report = check_srecord_lines(read_srecord_lines(firmware_path_));
   } catch (const RunError&) {
     report.errors.push_back({0, "the file cannot be read"});
   }
   if (report.ok()) return true;
-  std::string text = "The firmware file " + firmware_path + " has errors:";
+  std::string text = "The firmware file " + firmware_path_ + " has errors:";
   for (std::size_t i = 0; i < report.errors.size() && i < kPreflightErrorsShown; ++i) {
     const SRecordError& e = report.errors[i];
     text +=
@@ -264,44 +256,42 @@ bool FirmwareDownload::preflight_ok() {
                                Answer::No}) == Answer::Yes;
 }
 
-bool FirmwareDownload::get_file_model_and_software_number() {
-  const FirmwareSelection* selection = firmware_selection(model_selection);
+bool FirmwareDownload::choose_firmware_file() {
+  const FirmwareSelection* selection = firmware_selection(model_selection_);
   if (selection == nullptr) {
     prompts_.message("Transfer record filename is unknown !!");
-    prompts_.end_program(1);
-    return false;
+    throw ProgramEnd("Transfer record filename is unknown !!");
   }
-  transfer_record_path = program_dir_.join(selection->download_app).string();
-  firmware_name = selection->default_firmware;
-  device_code = selection->device_code;
-  firmware_path = program_dir_.join(firmware_name).string();
-  cmd_BrowseFile_Click();
-  if (firmware_path == file_pattern) {
-    browse_dir.clear();
+  transfer_record_path_ = program_dir_.join(selection->download_app).string();
+  device_code_ = selection->device_code;
+  firmware_path_ = program_dir_.join(selection->default_firmware).string();
+  browse_firmware_file();
+  if (firmware_path_ == file_pattern_) {  // the dialog was cancelled
+    browse_dir_.clear();
     return false;
   }
   return true;
 }
 
-void FirmwareDownload::cmd_BrowseFile_Click() {
-  if (browse_dir.empty()) browse_dir = program_dir_.path().string();
-  if (const FirmwareSelection* selection = firmware_selection(model_selection)) {
-    file_pattern = selection->browse_pattern;
+void FirmwareDownload::browse_firmware_file() {
+  if (browse_dir_.empty()) browse_dir_ = program_dir_.path().string();
+  if (const FirmwareSelection* selection = firmware_selection(model_selection_)) {
+    file_pattern_ = selection->browse_pattern;
   }
   FileDialog dialog;
-  dialog.initial_dir = browse_dir;
-  dialog.file_name = file_pattern;
+  dialog.initial_dir = browse_dir_;
+  dialog.file_name = file_pattern_;
   dialog.default_ext = "S19";
   dialog.filter = kFirmwareFilter;
   dialog.must_exist = true;
   dialog.hide_read_only = true;
   if (auto chosen = prompts_.open_file(dialog)) {
-    browse_dir = std::filesystem::path(*chosen).parent_path().string();
-    firmware_path = *chosen;
+    browse_dir_ = std::filesystem::path(*chosen).parent_path().string();
+    firmware_path_ = *chosen;
   } else {
-    firmware_path = file_pattern;
+    firmware_path_ = file_pattern_;
   }
-  view_.set_file_text(firmware_path);
+  view_.set_file_text(firmware_path_);
 }
 
 std::string FirmwareDownload::read_file_software_number(const std::string& path) {
@@ -318,68 +308,63 @@ void FirmwareDownload::add_history(const std::string& command, const std::string
   view_.scroll_histories_to_end();
 }
 
-void FirmwareDownload::cmd_TransferFile_Click() {
+Outcome FirmwareDownload::bootloader_download() {
   prompts_.set_busy(true);
-  std::string saved_settings;
-  bool switched = false;
-
-  auto run_step = [this](const std::string& text, auto&& operation) {
+  std::optional<Outcome> failed;
+  const auto step = [this, &failed](const std::string& text, auto&& operation) {
+    if (failed) return;
     view_.add_command(text);
-    prompts_.process_events();
-    success_ = operation();
-    if (success_ != 1) {
+    if (!operation()) {
       view_.add_response("Failed");
-      return false;
+      failed = Outcome(Ending::Failed, text);
+      return;
     }
     view_.add_response("Successful");
     view_.scroll_histories_to_end();
-    return true;
   };
-
-  bool ok = run_step("File Transfer of " + transfer_record_path,
-                     [this] { return boot_.transfer_srecord_file(transfer_record_path); }) &&
-            run_step("Download completed", [this] { return boot_.download_completed(); }) &&
-            run_step("Execute download app",
-                     [this] { return boot_.execute_download_app(kDownloadAppAddress); });
-  if (ok) {
+  step("File Transfer of " + transfer_record_path_,
+       [this] { return boot_.transfer_srecord_file(transfer_record_path_); });
+  step("Download completed", [this] { return boot_.download_completed(); });
+  step("Execute download app", [this] { return boot_.execute_download_app(kDownloadAppAddress); });
+  if (!failed) {
     // From here on the download application is addressed at 38400 baud.
-    saved_settings = comms_.port_settings(kXonSlot);
+    const std::string saved_settings = comms_.port_settings(kXonSlot);
     comms_.set_port_settings(kXonSlot, kBootloaderSettings);
-    switched = true;
-    ok = run_step("Erase Sectors (chip)", [this] { return boot_.erase_flash(); }) &&
-         run_step("File Transferred " + firmware_path,
-                  [this] { return boot_.transfer_srecord_file(firmware_path); }) &&
-         run_step("Download completed ", [this] { return boot_.download_completed(); });
-  }
-  if (ok) {
-    view_.set_warning_visible(false);
-    prompts_.message("Please cycle Device Power.", "Download Completed");
-    outcome_ = Outcome::Completed;
+    step("Erase Sectors (chip)", [this] { return boot_.erase_flash(); });
+    step("File Transferred " + firmware_path_,
+         [this] { return boot_.transfer_srecord_file(firmware_path_); });
+    step("Download completed ", [this] { return boot_.download_completed(); });
+    if (!failed) {
+      view_.set_warning_visible(false);
+      prompts_.message("Please cycle Device Power.", "Download Completed");
+    }
+    view_.scroll_histories_to_end();
+    comms_.set_port_settings(kXonSlot, saved_settings);
   } else {
-    outcome_ = Outcome::TransferFailed;
+    view_.scroll_histories_to_end();
   }
-  view_.scroll_histories_to_end();
-  if (switched) comms_.set_port_settings(kXonSlot, saved_settings);
   prompts_.set_busy(false);
+  return failed ? *failed : Outcome{};
 }
 
-void FirmwareDownload::cmd_IsDeviceOnline_Click() {
+OnlineState FirmwareDownload::probe_online() {
   const std::string reply = boot_.online_probe();
-  std::string outcome;
   if (reply.empty()) {
-    outcome = "No response from device";
     prompts_.message("No response from device.", "Is Device Online");
-  } else if (reply[0] == '\x01') {
-    outcome = "Device is online";
-    view_.set_erase_enabled(true);
-  } else {
-    outcome = "Unknown error";
-    prompts_.message("Unknown command error.", "Is Device Online");
+    add_history("Is Device Online", "No response from device");
+    return OnlineState::NoResponse;
   }
-  add_history("Is Device Online", outcome);
+  if (reply[0] == '\x01') {
+    view_.set_erase_enabled(true);
+    add_history("Is Device Online", "Device is online");
+    return OnlineState::Online;
+  }
+  prompts_.message("Unknown command error.", "Is Device Online");
+  add_history("Is Device Online", "Unknown error");
+  return OnlineState::UnknownReply;
 }
 
-void FirmwareDownload::cmd_EraseSectors_Click(const std::array<bool, 7>& sectors) {
+Outcome FirmwareDownload::erase_flash_sectors(const std::array<bool, 7>& sectors) {
   prompts_.set_busy(true);
   int mask = 0;
   for (std::size_t i = 0; i < sectors.size(); ++i) {
@@ -387,16 +372,13 @@ void FirmwareDownload::cmd_EraseSectors_Click(const std::array<bool, 7>& sectors
   }
   const std::string saved = comms_.port_settings(kXonSlot);
   comms_.set_port_settings(kXonSlot, kBootloaderSettings);
-  std::string outcome;
-  if (boot_.erase_flash() != 1) {
-    outcome = "Erase Failed";
-    prompts_.message("Sector Erase failed.", "Erase Sectors");
-  } else {
-    outcome = "Erase Successful";
-  }
+  const bool erased = boot_.erase_flash();
+  if (!erased) prompts_.message("Sector Erase failed.", "Erase Sectors");
   prompts_.set_busy(false);
   comms_.set_port_settings(kXonSlot, saved);
-  add_history("Erase Sectors  " + std::to_string(mask), outcome);
+  add_history("Erase Sectors  " + std::to_string(mask),
+              erased ? "Erase Successful" : "Erase Failed");
+  return erased ? Outcome{} : Outcome(Ending::Failed, "Erase Sectors");
 }
 
 }  // namespace r7

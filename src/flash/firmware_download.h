@@ -1,28 +1,30 @@
-// The firmware download of the main window: the Start procedure (identify the
-// controller over Modbus, choose the files, check the software number, switch
-// it into download mode) and the bootloader download that follows, plus the
-// two engineering functions (online probe, erase).
+// The firmware download: identify the controller over Modbus, choose the
+// files, check the software number, switch the controller into download mode,
+// then the bootloader download; plus the two engineering functions (online
+// probe, erase).
 #pragma once
 
 #include <array>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "app/program_dir.h"
 #include "errors/clock.h"
+#include "errors/outcome.h"
 #include "errors/prompts.h"
 #include "flash/bootloader.h"
 #include "flash/flash_view.h"
-#include "modbus/modbus.h"
+#include "modbus/register_client.h"
 #include "serial/comms.h"
 
 namespace r7 {
 
 inline constexpr const char* kFirmwareFilter = "S Record (*.S19)|*.S19|All(*.*)|*.*";
-inline constexpr float kModbusTimeoutMs = 250.0F;
+inline constexpr int kFirmwareAddress = 1;  // the firmware download talks to address 1
 
-// One row of the selection table (model_selection 1..4).
+// One row of the selection table (selections 1..4).
 struct FirmwareSelection {
   int device_type;
   bool newer_revision;       // revision 2000 or more
@@ -33,87 +35,89 @@ struct FirmwareSelection {
   int download_mode_value;  // written to register 1950
 };
 
-// The row for `model_selection` 1..4, nullptr otherwise.
+// The row for selection 1..4, nullptr otherwise.
 const FirmwareSelection* firmware_selection(int model_selection);
+// The selection for a device type and revision (0 for an unknown type).
+int selection_for(int device_type, int revision);
+
+// What the online probe found.
+enum class OnlineState { Online, NoResponse, UnknownReply };
 
 class FirmwareDownload {
  public:
-  // How the last Start ended (for the command line's exit status).
-  enum class Outcome {
-    None,
-    Completed,
-    NoResponse,        // no reply to the device-type read
-    Unrecognised,      // replies, but not a known device type
-    Cancelled,         // browse dialog cancelled, or the pre-flight question answered No
-    FileMissing,       // download application or firmware file missing
-    SoftwareMismatch,  // the software number does not fit, or no usable reply
-    ModeFailed,        // the download-mode write was not echoed
-    TransferFailed,    // a bootloader step failed
-  };
-
-  // What `identify` found; device_type 0 when the controller did not answer
+  // What identify() found; device_type 0 when the controller did not answer
   // or is not a known type.
   struct Identity {
     int device_type = 0;
     bool answered = false;
+    bool port_unavailable = false;
     int revision = 0;
-    int software_number = 0;
-    bool software_read = false;
+    std::optional<int> software_number;
     int model_selection = 0;
   };
 
-  FirmwareDownload(Comms& comms, Modbus& modbus, Bootloader& bootloader, Prompts& prompts,
-                   FlashView& view, Clock& clock, const ProgramDir& program_dir);
+  FirmwareDownload(Comms& comms, Prompts& prompts, FlashView& view, Clock& clock,
+                   const ProgramDir& program_dir);
 
-  void cmd_Start_Click();
-  void cmd_TransferFile_Click();
-  bool get_file_model_and_software_number();
+  // The whole download (the main window's Start).
+  Outcome download_firmware();
+  // The bootloader half on its own, with the files already chosen.
+  Outcome bootloader_download();
+  // Sets the file fields from the selection and lets the user confirm the
+  // firmware file; false when the dialog was cancelled.
+  bool choose_firmware_file();
+  // The open-file dialog for the firmware file ("<< Browse").
+  void browse_firmware_file();
+  // The 12 hex digits of the file's software-number field, "123456789012"
+  // when it has none, "" when the file cannot be read.
   std::string read_file_software_number(const std::string& path);
-  void cmd_BrowseFile_Click();
-  void cmd_IsDeviceOnline_Click();
-  // `sectors`: the seven check boxes "Sector 0".."Sector 6".
-  void cmd_EraseSectors_Click(const std::array<bool, 7>& sectors);
-
   // Reads device type, revision and software number without touching the
   // window or switching the controller into download mode.
   Identity identify();
+  // "Is device online": the probe on the Xon slot, logged in the histories.
+  OnlineState probe_online();
+  // "Erase Sectors": the whole flash at 38400 baud; `sectors` (the seven check
+  // boxes) are only logged, the command carries no sector selection.
+  Outcome erase_flash_sectors(const std::array<bool, 7>& sectors);
 
-  Outcome outcome() const { return outcome_; }
-  int device_type() const { return device_type_; }
-  int revision() const { return revision_; }
-
-  // Window fields.
-  int model_selection = 0;
-  std::string transfer_record_path;
-  std::string firmware_name;
-  std::string firmware_path;
-  std::string device_code;
-  std::string file_pattern;
-  std::string browse_dir;
-  std::vector<float> command_data{1.0F, kEndMarker};
+  int model_selection() const { return model_selection_; }
+  const std::string& transfer_record_path() const { return transfer_record_path_; }
+  const std::string& firmware_path() const { return firmware_path_; }
+  void set_firmware_path(const std::string& path) { firmware_path_ = path; }
+  const std::string& browse_dir() const { return browse_dir_; }
 
  private:
-  enum class Step { Failed, Done };
-
-  // A Modbus exchange on the Modbus slot with its decoded text.
-  std::string modbus_exchange(const std::string& request);
-  std::string read_request(int register_no);
+  // Device type at address 1: up to three reads; a reply that is not 6180 or
+  // 6170 calls `unrecognised` and counts as a failed try.
+  RegisterResult<int> read_device_type(const std::function<void()>& unrecognised);
+  int read_revision();
+  bool software_number_fits(int value);
+  // Three writes at most, until one is echoed.
   bool write_download_mode(int value);
+
+  // Steps of download_firmware(); each returns the ending when it ends the job.
+  std::optional<Outcome> identify_for_download();
+  std::optional<Outcome> confirm_files();
+  std::optional<Outcome> check_software_number();
+  std::optional<Outcome> enter_download_mode();
   bool preflight_ok();
   void start_end();
   void add_history(const std::string& command, const std::string& response);
 
   Comms& comms_;
-  Modbus& modbus_;
-  Bootloader& boot_;
+  RegisterClient registers_;
+  Bootloader boot_;
   Prompts& prompts_;
   FlashView& view_;
   Clock& clock_;
   const ProgramDir& program_dir_;
-  Outcome outcome_ = Outcome::None;
   int device_type_ = 0;
-  int revision_ = 0;
-  int success_ = 0;  // result of the last bootloader step
+  int model_selection_ = 0;
+  std::string transfer_record_path_;
+  std::string firmware_path_;
+  std::string device_code_;
+  std::string file_pattern_;
+  std::string browse_dir_;
 };
 
 }  // namespace r7

@@ -1,5 +1,5 @@
-// check_srecord_line: one S-record line's byte count and checksum, and its
-// address-and-data digits converted into flash_message.
+// The transfer's check of one S-record line: its byte count and checksum, and
+// its address-and-data digits converted into bytes.
 #include <cstdint>
 
 #include "flash/bootloader.h"
@@ -51,19 +51,6 @@ std::string check_srecord_fields(const std::string& byte_count, const std::strin
     prompts.message("The checksum is not valid.");
   }
   return bytes;
-}
-
-void Bootloader::check_srecord_line(const std::string& byte_count,
-                                    const std::string& address_and_data,
-                                    const std::string& checksum) {
-  flash_message = check_srecord_fields(byte_count, address_and_data, checksum, prompts_);
-}
-
-std::uint8_t Bootloader::bootloader_checksum(std::string_view message) {
-  unsigned sum = 0;
-  for (char c : message)
-    sum += static_cast<unsigned char>(c);
-  return static_cast<std::uint8_t>(sum & 0xFFU);
 }
 
 }  // namespace r7

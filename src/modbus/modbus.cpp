@@ -1,17 +1,12 @@
 #include "modbus/modbus.h"
 
-#include <cmath>
-#include <cstdint>
-
 namespace r7 {
 
 namespace {
 
-// Registers a read reply may carry: the CRC word takes the entry after the
-// last register value, and reply_values ends at entry 50.
-constexpr int kMaxReadRegisters = 49;
-// A command-16 byte count (2 per value) must fit one byte.
-constexpr std::size_t kMaxWriteValues = 127;
+constexpr std::size_t kMaxWriteValues = 127;  // a function-16 byte count must fit one byte
+constexpr std::size_t kMinReplyLength = 5;
+constexpr int kExceptionBase = -32000;
 
 unsigned byte_at(std::string_view s, std::size_t k) {  // k counted from 1
   return static_cast<unsigned char>(s[k - 1]);
@@ -21,8 +16,8 @@ unsigned word_at(std::string_view s, std::size_t k) {
   return byte_at(s, k) * 256 + byte_at(s, k + 1);
 }
 
-int signed_word(unsigned w) {
-  return w > 32767 ? static_cast<int>(w) - 65536 : static_cast<int>(w);
+std::int16_t signed_word(unsigned w) {
+  return static_cast<std::int16_t>(w > 32767 ? static_cast<int>(w) - 65536 : static_cast<int>(w));
 }
 
 void append_word(std::string& frame, long value) {
@@ -31,132 +26,133 @@ void append_word(std::string& frame, long value) {
   frame += static_cast<char>(value % 256);
 }
 
-// Values go to the nearest whole number, halves to the even one.
-long whole(double v) {
-  return static_cast<long>(std::nearbyint(v));
+std::string num(long v) {
+  return std::to_string(v) + " ";
+}
+
+bool known_function(int function) {
+  return function == kReadHoldingRegisters || function == kReadInputRegisters ||
+         function == kWriteSingleRegister || function == kDiagnostics ||
+         function == kWriteMultipleRegisters;
+}
+
+// The registers of a read reply (function 3 or 4) whose CRC is right.
+void decode_read(std::string_view reply, DecodedReply& d) {
+  const unsigned count = byte_at(reply, 3);
+  d.text += num(count);
+  // An odd byte count has no second byte for its last word; more than 49
+  // registers are more than any read asks for. Both are wrong lengths.
+  if (reply.size() != count + 5 || count % 2 != 0 ||
+      count / 2 > static_cast<unsigned>(kMaxReadRegisters)) {
+    d.status = DecodedReply::Status::WrongLength;
+    return;
+  }
+  d.status = DecodedReply::Status::Values;
+  for (std::size_t k = 4; k + 1 <= reply.size(); k += 2) {
+    const unsigned w = word_at(reply, k);
+    const bool crc_word = k + 1 == reply.size();
+    if (!crc_word) d.values.push_back(signed_word(w));
+    d.text += crc_word ? num(w) : num(signed_word(w));
+  }
+}
+
+// The words of an echo or diagnostics reply, `length` bytes long.
+void decode_words(std::string_view reply, std::size_t length, bool signed_value, DecodedReply& d) {
+  if (reply.size() != length) {
+    d.status = DecodedReply::Status::WrongLength;
+    return;
+  }
+  d.status = DecodedReply::Status::NoValue;
+  for (std::size_t k = 3; k + 1 <= reply.size(); k += 2) {
+    const unsigned w = word_at(reply, k);
+    d.text += k == 5 && signed_value ? num(signed_word(w)) : num(w);
+  }
 }
 
 }  // namespace
 
-void Modbus::modbus_crc16(std::string_view message) {
+std::uint16_t modbus_crc16(std::string_view bytes) {
   unsigned crc = 0xFFFF;
-  for (char c : message) {
+  for (char c : bytes) {
     crc ^= static_cast<unsigned char>(c);
     for (int bit = 0; bit < 8; ++bit) {
       crc = (crc & 1U) != 0 ? (crc >> 1) ^ 0xA001U : crc >> 1;
     }
   }
-  crc_lo = static_cast<int>(crc & 0xFF);
-  crc_hi = static_cast<int>(crc >> 8);
+  return static_cast<std::uint16_t>(crc);
 }
 
-std::string Modbus::build_modbus_request(int command, int address, double register_no,
-                                         const std::vector<float>& data) {
-  if (command != 3 && command != 4 && command != 6 && command != 8 && command != 16) {
-    return kBadCommand;
-  }
-  if (address < 0 || address > 247) return kBadAddress;
-  const long reg = whole(register_no);
-  if (!(register_no >= 0 && register_no <= 65535) || reg > 65535) return kBadRegister;
+std::string with_modbus_crc(std::string frame) {
+  const std::uint16_t crc = modbus_crc16(frame);
+  frame += static_cast<char>(crc & 0xFF);
+  frame += static_cast<char>(crc >> 8);
+  return frame;
+}
 
-  std::vector<long> values;
-  for (float v : data) {
-    if (v == kEndMarker) break;
-    const long w = whole(v);
-    if (!(v >= -32768.0F && v <= 32767.0F) || w < -32768 || w > 32767) return kBadDataValue;
-    values.push_back(w);
+Expected<std::string, std::string> build_modbus_request(int function, int address, long register_no,
+                                                        std::span<const long> values) {
+  if (!known_function(function)) return unexpected(std::string(kBadCommand));
+  if (address < 0 || address > 247) return unexpected(std::string(kBadAddress));
+  if (register_no < 0 || register_no > 65535) return unexpected(std::string(kBadRegister));
+  for (long v : values) {
+    if (v < -32768 || v > 32767) return unexpected(std::string(kBadDataValue));
   }
-  if (command == 16 && values.size() > kMaxWriteValues) return kBadDataValue;
-
+  if (function == kWriteMultipleRegisters && values.size() > kMaxWriteValues) {
+    return unexpected(std::string(kBadDataValue));
+  }
   std::string frame;
   frame += static_cast<char>(address);
-  frame += static_cast<char>(command);
-  if (command != 8) append_word(frame, reg);
-  if (command == 16) {
+  frame += static_cast<char>(function);
+  if (function != kDiagnostics) append_word(frame, register_no);
+  if (function == kWriteMultipleRegisters) {
     frame += '\0';
     frame += static_cast<char>(values.size());
     frame += static_cast<char>(2 * values.size());
   }
   for (long v : values)
     append_word(frame, v);
-  modbus_crc16(frame);
-  frame += static_cast<char>(crc_lo);
-  frame += static_cast<char>(crc_hi);
-  return frame;
+  return with_modbus_crc(std::move(frame));
 }
 
-std::string Modbus::decode_modbus_reply(int /*mode*/, std::string_view reply) {
-  if (reply.size() < 5) {
-    reply_values[1] = kWrongLength;
-    return std::string(reply);
+DecodedReply decode_modbus_reply(std::string_view reply) {
+  DecodedReply d;
+  if (reply.size() < kMinReplyLength) {
+    d.text = std::string(reply);
+    return d;
   }
-  for (int i = 0; i <= 33; ++i)
-    reply_values[i] = kNoValue;
-
-  auto num = [](long v) { return std::to_string(v) + " "; };
-  std::string text = num(byte_at(reply, 1)) + num(byte_at(reply, 2));
-
-  modbus_crc16(reply.substr(0, reply.size() - 2));
-  if (static_cast<unsigned>(crc_lo) != byte_at(reply, reply.size() - 1) ||
-      static_cast<unsigned>(crc_hi) != byte_at(reply, reply.size())) {
-    reply_values[1] = kBadCrc;
-    return text;
+  d.text = num(byte_at(reply, 1)) + num(byte_at(reply, 2));
+  const std::uint16_t crc = modbus_crc16(reply.substr(0, reply.size() - 2));
+  if ((crc & 0xFF) != byte_at(reply, reply.size() - 1) ||
+      (crc >> 8) != byte_at(reply, reply.size())) {
+    d.status = DecodedReply::Status::BadCrc;
+    return d;
   }
-
   const unsigned function = byte_at(reply, 2);
   if (function >= 128) {
-    const int e = static_cast<int>(byte_at(reply, 3));
-    reply_values[1] = kExceptionBase - static_cast<float>(e);
-    return text + num(-32000 - e) + num(word_at(reply, 4));
+    d.status = DecodedReply::Status::Exception;
+    d.exception_code = static_cast<int>(byte_at(reply, 3));
+    d.text += num(kExceptionBase - d.exception_code) + num(word_at(reply, 4));
+    return d;
   }
-
   switch (function) {
-    case 3:
-    case 4: {
-      const unsigned count = byte_at(reply, 3);
-      text += num(count);
-      // Mended: an odd byte count has no second byte for its last word, and
-      // more than 49 registers do not fit reply_values; both are wrong lengths.
-      if (reply.size() != count + 5 || count % 2 != 0 || count / 2 > kMaxReadRegisters) {
-        reply_values[1] = kWrongLength;
-        return text;
-      }
-      int entry = 1;
-      for (std::size_t k = 4; k + 1 <= reply.size(); k += 2, ++entry) {
-        const unsigned w = word_at(reply, k);
-        const bool crc_word = k + 1 == reply.size();
-        reply_values[entry] = static_cast<float>(signed_word(w));
-        text += crc_word ? num(w) : num(signed_word(w));
-      }
-      return text;
-    }
-    case 6:
-    case 16:
-      if (reply.size() != 8) {
-        reply_values[1] = kWrongLength;
-        return text;
-      }
-      text += num(word_at(reply, 3));
-      text += function == 6 ? num(signed_word(word_at(reply, 5))) : num(word_at(reply, 5));
-      text += num(word_at(reply, 7));
-      return text;
-    case 8:
-      if (reply.size() != 6) {
-        reply_values[1] = kWrongLength;
-        return text;
-      }
-      return text + num(word_at(reply, 3)) + num(word_at(reply, 5));
+    case kReadHoldingRegisters:
+    case kReadInputRegisters:
+      decode_read(reply, d);
+      break;
+    case kWriteSingleRegister:
+      decode_words(reply, 8, true, d);
+      break;
+    case kWriteMultipleRegisters:
+      decode_words(reply, 8, false, d);
+      break;
+    case kDiagnostics:
+      decode_words(reply, 6, false, d);
+      break;
     default:
-      return text;
+      d.status = DecodedReply::Status::NoValue;
+      break;
   }
-}
-
-std::string with_modbus_crc(std::string frame) {
-  Modbus m;
-  m.modbus_crc16(frame);
-  frame += static_cast<char>(m.crc_lo);
-  frame += static_cast<char>(m.crc_hi);
-  return frame;
+  return d;
 }
 
 std::size_t modbus_reply_length(std::string_view received) {
@@ -164,14 +160,14 @@ std::size_t modbus_reply_length(std::string_view received) {
   const unsigned function = static_cast<unsigned char>(received[1]);
   if (function >= 128) return 5;
   switch (function) {
-    case 3:
-    case 4:
+    case kReadHoldingRegisters:
+    case kReadInputRegisters:
       if (received.size() < 3) return 0;
       return static_cast<std::size_t>(static_cast<unsigned char>(received[2])) + 5;
-    case 6:
-    case 16:
+    case kWriteSingleRegister:
+    case kWriteMultipleRegisters:
       return 8;
-    case 8:
+    case kDiagnostics:
       return 6;
     default:
       return 0;

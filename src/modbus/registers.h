@@ -1,6 +1,8 @@
 // Holding registers of the R7 controller that the tool reads and writes.
 #pragma once
 
+#include <array>
+
 namespace r7::reg {
 
 inline constexpr int kDeviceType = 0;      // device type / model number (6180, 6170)
@@ -10,10 +12,9 @@ inline constexpr int kSoftwareNumber = 3;  // software number
 inline constexpr int kRevision = 4;        // software revision; 2000 or more: newer loader
 inline constexpr int kRestart = 25;        // last line of every setup file
 
-inline constexpr int kDigitalInputFirstA = 1060;  // digital-input settings 1060..1067
-inline constexpr int kDigitalInputLastA = 1067;
-inline constexpr int kDigitalInputFirstB = 1075;  // and 1075..1082
-inline constexpr int kDigitalInputLastB = 1082;
+// The digital-input settings, in the order a save writes their lines (last).
+inline constexpr std::array<int, 16> kDigitalInputs{1060, 1061, 1062, 1063, 1064, 1065, 1066, 1067,
+                                                    1075, 1076, 1077, 1078, 1079, 1080, 1081, 1082};
 
 inline constexpr int kDefaultsFlag = 1300;     // reads 0 once the controller is at its defaults
 inline constexpr int kDefaultsCommand = 1602;  // 800 returns the controller to its defaults

@@ -6,8 +6,6 @@
 #include <QMessageBox>
 #include <QStringList>
 
-#include <cstdlib>
-
 namespace r7 {
 
 namespace {
@@ -157,10 +155,6 @@ std::optional<std::string> QtPrompts::save_file(const FileDialog& dialog) {
   return to_local(d.selectedFiles().front());
 }
 
-void QtPrompts::process_events() {
-  QApplication::processEvents();
-}
-
 void QtPrompts::set_busy(bool busy) {
   if (busy == busy_) return;
   busy_ = busy;
@@ -169,10 +163,6 @@ void QtPrompts::set_busy(bool busy) {
   } else {
     QApplication::restoreOverrideCursor();
   }
-}
-
-void QtPrompts::end_program(int exit_code) {
-  std::exit(exit_code == 0 ? 1 : exit_code);
 }
 
 }  // namespace r7

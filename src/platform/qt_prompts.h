@@ -1,5 +1,5 @@
-// Prompts on Qt widgets: QMessageBox, QFileDialog, processEvents and the
-// override cursor.
+// Prompts on Qt widgets: QMessageBox, QFileDialog and the override cursor.
+// Called on the GUI thread (jobs on a worker reach it through GuiThreadPrompts).
 #pragma once
 
 #include <QString>
@@ -25,9 +25,7 @@ class QtPrompts final : public Prompts {
   Answer message_box(const MessageBox& box) override;
   std::optional<std::string> open_file(const FileDialog& dialog) override;
   std::optional<std::string> save_file(const FileDialog& dialog) override;
-  void process_events() override;
   void set_busy(bool busy) override;
-  void end_program(int exit_code) override;
 
   // "S Record (*.S19)|*.S19|All(*.*)|*.*" -> Qt's "S Record (*.S19);;All(*.*)";
   // a preset name with a wildcard ("731*.S19") becomes the first filter.

@@ -10,6 +10,10 @@
 //       reopening is the cure; when the device has gone the reopen gives 68.
 // A wait that runs out (QSerialPort::TimeoutError) is no failure.
 //
+// The QSerialPort is made when the port is opened and destroyed when it is
+// closed, so it lives in the thread that uses it; a job on a worker thread
+// closes its ports before it ends.
+//
 // QSerialPort takes bytes from the device into its buffer only while one of
 // its wait functions runs or events are processed, so bytes_waiting() looks
 // at the device without blocking first. After a hang-up waitForReadyRead
@@ -38,7 +42,7 @@ class QtSerialPort final : public SerialPort {
   void set_settings(const std::string& settings) override;
   void open() override;
   void close() override;
-  bool is_open() const override { return port_.isOpen(); }
+  bool is_open() const override { return port_ && port_->isOpen(); }
   std::size_t bytes_waiting() override;
   void clear_input() override;
   void write(std::string_view bytes) override;
@@ -54,7 +58,7 @@ class QtSerialPort final : public SerialPort {
   // Throws 57 when the last operation left an error other than a time-out.
   void check_error(const char* what);
 
-  QSerialPort port_;
+  std::unique_ptr<QSerialPort> port_;  // made by open(), in the thread that opens it
   std::string device_;
   std::string settings_ = "9600,N,8,1";
 };

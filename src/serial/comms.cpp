@@ -5,6 +5,7 @@
 
 #include "app/settings_file.h"
 #include "errors/run_error.h"
+#include "serial/deadline.h"
 #include "serial/line_settings.h"
 
 namespace r7 {
@@ -14,8 +15,6 @@ namespace {
 constexpr const char* kOpenPort = "open_port";
 constexpr const char* kTransmit = "transmit";
 constexpr const char* kNoPortData = "NO PORT DATA";
-constexpr std::size_t kMinSettingsLength = 9;
-constexpr std::size_t kMaxSettingsLength = 11;
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 4;
 
@@ -58,42 +57,29 @@ Comms::Comms(std::filesystem::path settings_file, const PortNames& port_names, P
       factory_(factory),
       clock_(clock),
       prompts_(prompts),
-      errors_(errors),
-      timers_(clock) {}
+      errors_(errors) {}
 
 Comms::~Comms() {
   close_all();
 }
 
-Comms::ExchangeGuard::ExchangeGuard(Comms& comms) : comms_(comms) {
-  ++comms_.exchanges_running_;
-}
-
-Comms::ExchangeGuard::~ExchangeGuard() {
-  if (--comms_.exchanges_running_ == 0) comms_.retired_.clear();
-}
-
 void Comms::close_all() {
-  for (PortSlot& s : comms_ports) {
+  for (PortSlot& s : slots_) {
     if (s.port && s.port->is_open()) s.port->close();
   }
 }
 
 bool Comms::slot_defined(int slot) const {
-  return slot >= 0 && slot <= highest_slot() &&
-         comms_ports[static_cast<std::size_t>(slot)].defined();
+  return slot >= 0 && slot <= highest_slot() && slots_[static_cast<std::size_t>(slot)].defined();
 }
 
 void Comms::init_comms() {
   close_all();
-  // An exchange still running (the GUI was let in during its wait) keeps
-  // using the old port objects, now closed, until it ends.
-  if (exchanges_running_ > 0) retired_.push_back(std::move(comms_ports));
-  comms_ports.clear();
-  char_gap_ms.fill(0);
+  slots_.clear();
+  char_gap_ms_.fill(0);
 
-  // Slots 0 to 3 only: char_gap_ms has four entries, so keys of slot 4 and
-  // above are never read.
+  // Slots 0 to 3 only: a fifth slot has no inter-byte wait, so keys of slot 4
+  // and above are never read.
   for (int n = 0; n < kMaxSlots; ++n) {
     const long port = read_profile_int(kCommsSection, comm_port_key(n), 0, settings_file_);
     if (port == 0) break;  // the first missing port key ends the list
@@ -106,23 +92,21 @@ void Comms::init_comms() {
         read_profile_string(kCommsSection, port_setting_key(n), kNoPortData, settings_file_);
     // The missing key's default "NO PORT DATA" has 12 characters and always
     // lands here; so does a baud part of 0 or letters, which has no wait.
-    if (settings.size() < kMinSettingsLength || settings.size() > kMaxSettingsLength ||
-        !settings_baud(settings)) {
+    if (!settings_string_usable(settings)) {
       prompts_.message("Port settings are not valid in sub init_comms");
       settings = kDefaultSettings;
     }
-    while (comms_ports.size() <= static_cast<std::size_t>(n)) {
-      comms_ports.push_back(PortSlot{0, {}, factory_.create_port(), {}});
+    while (slots_.size() <= static_cast<std::size_t>(n)) {
+      slots_.push_back(PortSlot{0, {}, factory_.create_port(), {}});
     }
     define_comms_control(n, static_cast<int>(port), settings);
-    char_gap_ms[static_cast<std::size_t>(n)] =
-        static_cast<std::int16_t>(char_gap_for_baud(*settings_baud(settings)));
+    char_gap_ms_[static_cast<std::size_t>(n)] = char_gap_for_baud(*settings_baud(settings));
   }
 
-  if (comms_ports.empty()) {  // no slot defined at all: slot 0 on port 2
-    comms_ports.push_back(PortSlot{0, {}, factory_.create_port(), {}});
+  if (slots_.empty()) {  // no slot defined at all: slot 0 on port 2
+    slots_.push_back(PortSlot{0, {}, factory_.create_port(), {}});
     define_comms_control(0, kDefaultPort, kDefaultSettings);
-    char_gap_ms[0] = static_cast<std::int16_t>(char_gap_for_baud(*settings_baud(kDefaultSettings)));
+    char_gap_ms_[0] = char_gap_for_baud(*settings_baud(kDefaultSettings));
   }
 }
 
@@ -136,18 +120,22 @@ void Comms::define_comms_control(int comms_control, int port_number, const std::
                      ") in sub define_comms_control");
     return;
   }
-  PortSlot& s = comms_ports[static_cast<std::size_t>(comms_control)];
+  PortSlot& s = slots_[static_cast<std::size_t>(comms_control)];
   if (s.port_number != port_number && s.port->is_open()) s.port->close();
   s.port_number = port_number;
   if (s.settings != settings) set_port_settings(comms_control, settings);
 }
 
 int Comms::port_number(int slot) const {
-  return slot_defined(slot) ? comms_ports[static_cast<std::size_t>(slot)].port_number : 0;
+  return slot_defined(slot) ? slots_[static_cast<std::size_t>(slot)].port_number : 0;
 }
 
 std::string Comms::port_settings(int slot) const {
-  return slot_defined(slot) ? comms_ports[static_cast<std::size_t>(slot)].settings : std::string();
+  return slot_defined(slot) ? slots_[static_cast<std::size_t>(slot)].settings : std::string();
+}
+
+int Comms::char_gap_ms(int slot) const {
+  return slot >= 0 && slot < kMaxSlots ? char_gap_ms_[static_cast<std::size_t>(slot)] : 0;
 }
 
 std::string Comms::device_name(int slot) const {
@@ -156,7 +144,7 @@ std::string Comms::device_name(int slot) const {
 
 void Comms::set_port_settings(int slot, const std::string& settings) {
   if (slot < 0 || slot > highest_slot()) return;
-  PortSlot& s = comms_ports[static_cast<std::size_t>(slot)];
+  PortSlot& s = slots_[static_cast<std::size_t>(slot)];
   s.settings = settings;
   if (!s.port->is_open()) return;
   try {
@@ -208,30 +196,27 @@ Comms::Step Comms::run_step(const char* procedure, PortSlot& use,
 }
 
 int Comms::open_port(int& slot) {
-  const ExchangeGuard guard(*this);
-  int chosen = -1;
-  choose_port(slot, chosen);
-  return chosen;
+  const PortSlot* chosen = choose_port(slot);
+  return chosen == nullptr ? -1 : static_cast<int>(chosen - slots_.data());
 }
 
-PortSlot* Comms::choose_port(int& slot, int& chosen) {
-  chosen = -1;
+PortSlot* Comms::choose_port(int& slot) {
   if (!slot_defined(slot)) {
     prompts_.message("This device/protocol has not been initialized. Check RERU5RE.INI");
     slot = 0;
     if (!slot_defined(slot)) return nullptr;
   }
-  const PortSlot& requested = comms_ports[static_cast<std::size_t>(slot)];
+  const PortSlot& requested = slots_[static_cast<std::size_t>(slot)];
   // Slots are compared by the device behind their port numbers: with --port
   // or "PORT NAMES" two port numbers can name one device, and only one object
   // can hold it open.
   const std::string device = port_names_.device_name(requested.port_number);
 
-  chosen = slot;
+  int chosen = slot;
   bool found = false;
   for (int i = 0; i <= highest_slot(); ++i) {
     if (i == slot) continue;
-    PortSlot& other = comms_ports[static_cast<std::size_t>(i)];
+    PortSlot& other = slots_[static_cast<std::size_t>(i)];
     if (!other.defined() || !other.port->is_open() || other.device != device) continue;
     if (other.settings == requested.settings && !found) {
       chosen = i;
@@ -241,9 +226,7 @@ PortSlot* Comms::choose_port(int& slot, int& chosen) {
     }
   }
 
-  // From here on message boxes may let the GUI run, and a click there may
-  // rebuild the slots: `use` stays valid (see ExchangeGuard), indexes do not.
-  PortSlot& use = comms_ports[static_cast<std::size_t>(chosen)];
+  PortSlot& use = slots_[static_cast<std::size_t>(chosen)];
   const auto warn_unavailable = [&] {
     prompts_.message_box(MessageBox{
         "Cannot open comm port #" + std::to_string(use.port_number) + ", it is not available",
@@ -267,11 +250,9 @@ PortSlot* Comms::choose_port(int& slot, int& chosen) {
 
 std::string Comms::transmit(int slot, std::string_view message, float timeout_ms,
                             const ReplyLength& expected) {
-  const ExchangeGuard guard(*this);
   last_result_ = ExchangeResult::PortUnavailable;
   const std::uint32_t started = clock_.tick_ms();
-  int chosen = -1;
-  PortSlot* chosen_slot = choose_port(slot, chosen);
+  PortSlot* chosen_slot = choose_port(slot);
   if (chosen_slot == nullptr) return {};
   PortSlot& use = *chosen_slot;
   SerialPort& port = *use.port;
@@ -290,7 +271,7 @@ std::string Comms::transmit(int slot, std::string_view message, float timeout_ms
   last_result_ = ExchangeResult::NoReply;
   if (trace_ != nullptr) trace_->record(slot, use.device, true, message, written - started);
 
-  const double gap = static_cast<double>(char_gap_ms[static_cast<std::size_t>(slot)]);
+  const double gap = static_cast<double>(char_gap_ms(slot));
   std::string reply = receive(use, gap, timeout_ms, message.size(), expected);
   if (trace_ != nullptr) trace_->record(slot, use.device, false, reply, clock_.tick_ms() - written);
   if (last_result_ != ExchangeResult::PortUnavailable) {
@@ -321,8 +302,8 @@ std::string Comms::transmit(int slot, std::string_view message, float timeout_ms
 // reply's length is unknown, the bytes received so far are counted instead
 // (at most 260 characters, so a line that never falls silent still ends).
 //
-// Waiting blocks on the port in slices of at most 10 ms and lets the GUI
-// process its events between slices; a slice ends as soon as a byte is there.
+// Waiting blocks on the port in slices of at most 10 ms; a slice ends as soon
+// as a byte is there.
 std::string Comms::receive(PortSlot& use, double gap, float timeout_ms, std::size_t message_size,
                            const ReplyLength& expected) {
   SerialPort& port = *use.port;
@@ -330,7 +311,7 @@ std::string Comms::receive(PortSlot& use, double gap, float timeout_ms, std::siz
   const double burst_silence = std::max({gap, kBurstSilenceChars * char_ms, kBurstSilenceMinMs});
 
   std::string reply;
-  const int timer = timers_.start_timer(timeout_ms + static_cast<float>(message_size * char_ms));
+  Deadline deadline(clock_, timeout_ms + static_cast<double>(message_size) * char_ms);
   std::size_t room = 0;            // reply characters the time-out makes room for
   std::uint32_t last_byte = 0;     // tick of the last byte taken
   bool silent_since_byte = false;  // a wait since that byte found nothing
@@ -348,12 +329,12 @@ std::string Comms::receive(PortSlot& use, double gap, float timeout_ms, std::siz
       const std::size_t length = expected ? expected(reply) : 0;
       const std::size_t wanted = std::min(std::max(length, reply.size()), kMaxReplyRoom);
       if (wanted > room) {
-        timers_.extend_timer(timer, static_cast<double>(wanted - room) * char_ms);
+        deadline.extend(static_cast<double>(wanted - room) * char_ms);
         room = wanted;
       }
-      if (timers_.timer_expired(timer)) break;
+      if (deadline.expired()) break;
 
-      double wait = std::min(timers_.remaining(timer), kSliceMs);
+      double wait = std::min(deadline.remaining(), kSliceMs);
       if (!reply.empty()) {
         const bool complete = length > 0 && reply.size() >= length;
         const double silence = complete ? gap : burst_silence;
@@ -363,31 +344,31 @@ std::string Comms::receive(PortSlot& use, double gap, float timeout_ms, std::siz
       }
       const auto slice = static_cast<std::uint32_t>(std::max(std::ceil(wait), 1.0));
       if (!port.wait_for_input(slice)) silent_since_byte = true;
-      prompts_.process_events();
     } catch (const RunError& e) {
-      const int number = e.number();
-      errors_.log_error(kTransmit, number);
-      if (number == err::kDeviceUnavailable) {
-        reply.clear();
-        last_result_ = ExchangeResult::PortUnavailable;
-        break;
-      }
-      const bool last_attempt = ++failures >= kStepAttempts;
-      if (number == err::kDeviceIo || number == err::kDeviceIoAlt) {
-        if (last_attempt) break;
-        if (!reopen(kTransmit, use)) {
-          reply.clear();
-          last_result_ = ExchangeResult::PortUnavailable;
-          break;
-        }
-      } else {
-        errors_.show_error_message(number);
-        if (last_attempt) break;
-      }
+      if (!survive_failure(e, use, failures, reply)) break;
     }
   }
-  timers_.stop_timer(timer);
   return reply;
+}
+
+bool Comms::survive_failure(const RunError& e, PortSlot& use, int& failures, std::string& reply) {
+  const int number = e.number();
+  errors_.log_error(kTransmit, number);
+  if (number == err::kDeviceUnavailable) {
+    reply.clear();
+    last_result_ = ExchangeResult::PortUnavailable;
+    return false;
+  }
+  const bool last_attempt = ++failures >= kStepAttempts;
+  if (number != err::kDeviceIo && number != err::kDeviceIoAlt) {
+    errors_.show_error_message(number);
+    return !last_attempt;
+  }
+  if (last_attempt) return false;
+  if (reopen(kTransmit, use)) return true;
+  reply.clear();
+  last_result_ = ExchangeResult::PortUnavailable;
+  return false;
 }
 
 }  // namespace r7

@@ -1,4 +1,5 @@
-// Protocol slots, their port objects and the timed exchange (the module COMMS).
+// Protocol slots, their port objects and the timed exchange that every
+// message to a controller goes through.
 //
 //   slot 0 "Full Protocol"    defined and editable, carries nothing
 //   slot 1 "Modbus Protocol"  every Modbus register read and write
@@ -18,8 +19,8 @@
 #include "errors/clock.h"
 #include "errors/error_log.h"
 #include "errors/prompts.h"
+#include "errors/run_error.h"
 #include "serial/serial_port.h"
-#include "serial/timers.h"
 
 namespace r7 {
 
@@ -109,16 +110,21 @@ class Comms {
   // Returns the slot whose port object carries the exchange, or -1 when there
   // is none (slot 0 is not defined either).
   int open_port(int& slot);
+  // Closes every open port. A port belongs to the thread that opened it, so a
+  // job run on a worker thread closes them before it ends.
+  void close_all();
 
   // Writes `message` on `slot` and collects the reply within `timeout_ms`
   // (empty when nothing arrived). `expected` tells the reply's shape so that a
   // reply delivered in bursts is never cut; see comms.cpp for the end rules.
+  // Blocks on the port; never processes GUI events.
   std::string transmit(int slot, std::string_view message, float timeout_ms,
                        const ReplyLength& expected = {});
   ExchangeResult last_result() const { return last_result_; }
 
   // Highest defined slot (-1 when none).
-  int highest_slot() const { return static_cast<int>(comms_ports.size()) - 1; }
+  int highest_slot() const { return static_cast<int>(slots_.size()) - 1; }
+  bool slot_defined(int slot) const;
   // Port number and settings string of a slot (0 and "" when it is not defined).
   int port_number(int slot) const;
   std::string port_settings(int slot) const;
@@ -127,37 +133,18 @@ class Comms {
   void set_port_settings(int slot, const std::string& settings);
   // The device behind the slot's port number ("" when it is not defined).
   std::string device_name(int slot) const;
+  // The wait between received bytes that ends a reply of the expected length
+  // (0 for an undefined slot).
+  int char_gap_ms(int slot) const;
 
   void set_trace(TraceSink* trace) { trace_ = trace; }
-  Timers& timers() { return timers_; }
   const std::filesystem::path& settings_file() const { return settings_file_; }
-
-  // Module state, as the procedures name it.
-  std::vector<PortSlot> comms_ports;
-  std::array<std::int16_t, kMaxSlots> char_gap_ms{};
 
  private:
   enum class Step { Done, Unavailable, GaveUp };
 
-  // Counts the exchanges under way. The GUI gets its events during an
-  // exchange, and a click may run init_comms (the port settings window): the
-  // port objects it replaces are kept, closed, until the last exchange ends,
-  // so an exchange never touches a destroyed port.
-  class ExchangeGuard {
-   public:
-    explicit ExchangeGuard(Comms& comms);
-    ~ExchangeGuard();
-    ExchangeGuard(const ExchangeGuard&) = delete;
-    ExchangeGuard& operator=(const ExchangeGuard&) = delete;
-
-   private:
-    Comms& comms_;
-  };
-
-  bool slot_defined(int slot) const;
-  void close_all();
-  // open_port's work: the port slot chosen (nullptr when none), its index in `chosen`.
-  PortSlot* choose_port(int& slot, int& chosen);
+  // open_port's work: the port slot chosen (nullptr when none).
+  PortSlot* choose_port(int& slot);
   // Sets device and settings and opens the slot's port (throws RunError).
   void open_slot_port(PortSlot& slot);
   // Runs one step of `procedure` with the error handling by number: 57/69
@@ -169,6 +156,8 @@ class Comms {
   bool reopen(const char* procedure, PortSlot& use);
   std::string receive(PortSlot& use, double gap, float timeout_ms, std::size_t message_size,
                       const ReplyLength& expected);
+  // receive's handling of a port failure; false when the reception must end.
+  bool survive_failure(const RunError& e, PortSlot& use, int& failures, std::string& reply);
 
   std::filesystem::path settings_file_;
   const PortNames& port_names_;
@@ -176,11 +165,11 @@ class Comms {
   Clock& clock_;
   Prompts& prompts_;
   ErrorLog& errors_;
-  Timers timers_;
   TraceSink* trace_ = nullptr;
   ExchangeResult last_result_ = ExchangeResult::NoReply;
-  int exchanges_running_ = 0;
-  std::vector<std::vector<PortSlot>> retired_;
+  std::vector<PortSlot> slots_;
+  // The inter-byte wait of slots 0 to 3: 10000 / baud, at least 1 ms.
+  std::array<int, kMaxSlots> char_gap_ms_{};
 };
 
 }  // namespace r7

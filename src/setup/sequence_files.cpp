@@ -39,7 +39,7 @@ std::span<const TextLine> DownloadSequence::register_lines() const {
   return std::span<const TextLine>(lines_).subspan(1);
 }
 
-float DownloadSequence::register_of(const TextLine& line) const {
+int DownloadSequence::register_of(const TextLine& line) const {
   return reg_number_or_throw(line.text, file_);
 }
 
@@ -48,9 +48,11 @@ ProfileSequence::ProfileSequence(TextLines lines, std::string file)
 
 int ProfileSequence::profile_count() const {
   if (lines_.empty()) past_end(file_);
-  const double p = std::nearbyint(reg_number_or_throw(lines_.front().text, file_));
-  if (p < -32768 || p > 32767) throw RunError(6, "overflow", file_);
-  return static_cast<int>(p);
+  const auto p = reg_number(lines_.front().text);
+  if (!p) throw RunError(err::kTypeMismatch, "no profile count", file_);
+  const double count = std::nearbyint(*p);
+  if (count < -32768 || count > 32767) throw RunError(err::kOverflow, "overflow", file_);
+  return static_cast<int>(count);
 }
 
 std::optional<std::string> ProfileSequence::section_name(const std::string& step_type) const {
@@ -107,7 +109,7 @@ std::span<const TextLine> ProfileSequence::end_step_lines(std::size_t start) con
   return std::span<const TextLine>(lines_).subspan(start);
 }
 
-float ProfileSequence::register_of(const TextLine& line) const {
+int ProfileSequence::register_of(const TextLine& line) const {
   return reg_number_or_throw(line.text, file_);
 }
 

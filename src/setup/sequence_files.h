@@ -36,8 +36,9 @@ class DownloadSequence {
   bool has_profiles() const;
   // Lines 2 to the last: the register lines (RunError 62 when there is no line 2).
   std::span<const TextLine> register_lines() const;
-  // The register number of one of them (RunError 13 naming the file).
-  float register_of(const TextLine& line) const;
+  // The register number of one of them (RunError 13 naming the file, 5 when
+  // it is outside 0..65535).
+  int register_of(const TextLine& line) const;
 
   const std::string& file() const { return file_; }
 
@@ -72,7 +73,7 @@ class ProfileSequence {
   // walk reads them in order until register 4060 holds something other than 3.
   std::span<const TextLine> end_step_lines(std::size_t start) const;
 
-  float register_of(const TextLine& line) const;
+  int register_of(const TextLine& line) const;
   const std::string& file() const { return file_; }
 
  private:

@@ -77,11 +77,10 @@ DataLine parse_data_line(std::string_view line) {
   if (!value) return d;
   const double r = std::nearbyint(*reg);
   const double v = std::nearbyint(*value);
-  // -30000 ends a Modbus data list and so cannot be sent as a value.
-  if (r < 0 || r > 65535 || v < -32768 || v > 32767 || v == -30000) return d;
+  if (r < 0 || r > 65535 || v < -32768 || v > 32767) return d;
   d.kind = DataLine::Kind::Data;
-  d.register_no = *reg;
-  d.value = static_cast<float>(*value);
+  d.register_no = static_cast<int>(r);
+  d.value = static_cast<int>(v);
   return d;
 }
 

@@ -56,13 +56,13 @@ struct DataLine {
     Data,
   };
   Kind kind = Kind::Empty;
-  float register_no = 0;
-  float value = 0;
+  int register_no = 0;
+  int value = 0;
 };
 
-// A data line is digits, a blank and a number. Registers beyond 0..65535,
-// values beyond -32768..32767 and the value -30000 (the end marker of a
-// request's data list) are Invalid: they cannot be written.
+// A data line is digits, a blank and a number (a fraction goes to the nearest
+// whole number, halves to the even one). Registers beyond 0..65535 and values
+// beyond -32768..32767 are Invalid: they cannot be written.
 DataLine parse_data_line(std::string_view line);
 
 // A new setup file, written beside its final name and put in place only when

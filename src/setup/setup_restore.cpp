@@ -1,19 +1,55 @@
-// The restore ("Upload": file to controller): return the controller to its
-// defaults, check the model, write every data line of the setup file, making
-// placeholder profiles where the file skips profile numbers and erasing them
-// at the end.
+#include "setup/setup_restore.h"
+
+#include <array>
 #include <system_error>
 
+#include "errors/run_error.h"
 #include "modbus/registers.h"
 #include "setup/sequence_files.h"
-#include "setup/setup_text.h"
-#include "setup/setup_transfer.h"
+#include "setup/setup_file.h"
 
 namespace r7 {
 
 namespace {
 
 constexpr std::size_t kMaxPlaceholders = 41;
+
+struct ProfileWrite {
+  int register_no;
+  int value;
+  bool profile_number = false;  // the value is the profile number
+};
+
+// A placeholder profile: selected, created, one end step, named "DELETE    ",
+// one ordinary step. The step setting 4008 is left alone.
+constexpr std::array<ProfileWrite, 26> kPlaceholderWrites{{
+    {reg::kProfileSelect, 0, true},
+    {reg::kProfileCommand, reg::kProfileCreate},
+    {reg::kStepSelect, 1},
+    {reg::kEndStepLast, 2},
+    {reg::kProfileCommand, reg::kProfileEditA},
+    {reg::kProfileCommand, reg::kProfileEditB},
+    {reg::kProfileNameBase + 0, 68},  // D
+    {reg::kProfileNameBase + 1, 69},  // E
+    {reg::kProfileNameBase + 2, 76},  // L
+    {reg::kProfileNameBase + 3, 69},  // E
+    {reg::kProfileNameBase + 4, 84},  // T
+    {reg::kProfileNameBase + 5, 69},  // E
+    {reg::kProfileNameBase + 6, 32},
+    {reg::kProfileNameBase + 7, 32},
+    {reg::kProfileNameBase + 8, 32},
+    {reg::kProfileNameBase + 9, 32},
+    {reg::kStepSelect, 1},
+    {reg::kProfileCommand, reg::kProfileEditA},
+    {reg::kStepType, 0},
+    {reg::kStepSettingFirst + 0, 0},
+    {reg::kStepSettingFirst + 1, 1},
+    {reg::kStepSettingFirst + 2, 1},
+    {reg::kStepSettingFirst + 3, 2000},
+    {reg::kStepSettingFirst + 5, 1},
+    {reg::kStepSettingFirst + 6, 0},
+    {reg::kStepSettingFirst + 7, 0},
+}};
 
 std::string erase_refused_text(int n) {
   const std::string number = std::to_string(n);
@@ -25,296 +61,278 @@ std::string erase_refused_text(int n) {
          number + ".";
 }
 
+// A number as the restore reads it from a reply: the value, a refusal's code
+// (-32000 - code), nothing after a damaged reply.
+std::optional<int> numeric(const ValueRead& read) {
+  if (read.kind == ValueRead::Kind::Value) return read.value;
+  if (read.kind == ValueRead::Kind::Refused) return -32000 - read.exception_code;
+  return std::nullopt;
+}
+
 }  // namespace
 
-void SetupTransfer::cmdUpload_Click() {
-  outcome_ = Outcome::None;
-  error_number_ = 0;
-  skipped_lines_ = 0;
+RestoreSetup::RestoreSetup(Comms& comms, Prompts& prompts, SetupSession& session, Clock& clock,
+                           const ProgramDir& program_dir, int address)
+    : prompts_(prompts),
+      session_(session),
+      clock_(clock),
+      program_dir_(program_dir),
+      access_(comms, prompts, session, address),
+      error_messages_(prompts, clock) {}
+
+Outcome RestoreSetup::restore_setup() {
+  skipped_ = 0;
   placeholders_.clear();
   try {
-    run_restore();
+    if (!prompts_.ask_yes("This erase all current settings. Do you want to continue?")) {
+      return Outcome(Ending::Declined);
+    }
+    session_.clear_errors();
+    if (auto e = erase_old_settings()) return *e;
+    TextLines lines;
+    if (auto e = choose_file(lines)) return *e;
+    int model_number = 0;
+    if (auto e = prepare(lines, model_number)) return *e;
+    return write_data_lines(lines);
   } catch (const RunError& e) {
-    // Only a request that cannot be framed gets here (an address that is not
-    // a number, for instance); nothing else in the restore throws.
-    error_number_ = e.number();
+    // A request that cannot be framed gets here; nothing else in the restore
+    // throws.
     error_messages_.show_error_message(e.number(), e.file());
-    ErrorFile.close();
-    view_.set_progress_visible(false);
-    view_.set_progress_value(0);
-    EnableButtons();
-    outcome_ = Outcome::Failed;
+    Outcome o = end(Ending::Failed, true);
+    o.error_number = e.number();
+    return o;
   }
 }
 
-void SetupTransfer::restore_ending(bool hide_progress) {
-  if (hide_progress) {
-    view_.set_progress_visible(false);
-    view_.set_progress_value(0);
-  }
-  ErrorFile.close();
-  EnableButtons();
-}
-
-void SetupTransfer::run_restore() {
-  const Answer go =
-      prompts_.message_box(MessageBox{"This erase all current settings. Do you want to continue?",
-                                      {},
-                                      Icon::None,
-                                      Buttons::YesNo,
-                                      std::nullopt});
-  if (go != Answer::Yes) {
-    outcome_ = Outcome::Declined;
-    return;
-  }
-  cmdClearList2_Click();
-
-  const std::string old_value = read_checked(reg::kDefaultsFlag);
-  if (old_value == "ERROR") {
-    outcome_ = Outcome::NoController;
-    return;
-  }
-
-  // Erase.
-  DisableButtons();
-  ShowLogLine("******Erasing Old Settings******");
-  bool at_defaults = DefaultControl(old_value);
+std::optional<Outcome> RestoreSetup::erase_old_settings() {
+  const ValueRead old_value = access_.read_value_or_ask(reg::kDefaultsFlag);
+  if (!old_value.answered()) return Outcome(Ending::NoController);
+  session_.lock(true);
+  prompts_.set_busy(true);
+  session_.show("******Erasing Old Settings******");
+  bool at_defaults = access_.return_to_defaults(old_value);
   if (!at_defaults) {
-    Answer answer = comm_error_box("Comm Error!");
+    Answer answer = access_.ask_comm_error();
     while (answer == Answer::Retry) {
-      at_defaults = DefaultControl(old_value);
+      at_defaults = access_.return_to_defaults(old_value);
       if (at_defaults) break;
-      answer = comm_error_box("Comm Error!, Retry or Cancel");
+      answer = access_.ask_comm_error("Comm Error!, Retry or Cancel");
     }
   }
-  EnableButtons();
-  if (!at_defaults) {
-    prompts_.message("Communication Error,Upload Canceled.");
-    outcome_ = Outcome::NoController;
-    return;
-  }
+  prompts_.set_busy(false);
+  session_.lock(false);
+  if (at_defaults) return std::nullopt;
+  prompts_.message("Communication Error,Upload Canceled.");
+  return Outcome(Ending::NoController);
+}
 
-  // The setup file. It is read whole and checked before anything more is
-  // written: a file without its seven header lines ends the restore here.
+// The setup file, read whole and checked before anything more is written: a
+// file without its seven header lines ends the restore here.
+std::optional<Outcome> RestoreSetup::choose_file(TextLines& lines) {
   FileDialog dialog;
   dialog.filter = kSetupFileFilter;
   dialog.initial_dir = program_dir_.setups_dir().string();
   dialog.must_exist = true;
   const auto chosen = prompts_.open_file(dialog);
-  if (!chosen) {
-    outcome_ = Outcome::Cancelled;
-    return;
-  }
-  TextLines lines;
+  if (!chosen) return Outcome(Ending::Cancelled);
   try {
     lines = read_text_lines(*chosen);
   } catch (const RunError&) {
     prompts_.message("Can not read the file " + *chosen + ". Upload Canceled!");
-    outcome_ = Outcome::BadFile;
-    return;
+    return Outcome(Ending::FileProblem);
   }
   if (lines.size() < static_cast<std::size_t>(kSetupHeaderLines)) {
     prompts_.message("The file " + *chosen +
                      " is not a setup file: it has fewer than seven lines. Upload Canceled!");
-    outcome_ = Outcome::BadFile;
-    return;
+    return Outcome(Ending::FileProblem);
   }
+  return std::nullopt;
+}
 
-  // Model.
-  const std::string model_text = read_checked(reg::kDeviceType);
-  if (model_text == "ERROR") {
+// The model, the error file, profile 1 erased when the model keeps profiles,
+// and the model check against the file's line 2.
+std::optional<Outcome> RestoreSetup::prepare(const TextLines& lines, int& model_number) {
+  const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
+  if (!model_read.answered()) {
     prompts_.message("Download has been canceled. Need to check Comm Port Settings.");
-    outcome_ = Outcome::NoController;
-    return;
+    return Outcome(Ending::NoController);
   }
-  const auto model_number = static_cast<float>(parse_number(model_text).value_or(0));
-  const std::string model = number_text(model_number);
-
+  model_number = numeric(model_read).value_or(0);  // 0 after a damaged reply
+  const std::string model = std::to_string(model_number);
   try {
     std::error_code ignored;
     std::filesystem::create_directories(program_dir_.setups_dir(), ignored);
-    ErrorFile.create(program_dir_.setups_dir() / (model + "_Upload_Error.TXT"));
+    session_.error_file().create(program_dir_.setups_dir() / (model + "_Upload_Error.TXT"));
   } catch (const RunError&) {
     // Without the file, refusals are still listed in the window.
   }
-  DisableButtons();
-  yield();
+  session_.lock(true);
+  prompts_.set_busy(true);
+  bool carry_on = true;
+  const bool has_profiles = model_has_profiles(model, carry_on);
+  if (!carry_on) {
+    session_.show("*******Upload Canceled*******");
+    prompts_.message("Upload Canceled!");
+    return end(Ending::Cancelled, true);
+  }
+  if (has_profiles && (access_.write_given_up(reg::kProfileSelect, 1) ||
+                       access_.write_given_up(reg::kProfileCommand, reg::kProfileErase))) {
+    return end(Ending::Cancelled, false);
+  }
+  const auto file_model = setup_file_model(lines[1].text);  // nullopt: unreadable
+  if (!file_model || *file_model != model_number) {
+    prompts_.message(
+        "Model number from the controller does not match the model number from the text file so "
+        "Upload of values is canceled.");
+    return end(Ending::ModelMismatch, false);
+  }
+  return std::nullopt;
+}
 
-  // Profiles?
+// Line 1 of the model's .cds file; without the file the user is asked whether
+// to go on (`carry_on`) and whether the model keeps profiles.
+bool RestoreSetup::model_has_profiles(const std::string& model, bool& carry_on) {
   const auto cds_path = program_dir_.sequences_dir() / (model + ".cds");
   std::error_code ec;
   if (std::filesystem::exists(cds_path, ec)) {
     try {
       const TextLines cds = read_text_lines(cds_path);
-      HasProfiles = !cds.empty() && profile_flag(cds.front().text);
+      return !cds.empty() && profile_flag(cds.front().text);
     } catch (const RunError&) {
-      HasProfiles = false;
-    }
-  } else {
-    const Answer carry_on = prompts_.message_box(
-        MessageBox{"Can not find the " + model + ".cds" +
-                       " file to check whether this model has Profiles. Do you want to continue "
-                       "with the upload?",
-                   {},
-                   Icon::None,
-                   Buttons::YesNo,
-                   std::nullopt});
-    if (carry_on != Answer::Yes) {  // ending A
-      ShowLogLine("*******Upload Canceled*******");
-      prompts_.message("Upload Canceled!");
-      restore_ending(true);
-      outcome_ = Outcome::Cancelled;
-      return;
-    }
-    HasProfiles = prompts_.message_box(MessageBox{"Does model " + model + " have Profiles?",
-                                                  {},
-                                                  Icon::None,
-                                                  Buttons::YesNo,
-                                                  std::nullopt}) == Answer::Yes;
-  }
-
-  if (HasProfiles) {  // erase profile 1
-    if (write_given_up(reg::kProfileSelect, 1) ||
-        write_given_up(reg::kProfileCommand, reg::kProfileErase)) {  // ending B
-      restore_ending(false);
-      outcome_ = Outcome::Cancelled;
-      return;
+      return false;
     }
   }
+  carry_on = prompts_.ask_yes("Can not find the " + model + ".cds" +
+                              " file to check whether this model has Profiles. Do you want to "
+                              "continue with the upload?");
+  return carry_on && prompts_.ask_yes("Does model " + model + " have Profiles?");
+}
 
-  const float file_model =
-      static_cast<float>(setup_file_model(lines[1].text).value_or(0));  // 0: unreadable
-  if (file_model != model_number) {                                     // ending C
-    prompts_.message(
-        "Model number from the controller does not match the model number from the text file so "
-        "Upload of values is canceled.");
-    restore_ending(false);
-    outcome_ = Outcome::ModelMismatch;
-    return;
-  }
-
-  // Data lines.
+Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
   const std::size_t data_count = lines.size() - static_cast<std::size_t>(kSetupHeaderLines);
-  view_.set_progress_range(0, static_cast<int>(data_count));
-  view_.set_progress_value(0);
-  view_.set_progress_visible(true);
+  session_.view().set_progress_range(0, static_cast<int>(data_count));
+  session_.view().set_progress_value(0);
+  session_.view().set_progress_visible(true);
+  session_.show("******Beginning  Upload******");
+  int current_profile = 0;
   int lines_done = 0;
-  ShowLogLine("******Beginning  Upload******");
-  yield();
-
-  float current_profile = 0;
   for (std::size_t i = static_cast<std::size_t>(kSetupHeaderLines); i < lines.size(); ++i) {
     const DataLine d = parse_data_line(lines[i].text);
     if (d.kind == DataLine::Kind::Invalid) {
-      ShowLogLine("Line " + std::to_string(lines[i].number) +
-                  " skipped, not a register and a value: " + lines[i].text);
-      ++skipped_lines_;
+      session_.show("Line " + std::to_string(lines[i].number) +
+                    " skipped, not a register and a value: " + lines[i].text);
+      ++skipped_;
     } else if (d.kind == DataLine::Kind::Data) {
-      if (d.register_no == reg::kProfileSelect) current_profile = d.value;
-      if (d.register_no == reg::kProfileCommand && d.value == reg::kProfileCreate) {
-        const Ending e = ensure_placeholders(current_profile);
-        if (e != Ending::Carry) {
-          outcome_ = e == Ending::Cancel ? Outcome::Cancelled : Outcome::Failed;
-          return;
-        }
-      }
-      if (d.register_no == reg::kRestart) {
-        WriteDataToControl(d.register_no, d.value, ErrorFile);
-        clock_.sleep_ms(kRestartPauseMs);
-      }
-      const bool ok = WriteDataToControl(d.register_no, d.value, ErrorFile);
-      yield();
-      const std::string text = number_text(d.register_no) + " " + number_text(d.value);
-      if (ok) {
-        ShowLogLine(text + " Successful");
-      } else {
-        ShowLogLine(text + " ***UNSUCCESSFUL***");
-        yield();
-        if (CheckCommErrorWrite(d.register_no, d.value, false)) {  // ending D
-          ShowLogLine("*******Upload Canceled*******");
-          prompts_.message("Upload Canceled!");
-          restore_ending(true);
-          outcome_ = Outcome::Cancelled;
-          return;
-        }
-        ShowLogLine(text + " Successful");
-        yield();
-      }
+      if (auto e = write_data_line(d, current_profile)) return *e;
     }
-    ++lines_done;
-    view_.set_progress_value(lines_done);
-    yield();
+    session_.view().set_progress_value(++lines_done);
   }
-
-  yield();
   remove_placeholders();
-
-  if (ErrorListCount < 1) {
-    ErrorFile.close();
-    yield();
-    ErrorFile.remove();
+  if (session_.refusals() < 1) {
+    session_.error_file().remove();
   } else {
-    ErrorFile.close();
+    session_.error_file().close();
   }
-  ShowLogLine("*******Upload Complete*******");
-  yield();
-  view_.set_progress_visible(false);
-  view_.set_progress_value(0);
+  session_.show("*******Upload Complete*******");
+  session_.view().set_progress_visible(false);
+  session_.view().set_progress_value(0);
   prompts_.message("Upload Complete");
-  EnableButtons();
-  outcome_ = Outcome::Completed;
+  Outcome o = end(Ending::Completed, false);
+  o.refused = session_.refusals();
+  o.skipped = skipped_;
+  return o;
 }
 
-SetupTransfer::Ending SetupTransfer::ensure_placeholders(float current_profile) {
-  for (int k = 1; k <= kMaxPlaceholderProfile; ++k) {
-    if (static_cast<float>(k) == current_profile) break;
-    const auto profile = static_cast<float>(k);
-    bool answered = WriteDataToControl(reg::kProfileSelect, profile, ErrorFile);
-    const bool select_given_up = CheckCommErrorWrite(reg::kProfileSelect, profile, answered);
-    bool step_given_up = false;
-    std::string type_text;
-    if (!select_given_up) {
-      answered = WriteDataToControl(reg::kStepSelect, 1, ErrorFile);
-      step_given_up = CheckCommErrorWrite(reg::kStepSelect, 1, answered);
-      if (!step_given_up) type_text = read_checked(reg::kStepType);
-    }
-    if (select_given_up || step_given_up || type_text == "ERROR") {  // endings E, F
-      ShowLogLine("Download Canceled ");
-      restore_ending(false);
-      return Ending::Cancel;
-    }
-    const auto type = parse_number(type_text);
-    if (type && *type < 0) {
-      if (!CreateDeleteProfile(current_profile, ErrorFile)) {  // ending G
-        ShowLogLine("*******Upload Canceled*******");
-        prompts_.message("Comm Error when creating the Delete Profile. Upload Canceled!");
-        restore_ending(true);
-        return Ending::Fail;
-      }
-      if (placeholders_.size() < kMaxPlaceholders) placeholders_.push_back(k);
-    }
+std::optional<Outcome> RestoreSetup::write_data_line(const DataLine& d, int& current_profile) {
+  if (d.register_no == reg::kProfileSelect) current_profile = d.value;
+  if (d.register_no == reg::kProfileCommand && d.value == reg::kProfileCreate) {
+    if (auto e = ensure_placeholders(current_profile)) return e;
   }
-  return Ending::Carry;
+  if (d.register_no == reg::kRestart) {
+    // The controller stores its setup when 25 is written: it is written once,
+    // given 13 s, and written again.
+    access_.write_value(d.register_no, d.value);
+    clock_.sleep_ms(kRestartPauseMs);
+  }
+  const bool answered = access_.write_value(d.register_no, d.value) != WriteResult::NoAnswer;
+  const std::string text = std::to_string(d.register_no) + " " + std::to_string(d.value);
+  if (answered) {
+    session_.show(text + " Successful");
+    return std::nullopt;
+  }
+  session_.show(text + " ***UNSUCCESSFUL***");
+  if (access_.ask_write_retry(d.register_no, d.value)) {
+    session_.show("*******Upload Canceled*******");
+    prompts_.message("Upload Canceled!");
+    return end(Ending::Cancelled, true);
+  }
+  session_.show(text + " Successful");
+  return std::nullopt;
 }
 
-void SetupTransfer::remove_placeholders() {
+// Before a profile is created, every lower profile number that does not exist
+// gets a placeholder, so that the profile keeps its number.
+std::optional<Outcome> RestoreSetup::ensure_placeholders(int current_profile) {
+  for (int k = 1; k <= kMaxPlaceholderProfile && k != current_profile; ++k) {
+    std::optional<ValueRead> type;
+    if (!access_.write_given_up(reg::kProfileSelect, k) &&
+        !access_.write_given_up(reg::kStepSelect, 1)) {
+      type = access_.read_value_or_ask(reg::kStepType);
+    }
+    if (!type || !type->answered()) {
+      session_.show("Download Canceled ");
+      return end(Ending::Cancelled, false);
+    }
+    const auto step_type = numeric(*type);
+    if (!step_type || *step_type >= 0) continue;  // profile k exists
+    if (!make_placeholder_profile(current_profile)) {
+      session_.show("*******Upload Canceled*******");
+      prompts_.message("Comm Error when creating the Delete Profile. Upload Canceled!");
+      return end(Ending::Failed, true);
+    }
+    if (placeholders_.size() < kMaxPlaceholders) placeholders_.push_back(k);
+  }
+  return std::nullopt;
+}
+
+bool RestoreSetup::make_placeholder_profile(int profile) {
+  bool answered = false;
+  for (const ProfileWrite& w : kPlaceholderWrites) {
+    const int value = w.profile_number ? profile : w.value;
+    answered = access_.write_value(w.register_no, value) != WriteResult::NoAnswer;
+  }
+  return answered;
+}
+
+// Once one erase was given up, every later placeholder is only reported (its
+// selection is still written).
+void RestoreSetup::remove_placeholders() {
   bool erase_refused = false;
   for (const int n : placeholders_) {
-    const auto profile = static_cast<float>(n);
-    if (!WriteDataToControl(reg::kProfileSelect, profile, ErrorFile) &&
-        CheckCommErrorWrite(reg::kProfileSelect, profile, false)) {
-      erase_refused = true;
-    }
+    if (access_.write_given_up(reg::kProfileSelect, n)) erase_refused = true;
     if (erase_refused) {
       prompts_.message(erase_refused_text(n));
       continue;
     }
-    if (!WriteDataToControl(reg::kProfileCommand, reg::kProfileErase, ErrorFile) &&
-        CheckCommErrorWrite(reg::kProfileCommand, reg::kProfileErase, false)) {
+    if (access_.write_given_up(reg::kProfileCommand, reg::kProfileErase)) {
       erase_refused = true;
       prompts_.message(erase_refused_text(n));
     }
   }
+}
+
+Outcome RestoreSetup::end(Ending ending_kind, bool hide_progress) {
+  if (hide_progress) {
+    session_.view().set_progress_visible(false);
+    session_.view().set_progress_value(0);
+  }
+  session_.error_file().close();
+  prompts_.set_busy(false);
+  session_.lock(false);
+  Outcome o(ending_kind);
+  o.refused = session_.refusals();
+  o.skipped = skipped_;
+  return o;
 }
 
 }  // namespace r7

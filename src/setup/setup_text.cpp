@@ -18,10 +18,6 @@ bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-bool is_space(char c) {
-  return c == ' ' || c == '\t';
-}
-
 }  // namespace
 
 TextLines split_text_lines(std::string_view content) {
@@ -54,45 +50,6 @@ TextLines read_text_lines(const std::filesystem::path& file, std::uintmax_t max_
   return split_text_lines(content);
 }
 
-std::optional<double> parse_number(std::string_view text) {
-  std::size_t b = 0;
-  std::size_t e = text.size();
-  while (b < e && is_space(text[b]))
-    ++b;
-  while (e > b && is_space(text[e - 1]))
-    --e;
-  const std::string_view t = text.substr(b, e - b);
-  std::size_t i = 0;
-  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-  std::size_t digits = 0;
-  bool point = false;
-  for (; i < t.size(); ++i) {
-    if (is_digit(t[i])) {
-      ++digits;
-    } else if (t[i] == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
-  }
-  if (digits == 0) return std::nullopt;
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    ++i;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    std::size_t exp_digits = 0;
-    while (i < t.size() && is_digit(t[i])) {
-      ++i;
-      ++exp_digits;
-    }
-    if (exp_digits == 0) return std::nullopt;
-  }
-  if (i != t.size()) return std::nullopt;
-  const std::string s(t);
-  const double v = std::strtod(s.c_str(), nullptr);
-  if (!std::isfinite(v)) return std::nullopt;
-  return v;
-}
-
 std::string number_text(double value) {
   if (value == 0) return "0";
   if (std::nearbyint(value) == value && std::fabs(value) < 1e15) {
@@ -115,10 +72,12 @@ std::optional<float> reg_number(std::string_view line) {
   return static_cast<float>(*v);
 }
 
-float reg_number_or_throw(std::string_view line, const std::string& file) {
+int reg_number_or_throw(std::string_view line, const std::string& file) {
   const auto v = reg_number(line);
   if (!v) throw RunError(err::kTypeMismatch, "no register number: " + std::string(line), file);
-  return *v;
+  const double r = std::nearbyint(*v);
+  if (r < 0 || r > 65535) throw RunError(err::kIllegalFunctionCall, "Bad REGISTER entered.", file);
+  return static_cast<int>(r);
 }
 
 std::string trim_blanks(std::string_view text) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "errors/numbers.h"
+
 namespace r7 {
 
 // One line of a text file, without its line break; `number` counts from 1.
@@ -29,11 +31,6 @@ TextLines split_text_lines(std::string_view content);
 TextLines read_text_lines(const std::filesystem::path& file,
                           std::uintmax_t max_bytes = 64U * 1024U * 1024U);
 
-// The number a text converts to: blanks and tabs around it are ignored; an
-// optional sign, digits with at most one decimal point (at least one digit),
-// an optional exponent. Anything else (empty text, letters, a colon) fails.
-std::optional<double> parse_number(std::string_view text);
-
 // A number in its shortest decimal form: whole numbers without a decimal point
 // (4000, -32002), others with up to seven significant digits.
 std::string number_text(double value);
@@ -44,8 +41,8 @@ std::string number_text(double value);
 std::optional<float> reg_number(std::string_view line);
 
 // The register number of a line, or RunError 13 (type mismatch) naming `file`
-// when the line has none.
-float reg_number_or_throw(std::string_view line, const std::string& file = {});
+// when the line has none, RunError 5 when it is no register (outside 0..65535).
+int reg_number_or_throw(std::string_view line, const std::string& file = {});
 
 // Blanks removed from both ends (tabs are kept, as the window's Trim does).
 std::string trim_blanks(std::string_view text);

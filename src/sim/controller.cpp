@@ -45,10 +45,8 @@ void put_word(std::string& s, int v) {
 
 bool crc_ok(std::string_view frame) {
   if (frame.size() < 4) return false;
-  Modbus m;
-  m.modbus_crc16(frame.substr(0, frame.size() - 2));
-  return static_cast<int>(u8(frame[frame.size() - 2])) == m.crc_lo &&
-         static_cast<int>(u8(frame.back())) == m.crc_hi;
+  const std::uint16_t crc = modbus_crc16(frame.substr(0, frame.size() - 2));
+  return u8(frame[frame.size() - 2]) == (crc & 0xFFU) && u8(frame.back()) == (crc >> 8);
 }
 
 unsigned checksum(std::string_view s) {

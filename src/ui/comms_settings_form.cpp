@@ -1,7 +1,5 @@
 #include "ui/comms_settings_form.h"
 
-#include <charconv>
-#include <cmath>
 #include <filesystem>
 
 #include "app/settings_file.h"
@@ -12,50 +10,6 @@ namespace {
 
 constexpr std::array<const char*, kProtocolFrames> kFrameCaptions{
     "Full Protocol", "Modbus Protocol", "Xon Protocol"};
-constexpr std::array<double, 8> kBaudRates{300, 600, 1200, 2400, 4800, 9600, 19200, 38400};
-
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-bool whole(double v) {
-  return std::isfinite(v) && v == std::floor(v);
-}
-
-// Port numbers are whole numbers: "2.5" is no port, though its value lies in 1..4.
-bool port_valid(const std::string& text) {
-  const double v = leading_number(text);
-  return whole(v) && v >= 1 && v <= 4;
-}
-
-bool baud_valid(const std::string& text) {
-  const double v = leading_number(text);
-  for (double rate : kBaudRates) {
-    if (v == rate) return true;
-  }
-  return false;
-}
-
-bool parity_valid(const std::string& text) {
-  return text.size() == 1 && std::string_view("NnOoEe").find(text[0]) != std::string_view::npos;
-}
-
-bool data_bits_valid(const std::string& text) {
-  const double v = leading_number(text);
-  return v == 7 || v == 8;
-}
-
-bool stop_bits_valid(const std::string& text) {
-  const double v = leading_number(text);
-  return v == 1 || v == 2;
-}
-
-// The value a numeric field was accepted with, as plain decimal text: "9600abc"
-// is accepted as 9600 and stored as "9600", so the settings string stays one
-// that init_comms and the serial port can read back.
-std::string accepted_number(const std::string& text) {
-  return std::to_string(static_cast<long long>(leading_number(text)));
-}
 
 bool same_device(const std::string& device, const FoundPort& port) {
   if (device == port.system_location || device == port.name) return true;
@@ -69,58 +23,6 @@ std::string described(const std::string& device, const std::string& description)
 }
 
 }  // namespace
-
-double leading_number(std::string_view text) {
-  std::string number;
-  std::size_t i = 0;
-  auto skip_blanks = [&] {
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n'))
-      ++i;
-  };
-  auto take_digits = [&] {
-    bool any = false;
-    for (skip_blanks(); i < text.size() && is_digit(text[i]); skip_blanks()) {
-      number += text[i++];
-      any = true;
-    }
-    return any;
-  };
-  skip_blanks();
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    if (text[i] == '-') number += '-';
-    ++i;
-  }
-  bool digits = take_digits();
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    std::string before = number;
-    number += '.';
-    if (take_digits()) {
-      digits = true;
-    } else {
-      number = before;
-    }
-  }
-  if (!digits) return 0.0;
-  if (i < text.size() && std::string_view("EeDd").find(text[i]) != std::string_view::npos) {
-    const std::size_t mantissa_end = number.size();
-    const std::size_t at = i++;
-    number += 'e';
-    skip_blanks();
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) number += text[i++];
-    if (!take_digits()) {
-      number.resize(mantissa_end);  // "12E" is 12
-      i = at;
-    }
-  }
-  double value = 0.0;
-  const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
-  if (ec == std::errc::result_out_of_range) {
-    // Beyond the range of a double: far outside every accepted value either way.
-    return number.front() == '-' ? -HUGE_VAL : HUGE_VAL;
-  }
-  return ec == std::errc() ? value : 0.0;
-}
 
 const char* protocol_frame_caption(int index) {
   return index >= 0 && index < kProtocolFrames ? kFrameCaptions[static_cast<std::size_t>(index)]
@@ -176,12 +78,8 @@ void CommsSettingsForm::set_common_port(const std::string& value) {
   field_changed[kCommonPortField] = true;
 }
 
-bool CommsSettingsForm::slot_defined(int slot) const {
-  return slot >= 0 && slot <= comms_.highest_slot() && comms_.port_number(slot) != 0;
-}
-
 bool CommsSettingsForm::fill_frame(int index) {
-  if (!slot_defined(index)) return false;
+  if (!comms_.slot_defined(index)) return false;
   set_text(index, CommsField::Port, std::to_string(comms_.port_number(index)));
   // Cut at the first three commas; the stop bits are the last character.
   const std::string s = comms_.port_settings(index);
@@ -214,7 +112,7 @@ bool CommsSettingsForm::fill_frame(int index) {
 }
 
 bool CommsSettingsForm::fill_common_port() {
-  if (!slot_defined(kModbusSlot)) return false;
+  if (!comms_.slot_defined(kModbusSlot)) return false;
   set_common_port(std::to_string(comms_.port_number(kModbusSlot)));
   return true;
 }
@@ -252,11 +150,11 @@ bool CommsSettingsForm::settings_valid(int index) {
     prompts_.message(message);
     valid = false;
   };
-  check(port_valid(f.port), kBadPortMessage);
-  check(baud_valid(f.baud), kBadBaudMessage);
-  check(parity_valid(f.parity), kBadParityMessage);
-  check(data_bits_valid(f.data_bits), kBadDataBitsMessage);
-  check(stop_bits_valid(f.stop_bits), kBadStopBitsMessage);
+  check(line_field_accepted(LineField::Port, f.port), kBadPortMessage);
+  check(line_field_accepted(LineField::Baud, f.baud), kBadBaudMessage);
+  check(line_field_accepted(LineField::Parity, f.parity), kBadParityMessage);
+  check(line_field_accepted(LineField::DataBits, f.data_bits), kBadDataBitsMessage);
+  check(line_field_accepted(LineField::StopBits, f.stop_bits), kBadStopBitsMessage);
   return valid;
 }
 
@@ -264,10 +162,13 @@ void CommsSettingsForm::cmd_SaveChanges_Click(int index) {
   if (settings_valid(index)) {
     const ProtocolFrameTexts& f = frames_.at(static_cast<std::size_t>(index));
     const std::filesystem::path& file = comms_.settings_file();
-    write_profile_string(kCommsSection, comm_port_key(index), accepted_number(f.port), file);
+    write_profile_string(kCommsSection, comm_port_key(index),
+                         stored_line_field(LineField::Port, f.port), file);
     write_profile_string(kCommsSection, port_setting_key(index),
-                         accepted_number(f.baud) + "," + f.parity + "," +
-                             accepted_number(f.data_bits) + "," + accepted_number(f.stop_bits),
+                         stored_line_field(LineField::Baud, f.baud) + "," +
+                             stored_line_field(LineField::Parity, f.parity) + "," +
+                             stored_line_field(LineField::DataBits, f.data_bits) + "," +
+                             stored_line_field(LineField::StopBits, f.stop_bits),
                          file);
   }
   field_changed[static_cast<std::size_t>(index)] = false;
@@ -276,7 +177,7 @@ void CommsSettingsForm::cmd_SaveChanges_Click(int index) {
 
 bool CommsSettingsForm::Form_Unload() {
   if (field_changed[kCommonPortField]) {
-    if (!port_valid(common_port_)) {
+    if (!line_field_accepted(LineField::Port, common_port_)) {
       prompts_.message(kBadPortMessage);
       return false;
     }

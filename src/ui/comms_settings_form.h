@@ -14,6 +14,7 @@
 #include "app/port_names.h"
 #include "errors/prompts.h"
 #include "serial/comms.h"
+#include "serial/line_settings.h"
 
 namespace r7 {
 
@@ -31,12 +32,7 @@ inline constexpr const char* kBadDataBitsMessage =
 inline constexpr const char* kBadStopBitsMessage =
     " The Stop Bits specified is not valid, data will not be saved";
 
-// The number at the start of `text`, as far as it forms one: blanks, tabs and
-// line feeds are passed over, then an optional sign, digits, a decimal point,
-// more digits and an exponent (E or D). "9600abc" -> 9600, "" -> 0, "1.5" -> 1.5.
-double leading_number(std::string_view text);
-
-enum class CommsField { Port, Baud, Parity, DataBits, StopBits };
+using CommsField = LineField;
 
 struct ProtocolFrameTexts {
   std::string port;
@@ -87,7 +83,6 @@ class CommsSettingsForm {
   bool fill_frame(int index);
   // Sets the common port field from the Modbus slot; false when it is not defined.
   bool fill_common_port();
-  bool slot_defined(int slot) const;
   std::string& field(int index, CommsField f);
 
   Comms& comms_;

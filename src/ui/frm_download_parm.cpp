@@ -10,14 +10,15 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "modbus/modbus.h"
 #include "platform/qt_prompts.h"
+#include "setup/setup_restore.h"
+#include "setup/setup_save.h"
 #include "ui/frm_comms_settings.h"
 
 namespace r7 {
 
 namespace {
-
-constexpr int kHighestAddress = 247;
 
 QPushButton* make_button(QWidget* parent, const char* name, const char* caption,
                          const char* tool_tip = nullptr) {
@@ -36,22 +37,24 @@ QLabel* make_label(QWidget* parent, const char* name, const char* caption) {
 
 }  // namespace
 
-FrmDownloadParm::FrmDownloadParm(const UiServices& services, Modbus& modbus,
-                                 FrmCommsSettings& comms_settings,
+FrmDownloadParm::FrmDownloadParm(const UiServices& services, FrmCommsSettings& comms_settings,
                                  std::function<void()> port_settings_click, QWidget* parent)
     : QDialog(parent),
       services_(services),
       comms_settings_(comms_settings),
       port_settings_click_(std::move(port_settings_click)),
-      transfer_(services.comms, modbus, services.prompts, *this, services.clock,
-                services.program_dir) {
+      job_prompts_(services.prompts),
+      session_(*this),
+      runner_(services.comms, this) {
   setObjectName(QStringLiteral("frm_DownloadParm"));
   setWindowTitle(QStringLiteral("Save/Restore Setup"));
   build_controls();
   Form_Load();
 }
 
-FrmDownloadParm::~FrmDownloadParm() = default;
+FrmDownloadParm::~FrmDownloadParm() {
+  runner_.wait();
+}
 
 void FrmDownloadParm::build_controls() {
   auto* Frame1 = new QGroupBox(this);
@@ -138,9 +141,8 @@ void FrmDownloadParm::build_controls() {
 }
 
 void FrmDownloadParm::Form_Load() {
-  transfer_.Form_Load();  // digital-input table, counters, progress bar hidden
-
-  for (int address = 1; address <= kHighestAddress; ++address)
+  ProgressBar1_->hide();
+  for (int address = kFirstAddress; address <= kLastAddress; ++address)
     cmbAddress_->addItem(QString::number(address));
   cmbAddress_->setCurrentIndex(0);
 
@@ -149,84 +151,95 @@ void FrmDownloadParm::Form_Load() {
   lblCommPort_->setText(QStringLiteral("Comm Port: ") + comms_settings_.common_port_text());
 }
 
+void FrmDownloadParm::run(std::function<void(int address)> job) {
+  if (runner_.busy()) return;
+  const int address = cmbAddress_->currentText().toInt();
+  runner_.start([job = std::move(job), address] { job(address); }, [this] { update_enabled(); });
+  update_enabled();
+}
+
+void FrmDownloadParm::update_enabled() {
+  setEnabled(!locked_ && !runner_.busy());
+}
+
 void FrmDownloadParm::cmdDownload_Click() {
-  transfer_.cmdDownload_Click();
+  run([this](int address) {
+    SaveSetup(services_.comms, job_prompts_, session_, services_.clock, services_.program_dir,
+              address)
+        .save_setup();
+  });
 }
 
 void FrmDownloadParm::cmdUpload_Click() {
-  transfer_.cmdUpload_Click();
+  run([this](int address) {
+    RestoreSetup(services_.comms, job_prompts_, session_, services_.clock, services_.program_dir,
+                 address)
+        .restore_setup();
+  });
 }
 
 void FrmDownloadParm::cmdChangePortSettings_Click() {
+  if (runner_.busy()) return;
   port_settings_click_();
   lblCommPort_->setText(QStringLiteral("Comm Port: ") + comms_settings_.common_port_text());
 }
 
 void FrmDownloadParm::cmdClearListBox_Click() {
-  transfer_.cmdClearListBox_Click();
+  if (!runner_.busy()) session_.clear_history();
 }
 
 void FrmDownloadParm::cmdClearList2_Click() {
-  transfer_.cmdClearList2_Click();
+  if (!runner_.busy()) session_.clear_errors();
 }
 
 void FrmDownloadParm::cmdExit_Click() {
   reject();
 }
 
-void FrmDownloadParm::ShowLogLine(const std::string& text) {
-  transfer_.ShowLogLine(text);
-}
-
-void FrmDownloadParm::DisableButtons() {
-  transfer_.DisableButtons();
-}
-
-void FrmDownloadParm::EnableButtons() {
-  transfer_.EnableButtons();
-}
-
 void FrmDownloadParm::reject() {
-  if (!isEnabled()) return;  // a save or restore is running
+  if (runner_.busy() || !isEnabled()) return;  // a save or restore is running
   QDialog::reject();
 }
 
-std::string FrmDownloadParm::address_text() {
-  return from_qt(cmbAddress_->currentText());
-}
-
-void FrmDownloadParm::insert_history(int index, const std::string& text) {
-  List1_->insertItem(index, to_qt(text));
-  List1_->setCurrentRow(index);
+void FrmDownloadParm::add_history(const std::string& text) {
+  gui([this, text] {
+    List1_->addItem(to_qt(text));
+    List1_->setCurrentRow(List1_->count() - 1);
+  });
 }
 
 void FrmDownloadParm::clear_history() {
-  List1_->clear();
+  gui([this] { List1_->clear(); });
 }
 
-void FrmDownloadParm::insert_error(int index, const std::string& text) {
-  List2_->insertItem(index, to_qt(text));
-  List2_->setCurrentRow(index);
+void FrmDownloadParm::add_error(const std::string& text) {
+  gui([this, text] {
+    List2_->addItem(to_qt(text));
+    List2_->setCurrentRow(List2_->count() - 1);
+  });
 }
 
 void FrmDownloadParm::clear_errors() {
-  List2_->clear();
+  gui([this] { List2_->clear(); });
 }
 
 void FrmDownloadParm::set_progress_visible(bool visible) {
-  ProgressBar1_->setVisible(visible);
+  gui([this, visible] { ProgressBar1_->setVisible(visible); });
 }
 
 void FrmDownloadParm::set_progress_range(int minimum, int maximum) {
-  ProgressBar1_->setRange(minimum, maximum);
+  gui([this, minimum, maximum] { ProgressBar1_->setRange(minimum, maximum); });
 }
 
 void FrmDownloadParm::set_progress_value(int value) {
-  ProgressBar1_->setValue(value);
+  gui([this, value] { ProgressBar1_->setValue(value); });
 }
 
 void FrmDownloadParm::set_window_enabled(bool enabled) {
-  setEnabled(enabled);
+  gui([this, enabled] {
+    locked_ = !enabled;
+    update_enabled();
+  });
 }
 
 }  // namespace r7

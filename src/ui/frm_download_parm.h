@@ -1,7 +1,7 @@
 // frm_DownloadParm, "Save/Restore Setup": saving a controller's setup to a
-// text file ("Download") and restoring it ("Upload"). The procedures are
-// SetupTransfer's; the window shows their history and error lists and locks
-// itself while one runs.
+// text file ("Download") and restoring it ("Upload"). The jobs (SaveSetup,
+// RestoreSetup) run on a worker thread; the window shows their history and
+// error lists and stays locked while one runs.
 #pragma once
 
 #include <QDialog>
@@ -9,9 +9,10 @@
 #include <functional>
 #include <string>
 
-#include "modbus/modbus.h"
-#include "setup/setup_transfer.h"
+#include "platform/gui_thread.h"
+#include "setup/setup_session.h"
 #include "setup/setup_view.h"
+#include "ui/job_runner.h"
 #include "ui/ui_services.h"
 
 class QComboBox;
@@ -29,11 +30,12 @@ class FrmDownloadParm final : public QDialog, public SetupView {
 
  public:
   // `port_settings_click` is the main window's cmd_PortSettings_Click.
-  FrmDownloadParm(const UiServices& services, Modbus& modbus, FrmCommsSettings& comms_settings,
+  FrmDownloadParm(const UiServices& services, FrmCommsSettings& comms_settings,
                   std::function<void()> port_settings_click, QWidget* parent = nullptr);
   ~FrmDownloadParm() override;
 
-  SetupTransfer& transfer() { return transfer_; }
+  SetupSession& session() { return session_; }
+  JobRunner& runner() { return runner_; }
 
   // Handlers.
   void cmdDownload_Click();
@@ -42,15 +44,11 @@ class FrmDownloadParm final : public QDialog, public SetupView {
   void cmdClearListBox_Click();
   void cmdClearList2_Click();
   void cmdExit_Click();
-  void ShowLogLine(const std::string& text);
-  void DisableButtons();
-  void EnableButtons();
 
   // SetupView.
-  std::string address_text() override;
-  void insert_history(int index, const std::string& text) override;
+  void add_history(const std::string& text) override;
   void clear_history() override;
-  void insert_error(int index, const std::string& text) override;
+  void add_error(const std::string& text) override;
   void clear_errors() override;
   void set_progress_visible(bool visible) override;
   void set_progress_range(int minimum, int maximum) override;
@@ -64,11 +62,19 @@ class FrmDownloadParm final : public QDialog, public SetupView {
  private:
   void build_controls();
   void Form_Load();
+  // Runs a job on the worker thread with the address the window shows.
+  void run(std::function<void(int address)> job);
+  // Enabled unless a job runs or has locked the window.
+  void update_enabled();
+  void gui(std::function<void()> f) { post_to_gui_thread(this, std::move(f)); }
 
   UiServices services_;
   FrmCommsSettings& comms_settings_;
   std::function<void()> port_settings_click_;
-  SetupTransfer transfer_;
+  GuiThreadPrompts job_prompts_;
+  SetupSession session_;
+  JobRunner runner_;
+  bool locked_ = false;
 
   QLabel* lblCommPort_ = nullptr;
   QPushButton* cmdChangePortSettings_ = nullptr;

@@ -18,6 +18,7 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "app/version.h"
 #include "platform/qt_prompts.h"
 #include "ui/frm_comms_settings.h"
 #include "ui/frm_download_parm.h"
@@ -49,9 +50,9 @@ QListWidget* make_history(QWidget* parent, const char* name) {
 FrmFlash::FrmFlash(const UiServices& services, QWidget* parent)
     : QWidget(parent),
       services_(services),
-      bootloader_(services.comms, services.prompts, *this),
-      firmware_(services.comms, modbus_, bootloader_, services.prompts, *this, services.clock,
-                services.program_dir) {
+      job_prompts_(services.prompts),
+      firmware_(services.comms, job_prompts_, *this, services.clock, services.program_dir),
+      runner_(services.comms, this) {
   setObjectName(QStringLiteral("frm_Flash"));
   build_controls();
   comms_settings_ = new FrmCommsSettings(services_, this);
@@ -59,7 +60,9 @@ FrmFlash::FrmFlash(const UiServices& services, QWidget* parent)
   update_controls();
 }
 
-FrmFlash::~FrmFlash() = default;
+FrmFlash::~FrmFlash() {
+  runner_.wait();
+}
 
 void FrmFlash::build_controls() {
   cmd_Start_ = make_button(this, "cmd_Start", "&Start");
@@ -198,14 +201,14 @@ void FrmFlash::set_engineering_visible(bool visible) {
     w->setVisible(visible);
 }
 
-template <class Procedure>
-void FrmFlash::run(Procedure&& procedure) {
-  if (running_) return;  // a click that arrived while a procedure yields
+void FrmFlash::run(std::function<void()> job) {
+  if (running_) return;
   running_ = true;
   update_controls();
-  procedure();
-  running_ = false;
-  update_controls();
+  runner_.start(std::move(job), [this] {
+    running_ = false;
+    update_controls();
+  });
 }
 
 void FrmFlash::update_controls() {
@@ -220,26 +223,26 @@ void FrmFlash::update_controls() {
 }
 
 void FrmFlash::cmd_Start_Click() {
-  run([this] { firmware_.cmd_Start_Click(); });
+  run([this] { firmware_.download_firmware(); });
 }
 
 void FrmFlash::cmd_TransferFile_Click() {
-  run([this] { firmware_.cmd_TransferFile_Click(); });
+  run([this] { firmware_.bootloader_download(); });
 }
 
 void FrmFlash::cmd_BrowseFile_Click() {
-  run([this] { firmware_.cmd_BrowseFile_Click(); });
+  run([this] { firmware_.browse_firmware_file(); });
 }
 
 void FrmFlash::cmd_IsDeviceOnline_Click() {
-  run([this] { firmware_.cmd_IsDeviceOnline_Click(); });
+  run([this] { firmware_.probe_online(); });
 }
 
 void FrmFlash::cmd_EraseSectors_Click() {
   std::array<bool, 7> sectors{};
   for (std::size_t i = 0; i < sectors.size(); ++i)
     sectors[i] = chk_Sector_[i]->isChecked();
-  run([this, sectors] { firmware_.cmd_EraseSectors_Click(sectors); });
+  run([this, sectors] { firmware_.erase_flash_sectors(sectors); });
 }
 
 void FrmFlash::cmd_Clear_Click() {
@@ -270,15 +273,15 @@ void FrmFlash::cmd_About_Click() {
 }
 
 void FrmFlash::cmd_PortSettings_Click() {
+  if (running_) return;  // the dialog rebuilds the slots a job is using
   comms_settings_->exec();
 }
 
 void FrmFlash::cmdTest_Click() {
-  run([this] {
-    FrmDownloadParm setup(
-        services_, modbus_, *comms_settings_, [this] { cmd_PortSettings_Click(); }, this);
-    setup.exec();
-  });
+  if (running_) return;
+  FrmDownloadParm setup(
+      services_, *comms_settings_, [this] { cmd_PortSettings_Click(); }, this);
+  setup.exec();
 }
 
 void FrmFlash::align_histories(QListWidget* from, QListWidget* to) {
@@ -311,48 +314,56 @@ bool FrmFlash::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FrmFlash::add_command(const std::string& text) {
-  lst_CommsCommand_->addItem(to_qt(text));
+  gui([this, text] { lst_CommsCommand_->addItem(to_qt(text)); });
 }
 
 void FrmFlash::add_response(const std::string& text) {
-  lst_CommsCommandResponse_->addItem(to_qt(text));
+  gui([this, text] { lst_CommsCommandResponse_->addItem(to_qt(text)); });
 }
 
 void FrmFlash::scroll_histories_to_end() {
-  for (QListWidget* list : {lst_CommsCommand_, lst_CommsCommandResponse_})
-    list->setCurrentRow(list->count() - 1);
+  gui([this] {
+    for (QListWidget* list : {lst_CommsCommand_, lst_CommsCommandResponse_})
+      list->setCurrentRow(list->count() - 1);
+  });
 }
 
 void FrmFlash::set_progress_max(int max) {
-  ProgressBar1_->setMaximum(max);
+  gui([this, max] { ProgressBar1_->setMaximum(max); });
 }
 
 void FrmFlash::set_progress_value(int value) {
-  ProgressBar1_->setValue(value);
+  gui([this, value] { ProgressBar1_->setValue(value); });
 }
 
 void FrmFlash::set_warning_visible(bool visible) {
-  lbl_Warning_->setVisible(visible);
+  gui([this, visible] { lbl_Warning_->setVisible(visible); });
 }
 
 void FrmFlash::set_start_enabled(bool enabled) {
-  start_wanted_ = enabled;
-  update_controls();
+  gui([this, enabled] {
+    start_wanted_ = enabled;
+    update_controls();
+  });
 }
 
 void FrmFlash::set_quit_enabled(bool enabled) {
-  quit_wanted_ = enabled;
-  update_controls();
+  gui([this, enabled] {
+    quit_wanted_ = enabled;
+    update_controls();
+  });
 }
 
 void FrmFlash::set_file_text(const std::string& text) {
-  txt_File_->setText(to_qt(text));
+  gui([this, text] { txt_File_->setText(to_qt(text)); });
 }
 
 void FrmFlash::set_erase_enabled(bool enabled) {
-  erase_wanted_ = enabled;
-  sectors_wanted_ = enabled;
-  update_controls();
+  gui([this, enabled] {
+    erase_wanted_ = enabled;
+    sectors_wanted_ = enabled;
+    update_controls();
+  });
 }
 
 }  // namespace r7

@@ -2,18 +2,22 @@
 // and response histories and progress bar, the buttons that open the port
 // settings dialog, the setup window and the About box, and two engineering
 // functions (online probe, sector erase) hidden until Ctrl+Shift+E.
+//
+// The jobs run on a worker thread (JobRunner); what they show reaches the
+// window through its FlashView, whose calls are queued for the GUI thread.
 #pragma once
 
 #include <QString>
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <string>
 
-#include "flash/bootloader.h"
 #include "flash/firmware_download.h"
 #include "flash/flash_view.h"
-#include "modbus/modbus.h"
+#include "platform/gui_thread.h"
+#include "ui/job_runner.h"
 #include "ui/ui_services.h"
 
 class QCheckBox;
@@ -30,7 +34,6 @@ class FrmCommsSettings;
 
 inline constexpr const char* kMainWindowTitle = "R7P and R7RS Varnel/Flash Download";
 inline constexpr const char* kProgramTitle = "R7P and R7RS Varnel/Flash Download Software";
-inline constexpr const char* kVersionText = "2.00";
 
 class FrmFlash final : public QWidget, public FlashView {
   Q_OBJECT
@@ -41,6 +44,7 @@ class FrmFlash final : public QWidget, public FlashView {
 
   FirmwareDownload& firmware() { return firmware_; }
   FrmCommsSettings& comms_settings() { return *comms_settings_; }
+  JobRunner& runner() { return runner_; }
 
   // Handlers.
   void cmd_Start_Click();
@@ -81,20 +85,21 @@ class FrmFlash final : public QWidget, public FlashView {
 
  private:
   void build_controls();
-  // Runs a procedure of the window; the controls that could start another one
-  // (or rebuild the serial link under it) stay disabled meanwhile.
-  template <class Procedure>
-  void run(Procedure&& procedure);
+  // Runs a job on the worker thread; the controls that could start another
+  // one (or rebuild the serial link under it) stay disabled meanwhile.
+  void run(std::function<void()> job);
   void update_controls();
+  // Runs `f` on the GUI thread (queued when a job calls).
+  void gui(std::function<void()> f) { post_to_gui_thread(this, std::move(f)); }
   // A click in `from` selects the same line in `to` and gives it the same top line.
   void align_histories(QListWidget* from, QListWidget* to);
   // All lines of `list`, each followed by CR LF, onto the clipboard.
   static void copy_history(const QListWidget* list);
 
   UiServices services_;
-  Modbus modbus_;
-  Bootloader bootloader_;
+  GuiThreadPrompts job_prompts_;
   FirmwareDownload firmware_;
+  JobRunner runner_;
   FrmCommsSettings* comms_settings_ = nullptr;
 
   bool running_ = false;

@@ -10,6 +10,7 @@
 
 #include "app/port_names.h"
 #include "app/program_dir.h"
+#include "app/version.h"
 #include "errors/clock.h"
 #include "errors/error_log.h"
 #include "platform/qt_prompts.h"

@@ -1,0 +1,61 @@
+// The restore ("Upload": file to controller): return the controller to its
+// defaults, check the model, write every data line of the setup file, making
+// placeholder profiles where the file skips profile numbers and erasing them
+// at the end.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/program_dir.h"
+#include "errors/clock.h"
+#include "errors/error_log.h"
+#include "errors/outcome.h"
+#include "errors/prompts.h"
+#include "setup/register_access.h"
+#include "setup/setup_session.h"
+#include "setup/setup_text.h"
+
+namespace r7 {
+
+inline constexpr std::uint32_t kRestartPauseMs = 13000;  // between the two writes of register 25
+inline constexpr int kMaxPlaceholderProfile = 40;
+
+class RestoreSetup {
+ public:
+  RestoreSetup(Comms& comms, Prompts& prompts, SetupSession& session, Clock& clock,
+               const ProgramDir& program_dir, int address);
+
+  // Restores the setup file the open dialog names into the controller.
+  Outcome restore_setup();
+  // The 26 writes of one placeholder profile named DELETE, whatever the
+  // earlier ones gave; true when the last one was answered.
+  bool make_placeholder_profile(int profile);
+  // The profile numbers the restore made placeholders for.
+  const std::vector<int>& placeholder_profiles() const { return placeholders_; }
+
+ private:
+  std::optional<Outcome> erase_old_settings();
+  std::optional<Outcome> choose_file(TextLines& lines);
+  std::optional<Outcome> prepare(const TextLines& lines, int& model_number);
+  bool model_has_profiles(const std::string& model, bool& carry_on);
+  Outcome write_data_lines(const TextLines& lines);
+  // One data line; the ending when it ends the restore.
+  std::optional<Outcome> write_data_line(const DataLine& d, int& current_profile);
+  std::optional<Outcome> ensure_placeholders(int current_profile);
+  void remove_placeholders();
+  // Closes the error file and unlocks the window (and hides the progress bar).
+  Outcome end(Ending ending, bool hide_progress);
+
+  Prompts& prompts_;
+  SetupSession& session_;
+  Clock& clock_;
+  const ProgramDir& program_dir_;
+  RegisterAccess access_;
+  ErrorLog error_messages_;
+  int skipped_ = 0;
+  std::vector<int> placeholders_;
+};
+
+}  // namespace r7

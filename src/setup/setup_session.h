@@ -1,0 +1,52 @@
+// What the setup window keeps between its saves and restores: the history and
+// error lists, the error file of the running job, and the digital-input lines
+// of the last save.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "modbus/registers.h"
+#include "setup/setup_file.h"
+#include "setup/setup_view.h"
+
+namespace r7 {
+
+inline constexpr int kDigitalInputSlots = static_cast<int>(reg::kDigitalInputs.size());
+
+class SetupSession {
+ public:
+  explicit SetupSession(SetupView& view) : view_(view) {}
+
+  SetupView& view() { return view_; }
+
+  // Appends a line to the history list.
+  void show(const std::string& line) { view_.add_history(line); }
+  // "Clear" beside the history list.
+  void clear_history() { view_.clear_history(); }
+  // "Clear" beside the error list (also the start of every save and restore):
+  // the list, its count, and refusals kept for an error file not yet open.
+  void clear_errors();
+
+  // A write the controller refused (exception 2 or 3): a line in the error
+  // list and in the error file, the file's heading line before the first one.
+  void log_refusal(const std::string& reply_text, int register_no, int value);
+  // Refused writes listed since the error list was last cleared.
+  int refusals() const { return refusals_; }
+  ErrorStream& error_file() { return error_file_; }
+
+  std::array<std::string, reg::kDigitalInputs.size()>& digital_input_lines() {
+    return digital_lines_;
+  }
+
+  // Locks the window (and shows the busy pointer through the job's prompts).
+  void lock(bool locked) { view_.set_window_enabled(!locked); }
+
+ private:
+  SetupView& view_;
+  int refusals_ = 0;
+  ErrorStream error_file_;
+  std::array<std::string, reg::kDigitalInputs.size()> digital_lines_{};
+};
+
+}  // namespace r7
