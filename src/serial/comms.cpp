@@ -138,6 +138,10 @@ int Comms::char_gap_ms(int slot) const {
   return slot >= 0 && slot < kMaxSlots ? char_gap_ms_[static_cast<std::size_t>(slot)] : 0;
 }
 
+bool Comms::port_open(int slot) const {
+  return slot_defined(slot) && slots_[static_cast<std::size_t>(slot)].port->is_open();
+}
+
 std::string Comms::device_name(int slot) const {
   return slot_defined(slot) ? port_names_.device_name(port_number(slot)) : std::string();
 }

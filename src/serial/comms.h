@@ -136,6 +136,8 @@ class Comms {
   // The wait between received bytes that ends a reply of the expected length
   // (0 for an undefined slot).
   int char_gap_ms(int slot) const;
+  // Whether the slot's own port object holds its port open.
+  bool port_open(int slot) const;
 
   void set_trace(TraceSink* trace) { trace_ = trace; }
   const std::filesystem::path& settings_file() const { return settings_file_; }

@@ -1,5 +1,6 @@
 #include "setup/register_access.h"
 
+#include "errors/run_error.h"
 #include "modbus/registers.h"
 
 namespace r7 {
@@ -65,6 +66,7 @@ ValueRead RegisterAccess::read_value_or_ask(int register_no) {
 }
 
 WriteResult RegisterAccess::write_value(int register_no, int value) {
+  if (value < -32768 || value > 32767) throw RunError(err::kIllegalFunctionCall, kBadDataValue);
   const auto v = static_cast<std::int16_t>(value);
   for (int attempt = 0; attempt < kSetupWriteTries; ++attempt) {
     const auto r = client_.write_register(address_, register_no, v);

@@ -25,7 +25,7 @@ constexpr Param kSystem[] = {
     {"Power-up mode", 0, 0, 2},
     {"Power-fail recovery", 1, 0, 2},
     {"Clock format", 0, 0, 1},
-    {"Tag number", 0, 0, 32767},
+    {"Tag number", 0, -32768, 32767},  // any 16-bit word
 };
 
 constexpr Param kInput[] = {

@@ -22,6 +22,7 @@
 #include "platform/qt_serial_port.h"
 #include "serial/comms.h"
 #include "serial/line_settings.h"
+#include "support/modbus_frames.h"
 #include "support/pty_peer.h"
 #include "support/recording_prompts.h"
 #include "support/temp_dir.h"
@@ -41,12 +42,8 @@ void modbus_exchange(benchmark::State& state) {
                        "[COMMS CONTROLS]\n"
                        "DEVICE 0 COMM PORT =2\nDEVICE 0 PORT SETTING =9600,N,8,1\n"
                        "DEVICE 1 COMM PORT =2\nDEVICE 1 PORT SETTING =9600,N,8,1\n");
-  r7::Modbus modbus;
-  const std::string request = modbus.build_modbus_request(3, 1, 0, {1.0F});
-  std::string reply = {1, 3, 2, 0x04, static_cast<char>(0xD2)};
-  modbus.modbus_crc16(reply);
-  reply += static_cast<char>(modbus.crc_lo);
-  reply += static_cast<char>(modbus.crc_hi);
+  const std::string request = r7::test::read_request(1);
+  const std::string reply = r7::with_modbus_crc({1, 3, 2, 0x04, static_cast<char>(0xD2)});
 
   PtyPeer peer;
   const double char_ms = r7::char_time_ms(kBaud);
@@ -76,7 +73,7 @@ void modbus_exchange(benchmark::State& state) {
   const double reply_delivery = chunk_ms > 0
                                     ? std::ceil(reply.size() * char_ms / chunk_ms) * chunk_ms
                                     : static_cast<double>(reply.size()) * char_ms;
-  const double limit_ms = kRequestSize * char_ms + reply_delivery + comms.char_gap_ms[1];
+  const double limit_ms = kRequestSize * char_ms + reply_delivery + comms.char_gap_ms(1);
 
   std::int64_t exchanges = 0;
   const auto cpu_before = r7::test::thread_cpu_time();

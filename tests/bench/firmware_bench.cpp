@@ -25,6 +25,7 @@
 #include "serial/comms.h"
 #include "serial/line_settings.h"
 #include "support/demo_program_dir.h"
+#include "support/modbus_frames.h"
 #include "support/pty_peer.h"
 #include "support/recording_flash_view.h"
 #include "support/recording_prompts.h"
@@ -74,16 +75,13 @@ void firmware_transfer(benchmark::State& state) {
   r7::Bootloader boot(comms, prompts, view);
 
   // Into the download application, as a download gets there.
-  r7::Modbus modbus;
   for (int value : {r7::reg::kDownloadModeArm, r7::reg::kDownloadModeLoader}) {
-    comms.transmit(
-        r7::kModbusSlot,
-        modbus.build_modbus_request(6, 1, r7::reg::kDownloadMode, {static_cast<float>(value)}), 250,
-        r7::modbus_reply_length);
+    comms.transmit(r7::kModbusSlot, r7::test::write_request(r7::reg::kDownloadMode, value), 250,
+                   r7::modbus_reply_length);
   }
   std::this_thread::sleep_for(5s);
-  if (boot.transfer_srecord_file(program.join("Dnld_R7.s19")) != 1 ||
-      boot.download_completed() != 1 || boot.execute_download_app(r7::kDownloadAppAddress) != 1) {
+  if (!boot.transfer_srecord_file(program.join("Dnld_R7.s19")) || !boot.download_completed() ||
+      !boot.execute_download_app(r7::kDownloadAppAddress)) {
     state.SkipWithError("the download application did not start");
     return;
   }

@@ -56,11 +56,10 @@ ByteCount reference_save(const fs::path& home) {
   comms.init_comms();
   ByteCount count;
   comms.set_trace(&count);
-  r7::Modbus modbus;
   const r7::ProgramDir dir(home);
-  r7::SetupTransfer setup(comms, modbus, prompts, view, sim.clock(), dir);
+  r7::SetupSession session(view);
   prompts.answer_save((home / "reference.txt").string());
-  setup.cmdDownload_Click();
+  r7::SaveSetup(comms, prompts, session, sim.clock(), dir, 1).save_setup();
   return count;
 }
 

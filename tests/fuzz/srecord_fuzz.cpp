@@ -24,9 +24,7 @@ class CountingPrompts final : public r7::Prompts {
   }
   std::optional<std::string> open_file(const r7::FileDialog&) override { return std::nullopt; }
   std::optional<std::string> save_file(const r7::FileDialog&) override { return std::nullopt; }
-  void process_events() override {}
   void set_busy(bool) override {}
-  void end_program(int) override {}
   int shown = 0;
 };
 

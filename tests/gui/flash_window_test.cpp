@@ -84,6 +84,7 @@ class FlashWindowTest : public QObject {
     QCOMPARE(clipboard->text(), QString());  // an empty list empties the clipboard
     // Both histories start again at line 0.
     w.cmd_IsDeviceOnline_Click();
+    QTRY_VERIFY(!w.runner().busy());
     QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommand")),
              QStringList{QStringLiteral("Is Device Online")});
     QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommandResponse")),
@@ -132,6 +133,7 @@ class FlashWindowTest : public QObject {
         child<QCheckBox>(w, QStringLiteral("chk_Sector(%1)").arg(i).toLatin1().constData())
             ->setChecked(false);
       w.cmd_EraseSectors_Click();
+      QTRY_VERIFY(!w.runner().busy());
       QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommand")), QStringList{line});
     }
   }
@@ -148,23 +150,31 @@ class FlashWindowTest : public QObject {
     const char* locked[] = {"cmd_Start",          "cmdTest",   "cmd_PortSettings",
                             "cmd_About",          "cmd_Clear", "cmd_BrowseFile",
                             "cmd_IsDeviceOnline", "cmd_Quit",  "cmd_EraseSectors"};
-    int looks = 0;
-    bool warned = false;
     auto* progress = child<QProgressBar>(w, "ProgressBar1");
     int progress_peak = 0;
-    rig.prompts.on_events = [&] {
-      if (looks++ == 0) {  // the window is locked while the procedure yields
-        for (const char* name : locked)
-          QVERIFY2(!child(w, name)->isEnabled(), name);
-        QVERIFY(!w.close());
-        w.cmd_Start_Click();  // a second start is ignored
-        w.cmd_IsDeviceOnline_Click();
+    QObject::connect(progress, &QProgressBar::valueChanged,
+                     [&progress_peak](int v) { progress_peak = std::max(progress_peak, v); });
+    bool warned = false;
+    struct ShowSpy : QObject {
+      bool* seen;
+      explicit ShowSpy(bool* s) : seen(s) {}
+      bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Show) *seen = true;
+        return false;
       }
-      warned = warned || child(w, "lbl_Warning")->isVisible();
-      progress_peak = std::max(progress_peak, progress->value());
-    };
+    } show_spy(&warned);
+    child(w, "lbl_Warning")->installEventFilter(&show_spy);
+
     QTest::mouseClick(child<QPushButton>(w, "cmd_Start"), Qt::LeftButton);
-    rig.prompts.on_events = nullptr;
+    // The job runs on its own thread; the window is locked meanwhile and
+    // ignores a second start.
+    QVERIFY(w.runner().busy());
+    for (const char* name : locked)
+      QVERIFY2(!child(w, name)->isEnabled(), name);
+    QVERIFY(!w.close());
+    w.cmd_Start_Click();
+    w.cmd_IsDeviceOnline_Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
 
     const QStringList commands{"Check of device type",
                                "Get software revision",

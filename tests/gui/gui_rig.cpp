@@ -9,6 +9,22 @@
 
 namespace r7::test {
 
+void GatedClock::sleep_ms(std::uint32_t ms) {
+  if (ms >= gate_ms_) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    holding_ = true;
+    released_.wait(lock, [this] { return open_; });
+    holding_ = false;
+  }
+  clock_.sleep_ms(ms);
+}
+
+void GatedClock::release() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  open_ = true;
+  released_.notify_all();
+}
+
 Rig::Rig(int simulated_model) {
   PortFactory* factory = &scripted;
   if (simulated_model != 0) {

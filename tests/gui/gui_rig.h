@@ -6,8 +6,11 @@
 #include <QString>
 #include <QWidget>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/port_names.h"
@@ -23,19 +26,31 @@
 
 namespace r7::test {
 
-// Scripted prompts that can look at the windows while a procedure yields.
-class HookedPrompts final : public RecordingPrompts {
+// A clock whose long sleeps (the restore's pause) hold the job until the
+// test lets it go; everything else is the rig's fake clock.
+class GatedClock final : public Clock {
  public:
-  void process_events() override {
-    RecordingPrompts::process_events();
-    if (on_events) on_events();
-  }
-  std::function<void()> on_events;
+  explicit GatedClock(sim::FakeClock& clock) : clock_(clock) {}
+  std::uint32_t tick_ms() override { return clock_.tick_ms(); }
+  LocalTime local_time() override { return clock_.local_time(); }
+  void sleep_ms(std::uint32_t ms) override;
+
+  // True while a job waits in a sleep of `gate_ms` or more.
+  bool holding() const { return holding_; }
+  void release();
+
+ private:
+  sim::FakeClock& clock_;
+  std::uint32_t gate_ms_ = 10000;
+  std::atomic<bool> holding_{false};
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool open_ = false;
 };
 
 struct Rig {
   TempDir dir;
-  HookedPrompts prompts;
+  RecordingPrompts prompts;
   sim::FakeClock clock;
   ErrorLog errors{prompts, clock, dir / "Flash.ERR"};
   ProgramDir program_dir{dir.path()};

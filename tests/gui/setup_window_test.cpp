@@ -12,7 +12,7 @@
 #include "app/settings_file.h"
 #include "gui_rig.h"
 #include "gui_tests.h"
-#include "modbus/modbus.h"
+#include "setup/setup_file.h"
 #include "ui/frm_comms_settings.h"
 #include "ui/frm_download_parm.h"
 
@@ -24,7 +24,7 @@ namespace {
 // dialog and its "Port Settings" handler.
 struct SetupRig {
   Rig rig;
-  Modbus modbus;
+  GatedClock clock{rig.clock};
   FrmCommsSettings comms_settings{rig.services()};
   int port_settings_clicks = 0;
   std::unique_ptr<FrmDownloadParm> window;
@@ -32,7 +32,8 @@ struct SetupRig {
   explicit SetupRig(const char* settings = kThreeSlots, int simulated_model = 0)
       : rig(simulated_model) {
     if (settings != nullptr) rig.write_settings(settings);
-    window = std::make_unique<FrmDownloadParm>(rig.services(), modbus, comms_settings, [this] {
+    const UiServices services{rig.program_dir, rig.names, *rig.comms, clock, rig.prompts};
+    window = std::make_unique<FrmDownloadParm>(services, comms_settings, [this] {
       ++port_settings_clicks;
       comms_settings.exec();
     });
@@ -51,7 +52,7 @@ class SetupWindowTest : public QObject {
     auto* address = child<QComboBox>(w, "cmbAddress");
     QCOMPARE(address->count(), 247);
     QCOMPARE(address->itemText(246), QStringLiteral("247"));
-    QCOMPARE(w.address_text(), std::string("1"));
+    QCOMPARE(address->currentText(), QStringLiteral("1"));
     QCOMPARE(child<QLabel>(w, "lblCommPort")->text(), QStringLiteral("Comm Port: 2"));
     QVERIFY(!child(w, "ProgressBar1")->isVisibleTo(&w));
 
@@ -84,18 +85,18 @@ class SetupWindowTest : public QObject {
   void clear_buttons_empty_their_lists() {
     SetupRig s;
     FrmDownloadParm& w = *s.window;
-    w.ShowLogLine("first");
-    w.ShowLogLine("second");
+    w.session().show("first");
+    w.session().show("second");
     QTest::mouseClick(child<QPushButton>(w, "cmdClearListBox"), Qt::LeftButton);
     QVERIFY(list_lines(&w, QStringLiteral("List1")).isEmpty());
-    w.ShowLogLine("again");
+    w.session().show("again");
     QCOMPARE(list_lines(&w, QStringLiteral("List1")), QStringList{"again"});
 
-    w.insert_error(0, "error line");
-    w.transfer().ErrorListCount = 1;
+    w.session().log_refusal("1 134 -32002 7 ", 4000, 3);
+    QCOMPARE(w.session().refusals(), 1);
     QTest::mouseClick(child<QPushButton>(w, "cmdClearList2"), Qt::LeftButton);
     QVERIFY(list_lines(&w, QStringLiteral("List2")).isEmpty());
-    QCOMPARE(w.transfer().ErrorListCount, 0.0F);
+    QCOMPARE(w.session().refusals(), 0);
     QCOMPARE(list_lines(&w, QStringLiteral("List1")), QStringList{"again"});
   }
 
@@ -105,25 +106,56 @@ class SetupWindowTest : public QObject {
     w.show();
     const std::filesystem::path file = s.rig.dir / "Reg Downloads" / "saved.txt";
     s.rig.prompts.answer_save(file.string());
-    bool locked = false;  // the whole window, busy and not to be closed while the save runs
-    s.rig.prompts.on_events = [&] {
-      if (!w.isEnabled() && child(w, "ProgressBar1")->isVisible())
-        locked = locked || (!w.close() && s.rig.prompts.busy_history.back());
-    };
     QTest::mouseClick(child<QPushButton>(w, "cmdDownload"), Qt::LeftButton);
-    s.rig.prompts.on_events = nullptr;
+    // The whole window is locked while the save runs, and cannot be closed.
+    QVERIFY(!w.isEnabled());
+    QVERIFY(!w.close());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
 
-    QVERIFY(locked);
     QVERIFY(w.isEnabled());
+    QCOMPARE(s.rig.prompts.busy_history.front(), true);
     QVERIFY(!s.rig.prompts.busy_history.back());
-    QCOMPARE(w.transfer().outcome(), SetupTransfer::Outcome::Completed);
+    QCOMPARE(s.rig.prompts.texts().back(), std::string("Downloading Process Complete."));
     QVERIFY(std::filesystem::exists(file));
     const QStringList history = list_lines(&w, QStringLiteral("List1"));
     QCOMPARE(history.front(), QStringLiteral("******Beginning  Download******"));
-    QCOMPARE(static_cast<qsizetype>(w.transfer().HistoryCount), history.size());
     QCOMPARE(child<QListWidget>(w, "List1")->currentRow(), history.size() - 1);
     QTest::mouseClick(child<QPushButton>(w, "cmdExit"), Qt::LeftButton);
     QVERIFY(!w.isVisible());
+  }
+
+  // The restore waits 13 s between its two writes of register 25; the window
+  // goes on painting and handling clicks meanwhile.
+  void the_window_answers_during_the_restores_pause() {
+    SetupRig s(kThreeSlots, 6180);
+    FrmDownloadParm& w = *s.window;
+    w.show();
+    std::string text;
+    for (const std::string& line : setup_header_lines({"6180", "21", "30517", "2", "1850", {}}))
+      text += line + "\r\n";
+    const std::filesystem::path file = s.rig.dir / "Reg Downloads" / "pause.txt";
+    write_file(file, text + "100 1\r\n25 0\r\n");
+    s.rig.prompts.answer(Answer::Yes);
+    s.rig.prompts.answer_open(file.string());
+    QTest::mouseClick(child<QPushButton>(w, "cmdUpload"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(s.clock.holding(), 60000);
+
+    // Lines written before the pause have arrived; Exit is refused; a resize
+    // is done at once.
+    QTRY_VERIFY(
+        list_lines(&w, QStringLiteral("List1")).contains(QStringLiteral("100 1 Successful")));
+    QTest::mouseClick(child<QPushButton>(w, "cmdExit"), Qt::LeftButton);
+    QVERIFY(w.isVisible());
+    const QSize size = w.size() + QSize(40, 30);
+    w.resize(size);
+    QTRY_COMPARE(w.size(), size);
+    QVERIFY(s.clock.holding());
+    QVERIFY(w.runner().busy());
+
+    s.clock.release();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
+    QVERIFY(list_lines(&w, QStringLiteral("List1")).contains(QStringLiteral("25 0 Successful")));
+    QCOMPARE(s.rig.prompts.texts().back(), std::string("Upload Complete"));
   }
 };
 

@@ -150,11 +150,7 @@ TEST_F(ModbusInterop, ARawExchangePrintsTheServersReplyAndTracesIt) {
   const std::string trace = (dir / "trace.txt").string();
   const auto r = cli({"--trace", trace, "exchange", "1", "010300000001840A"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  Modbus m;
-  std::string reply = {1, 3, 2, 0x04, 0x57};  // 1111
-  m.modbus_crc16(reply);
-  reply += static_cast<char>(m.crc_lo);
-  reply += static_cast<char>(m.crc_hi);
+  const std::string reply = with_modbus_crc({1, 3, 2, 0x04, 0x57});  // 1111
   EXPECT_EQ(r.out, hex_bytes(reply, false) + "\n");
   EXPECT_THAT(test::read_file(trace),
               ::testing::MatchesRegex(".* slot 1 " + client_end +

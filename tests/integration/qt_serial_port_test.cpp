@@ -90,7 +90,6 @@ TEST_F(QtPortTest, AnUnansweredExchangeWaitsWithoutSpinning) {
   EXPECT_GE(elapsed, 2000ms);
   EXPECT_LT(elapsed, 2500ms);
   EXPECT_LT(cpu, 100ms) << "CPU time " << cpu.count() << " us";
-  EXPECT_GE(prompts.events_processed, 150);  // the GUI was served every ~10 ms
 }
 
 TEST_F(QtPortTest, AHangUpEndsTheExchangePromptlyAsDeviceErrorThenUnavailable) {

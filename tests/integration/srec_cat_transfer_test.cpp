@@ -73,7 +73,7 @@ struct SrecCatTransfer : ::testing::Test {
 TEST_F(SrecCatTransfer, S1RecordsReachTheBootloaderIntact) {
   const std::string data = random_bytes(6000, 7);
   const std::string file = make_srecords(data, 0x0800, 2);
-  ASSERT_EQ(boot->transfer_srecord_file(file), 1);
+  ASSERT_TRUE(boot->transfer_srecord_file(file));
   EXPECT_TRUE(prompts.boxes.empty());
   EXPECT_EQ(simulation.controller().application_image().read(0x0800, data.size()), data);
   EXPECT_EQ(simulation.controller().application_image().written_count(), data.size());
@@ -81,7 +81,7 @@ TEST_F(SrecCatTransfer, S1RecordsReachTheBootloaderIntact) {
 
 TEST_F(SrecCatTransfer, S2RecordsReachTheFlashIntact) {
   // Load and start the download application, then erase and write at 38400.
-  ASSERT_EQ(boot->transfer_srecord_file(program.join("Dnld_R7.s19")), 1);
+  ASSERT_TRUE(boot->transfer_srecord_file(program.join("Dnld_R7.s19")));
   ASSERT_EQ(boot->download_completed(), 1);
   ASSERT_EQ(boot->execute_download_app(kDownloadAppAddress), 1);
   comms->set_port_settings(kXonSlot, kBootloaderSettings);
@@ -89,7 +89,7 @@ TEST_F(SrecCatTransfer, S2RecordsReachTheFlashIntact) {
 
   const std::string data = random_bytes(70000, 11);
   const std::string file = make_srecords(data, 0x012340, 3);
-  ASSERT_EQ(boot->transfer_srecord_file(file), 1);
+  ASSERT_TRUE(boot->transfer_srecord_file(file));
   EXPECT_TRUE(prompts.boxes.empty());
   EXPECT_EQ(simulation.controller().flash().read(0x012340, data.size()), data);
   EXPECT_EQ(simulation.controller().flash().written_count(), data.size());

@@ -26,8 +26,8 @@ std::string bytes(std::initializer_list<int> values) {
 }
 
 LineMaster::Reply LineMaster::run(int function, int reg, int value, int tries) {
-  const std::string request =
-      Modbus().build_modbus_request(function, 1, reg, {static_cast<float>(value), kEndMarker});
+  const std::array<long, 1> values{value};
+  const std::string request = build_modbus_request(function, 1, reg, values).value();
   const std::size_t size = function == 3 ? 7 : 8;  // the value is in the two bytes before the CRC
   Reply r;
   for (int t = 0; t < tries && !r.answered; ++t) {

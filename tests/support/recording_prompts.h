@@ -21,9 +21,7 @@ class RecordingPrompts : public Prompts {
   Answer message_box(const MessageBox& box) override;
   std::optional<std::string> open_file(const FileDialog& dialog) override;
   std::optional<std::string> save_file(const FileDialog& dialog) override;
-  void process_events() override { ++events_processed; }
   void set_busy(bool busy) override { busy_history.push_back(busy); }
-  void end_program(int exit_code) override { end_requests.push_back(exit_code); }
 
   // The texts of every box shown, in order.
   std::vector<std::string> texts() const;
@@ -32,8 +30,6 @@ class RecordingPrompts : public Prompts {
   std::vector<FileDialog> open_dialogs;
   std::vector<FileDialog> save_dialogs;
   std::vector<bool> busy_history;
-  std::vector<int> end_requests;
-  int events_processed = 0;
 
  private:
   std::deque<Answer> answers_;

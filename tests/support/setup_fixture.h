@@ -1,7 +1,7 @@
-// A SetupTransfer on the in-process simulated controller: a program directory
+// The setup jobs on the in-process simulated controller: a program directory
 // in a temporary folder (with the demonstration sequence files unless a test
 // writes its own), the recording prompts and view, and a log of every request
-// the setup procedures sent.
+// the jobs sent.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,10 +15,12 @@
 #include "app/port_names.h"
 #include "app/program_dir.h"
 #include "errors/error_log.h"
-#include "modbus/modbus.h"
 #include "serial/comms.h"
+#include "setup/register_access.h"
+#include "setup/setup_restore.h"
+#include "setup/setup_save.h"
+#include "setup/setup_session.h"
 #include "setup/setup_text.h"
-#include "setup/setup_transfer.h"
 #include "setup/setup_view.h"
 #include "sim/catalog.h"
 #include "sim/sample_files.h"
@@ -32,28 +34,21 @@ namespace r7::test {
 // A SetupView that keeps what the window would show.
 class RecordingSetupView : public SetupView {
  public:
-  std::string address_text() override { return address; }
-  void insert_history(int index, const std::string& text) override { insert(history, index, text); }
+  void add_history(const std::string& text) override { history.push_back(text); }
   void clear_history() override { history.clear(); }
-  void insert_error(int index, const std::string& text) override { insert(errors, index, text); }
+  void add_error(const std::string& text) override { errors.push_back(text); }
   void clear_errors() override { errors.clear(); }
   void set_progress_visible(bool visible) override { progress_visible = visible; }
   void set_progress_range(int /*minimum*/, int maximum) override { progress_max = maximum; }
   void set_progress_value(int value) override { progress_peak = std::max(progress_peak, value); }
   void set_window_enabled(bool enabled) override { window_enabled = enabled; }
 
-  std::string address = "1";
   std::vector<std::string> history;
   std::vector<std::string> errors;
   bool progress_visible = false;
   int progress_max = 0;
   int progress_peak = 0;
   bool window_enabled = true;
-
- private:
-  static void insert(std::vector<std::string>& list, int index, const std::string& text) {
-    list.insert(list.begin() + std::clamp<int>(index, 0, static_cast<int>(list.size())), text);
-  }
 };
 
 // One Modbus request as sent: function code, register, value (or count).
@@ -112,7 +107,6 @@ class SetupFixture : public ::testing::Test {
     write_file(settings, ini);
     comms.init_comms();
     comms.set_trace(&log);
-    setup.Form_Load();
   }
 
   sim::Controller& controller() { return sim.controller(); }
@@ -125,17 +119,21 @@ class SetupFixture : public ::testing::Test {
   // A save answered with `file` in the save dialog; the file's content afterwards.
   std::string save(const std::filesystem::path& file) {
     prompts.answer_save(file.string());
-    setup.cmdDownload_Click();
+    SaveSetup job(comms, prompts, session, sim.clock(), program_dir, 1);
+    last = job.save_setup();
     return std::filesystem::exists(file) ? read_file(file) : std::string();
   }
-  // A restore of `file`: Yes to the question, then the `later` answers, the
-  // file in the open dialog.
-  void restore(const std::filesystem::path& file, std::initializer_list<Answer> later = {}) {
-    prompts.answer(Answer::Yes);
+  // A restore with the answers given (Yes to the first question unless
+  // `later` starts otherwise) and `file` in the open dialog.
+  void restore(const std::filesystem::path& file, std::initializer_list<Answer> later = {},
+               bool first_yes = true) {
+    if (first_yes) prompts.answer(Answer::Yes);
     for (Answer a : later)
       prompts.answer(a);
     prompts.answer_open(file.string());
-    setup.cmdUpload_Click();
+    RestoreSetup job(comms, prompts, session, sim.clock(), program_dir, 1);
+    last = job.restore_setup();
+    placeholders = job.placeholder_profiles();
   }
   // The files in "Reg Downloads", by name.
   std::vector<std::string> setup_folder() const {
@@ -155,9 +153,11 @@ class SetupFixture : public ::testing::Test {
   std::filesystem::path settings = dir / "VARNEL FLASH R7.INI";
   PortNames port_names{settings};
   Comms comms{settings, port_names, sim.port_factory(), sim.clock(), prompts, error_log};
-  Modbus modbus;
   ProgramDir program_dir{dir.path()};
-  SetupTransfer setup{comms, modbus, prompts, view, sim.clock(), program_dir};
+  SetupSession session{view};
+  RegisterAccess access{comms, prompts, session, 1};
+  Outcome last;                   // of the last save or restore
+  std::vector<int> placeholders;  // the last restore's placeholder profiles
 };
 
 // A controller configuration at its defaults (no demonstration setup).

@@ -9,6 +9,7 @@
 #include "app/port_names.h"
 #include "app/settings_file.h"
 #include "errors/error_log.h"
+#include "errors/numbers.h"
 #include "serial/comms.h"
 #include "sim/fake_clock.h"
 #include "support/recording_prompts.h"

@@ -39,7 +39,7 @@ Lines slots(const Comms& comms) {
   Lines out;
   for (int i = 0; i <= comms.highest_slot(); ++i)
     out.push_back(std::to_string(comms.port_number(i)) + " " + comms.port_settings(i) + " " +
-                  std::to_string(comms.char_gap_ms[static_cast<std::size_t>(i)]));
+                  std::to_string(comms.char_gap_ms(i)));
   return out;
 }
 
@@ -142,18 +142,18 @@ TEST_F(CommsFixture, APortHeldWithOtherSettingsIsClosedAndWithTheSameIsReused) {
   EXPECT_THAT(line.events,
               ElementsAre("open /dev/ttyS1 9600,N,8,1", "clear /dev/ttyS1", "close /dev/ttyS1",
                           "open /dev/ttyS1 38400,n,8,1", "clear /dev/ttyS1"));
-  EXPECT_FALSE(comms.comms_ports[1].port->is_open());
-  EXPECT_TRUE(comms.comms_ports[2].port->is_open());
+  EXPECT_FALSE(comms.port_open(1));
+  EXPECT_TRUE(comms.port_open(2));
 
   comms.set_port_settings(1, "38400,n,8,1");
   line.answer_next_write({"ok", 3, 0, 0});
   EXPECT_EQ(comms.transmit(1, "b", 10), "ok");  // on slot 2's port
-  EXPECT_FALSE(comms.comms_ports[1].port->is_open());
+  EXPECT_FALSE(comms.port_open(1));
   EXPECT_EQ(std::count(line.events.begin(), line.events.end(), "open /dev/ttyS1 38400,n,8,1"), 1);
   // Case counts: "38400,N,8,1" is other settings, so the port is handed over.
   comms.set_port_settings(1, "38400,N,8,1");
   EXPECT_EQ(comms.open_port(slot = 1), 1);
-  EXPECT_FALSE(comms.comms_ports[2].port->is_open());
+  EXPECT_FALSE(comms.port_open(2));
   EXPECT_TRUE(prompts.boxes.empty());
 }
 
@@ -169,7 +169,7 @@ TEST_F(CommsFixture, SlotsOnDifferentNumbersThatNameOneDeviceShareIt) {
   line.answer_next_write({"y", 2, 0, 0});
   EXPECT_EQ(shared.transmit(2, "b", 20), "y");
   EXPECT_TRUE(prompts.boxes.empty());
-  EXPECT_FALSE(shared.comms_ports[0].port->is_open());
+  EXPECT_FALSE(shared.port_open(0));
 }
 
 TEST_F(CommsFixture, AnUndefinedOrLeftOutSlotIsReportedAndTheExchangeRunsOnSlotZero) {
@@ -255,7 +255,7 @@ TEST_F(CommsFixture, DeviceErrorsWhileClearingOrChangingSettingsReopenThePort) {
   EXPECT_EQ(line.events.back(), "settings /dev/ttyS1 9600,N,8,1");
   line.fail(PortOp::Settings, 57);
   comms.set_port_settings(2, "38400,n,8,1");
-  EXPECT_FALSE(comms.comms_ports[2].port->is_open());
+  EXPECT_FALSE(comms.port_open(2));
   comms.open_port(slot);
   EXPECT_EQ(line.events[line.events.size() - 2], "open /dev/ttyS1 38400,n,8,1");
 }

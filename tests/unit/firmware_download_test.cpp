@@ -25,13 +25,12 @@ struct FirmwareDownloadTest : ::testing::Test {
   test::RecordingPrompts prompts;
   ProgramDir program{dir.path()};
   PortNames names{program.settings_file(), std::string("sim")};
-  Modbus modbus;
   test::RecordingFlashView view;
   std::unique_ptr<sim::Simulation> simulation;
   std::unique_ptr<ErrorLog> log;
   std::unique_ptr<Comms> comms;
-  std::unique_ptr<Bootloader> boot;
   std::unique_ptr<FirmwareDownload> download;
+  Outcome outcome;
 
   void SetUp() override {
     test::write_demo_program_dir(dir.path());
@@ -41,7 +40,6 @@ struct FirmwareDownloadTest : ::testing::Test {
   // A fresh controller set up as `config`, and the procedures talking to it.
   void start(const sim::ControllerConfig& config) {
     download.reset();
-    boot.reset();
     comms.reset();
     log.reset();
     simulation = std::make_unique<sim::Simulation>(config);
@@ -49,9 +47,8 @@ struct FirmwareDownloadTest : ::testing::Test {
     comms = std::make_unique<Comms>(program.settings_file(), names, simulation->port_factory(),
                                     simulation->clock(), prompts, *log);
     comms->init_comms();
-    boot = std::make_unique<Bootloader>(*comms, prompts, view);
-    download = std::make_unique<FirmwareDownload>(*comms, modbus, *boot, prompts, view,
-                                                  simulation->clock(), program);
+    download =
+        std::make_unique<FirmwareDownload>(*comms, prompts, view, simulation->clock(), program);
   }
   void start_with(int revision, int software, int model = 6180) {
     sim::ControllerConfig config = sim::default_config(model);
@@ -96,7 +93,7 @@ struct FirmwareDownloadTest : ::testing::Test {
 
 TEST_F(FirmwareDownloadTest, CompleteDownloadWritesTheFirmwareAndLogsEveryStep) {
   prompts.answer_open(path("731-0000.S19"));
-  download->cmd_Start_Click();
+  outcome = download->download_firmware();
 
   EXPECT_THAT(
       view.commands,
@@ -107,8 +104,8 @@ TEST_F(FirmwareDownloadTest, CompleteDownloadWritesTheFirmwareAndLogsEveryStep) 
   EXPECT_EQ(view.responses, std::vector<std::string>(11, "Successful"));
   ASSERT_THAT(prompts.texts(), ElementsAre("Please cycle Device Power."));
   EXPECT_EQ(prompts.boxes[0].title, "Download Completed");
-  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::Completed);
-  EXPECT_EQ(download->model_selection, 1);
+  EXPECT_EQ(outcome.ending, Ending::Completed);
+  EXPECT_EQ(download->model_selection(), 1);
   EXPECT_EQ(view.file_text, path("731-0000.S19"));
   EXPECT_EQ(view.progress_value, 0);
   expect_window_restored();
@@ -139,30 +136,29 @@ TEST_F(FirmwareDownloadTest, CompleteDownloadWritesTheFirmwareAndLogsEveryStep) 
 TEST_F(FirmwareDownloadTest, NewerRevisionSelectsTheNewerLoaderAndFiles) {
   start_with(2000, 2);
   prompts.answer_open(path("8831-0000.S19"));
-  download->cmd_Start_Click();
-  EXPECT_EQ(download->model_selection, 2);
-  EXPECT_EQ(download->transfer_record_path, path("Mole_R7.s19"));
-  EXPECT_EQ(download->firmware_name, "8831-0000.S19");
-  EXPECT_EQ(download->device_code, "52374142");
+  outcome = download->download_firmware();
+  EXPECT_EQ(download->model_selection(), 2);
+  EXPECT_EQ(download->transfer_record_path(), path("Mole_R7.s19"));
+  EXPECT_EQ(download->firmware_path(), path("8831-0000.S19"));
   ASSERT_EQ(prompts.open_dialogs.size(), 1U);
   EXPECT_EQ(prompts.open_dialogs[0].file_name, "8831*.S19");
   EXPECT_EQ(prompts.open_dialogs[0].filter, "S Record (*.S19)|*.S19|All(*.*)|*.*");
   EXPECT_EQ(prompts.open_dialogs[0].default_ext, "S19");
   EXPECT_TRUE(prompts.open_dialogs[0].must_exist);
   EXPECT_EQ(prompts.open_dialogs[0].initial_dir, dir.path().string());
-  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::Completed);
+  EXPECT_EQ(outcome.ending, Ending::Completed);
 }
 
 TEST_F(FirmwareDownloadTest, SilentControllerFailsTheFirstStep) {
   controller().faults().drop = 1.0;
-  download->cmd_Start_Click();
+  outcome = download->download_firmware();
   EXPECT_THAT(view.commands, ElementsAre("Check of device type"));
   EXPECT_THAT(view.responses, ElementsAre("Failed"));
   ASSERT_EQ(prompts.boxes.size(), 1U);
   EXPECT_EQ(prompts.boxes[0].text, "No response from controller received.");
   EXPECT_EQ(prompts.boxes[0].title, "Communication Error");
   EXPECT_EQ(prompts.boxes[0].icon, Icon::Critical);
-  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::NoResponse);
+  EXPECT_EQ(outcome.ending, Ending::NoController);
   expect_window_restored();
 }
 
@@ -176,22 +172,20 @@ TEST_F(FirmwareDownloadTest, UnknownDeviceTypeIsReportedOncePerTry) {
   const std::string reply = with_modbus_crc(std::string("\x01\x03\x02\x04\xD2", 5));
   for (int i = 0; i < 3; ++i)
     line.answer_next_write({reply, 5});
-  Bootloader b(other, prompts, view);
-  FirmwareDownload d(other, modbus, b, prompts, view, clock, program);
-  d.cmd_Start_Click();
+  FirmwareDownload d(other, prompts, view, clock, program);
+  EXPECT_EQ(d.download_firmware().ending, Ending::Unrecognised);
   EXPECT_EQ(prompts.texts(), std::vector<std::string>(3, "Controller is unrecognized !!"));
   EXPECT_THAT(view.responses, ElementsAre("Failed"));
-  EXPECT_EQ(d.outcome(), FirmwareDownload::Outcome::Unrecognised);
   EXPECT_EQ(line.writes.size(), 3U);
 }
 
 TEST_F(FirmwareDownloadTest, CancelledBrowseEndsSilentlyAfterASuccessfulStep) {
   prompts.answer_open(std::nullopt);
-  download->cmd_Start_Click();
+  outcome = download->download_firmware();
   EXPECT_THAT(view.responses, ElementsAre("Successful", "Successful"));
   EXPECT_TRUE(prompts.boxes.empty());
-  EXPECT_TRUE(download->browse_dir.empty());
-  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::Cancelled);
+  EXPECT_TRUE(download->browse_dir().empty());
+  EXPECT_EQ(outcome.ending, Ending::Cancelled);
   EXPECT_EQ(controller().mode(), sim::Mode::Application);
   expect_window_restored();
 }
@@ -199,14 +193,14 @@ TEST_F(FirmwareDownloadTest, CancelledBrowseEndsSilentlyAfterASuccessfulStep) {
 TEST_F(FirmwareDownloadTest, MissingDownloadApplicationIsNamed) {
   std::filesystem::remove(path("Dnld_R7.s19"));
   prompts.answer_open(path("731-0000.S19"));
-  download->cmd_Start_Click();
+  outcome = download->download_firmware();
   ASSERT_EQ(prompts.boxes.size(), 1U);
   EXPECT_EQ(prompts.boxes[0].text,
             "The file " + path("Dnld_R7.s19") +
                 " needs to be located in the same directory as this application. It currently is "
                 "not.");
   EXPECT_EQ(prompts.boxes[0].title, "Error");
-  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::FileMissing);
+  EXPECT_EQ(outcome.ending, Ending::FileProblem);
   expect_window_restored();
 }
 
@@ -234,9 +228,8 @@ TEST_F(FirmwareDownloadTest, SoftwareNumberRules) {
     }
     prompts.answer_open(file);
     fail_at("Goto Download Mode");  // a fitting file stops before anything is written
-    download->cmd_Start_Click();
-    EXPECT_EQ(download->outcome(), c.fits ? FirmwareDownload::Outcome::ModeFailed
-                                          : FirmwareDownload::Outcome::SoftwareMismatch);
+    outcome = download->download_firmware();
+    EXPECT_EQ(outcome.ending, c.fits ? Ending::Failed : Ending::SoftwareMismatch);
     EXPECT_EQ(view.commands.back(), c.fits ? "Goto Download Mode" : "Get software number");
     EXPECT_EQ(view.responses.back(), "Failed");
   }
@@ -245,10 +238,11 @@ TEST_F(FirmwareDownloadTest, SoftwareNumberRules) {
 TEST_F(FirmwareDownloadTest, RefusedDownloadModeWriteFails) {
   controller().faults().refuse[reg::kDownloadMode] = 2;
   prompts.answer_open(path("731-0000.S19"));
-  download->cmd_Start_Click();
+  outcome = download->download_firmware();
   EXPECT_EQ(view.commands.back(), "Goto Download Mode");
   EXPECT_EQ(view.responses.back(), "Failed");
-  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::ModeFailed);
+  EXPECT_EQ(outcome.ending, Ending::Failed);
+  EXPECT_EQ(outcome.step, "Goto Download Mode");
   expect_window_restored();
 }
 
@@ -269,33 +263,16 @@ TEST_F(FirmwareDownloadTest, EachBootloaderStepFailingEndsTheDownload) {
     fail_at(step);
     prompts.boxes.clear();
     prompts.answer_open(path("731-0000.S19"));
-    download->cmd_Start_Click();
+    outcome = download->download_firmware();
     EXPECT_EQ(view.commands.back(), step);
     EXPECT_EQ(view.responses.back(), "Failed");
-    EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::TransferFailed);
+    EXPECT_EQ(outcome.ending, Ending::Failed);
+    EXPECT_EQ(outcome.step, step);
     EXPECT_EQ(comms->port_settings(kXonSlot), "19200,n,8,1");
     expect_window_restored();
     for (const std::string& text : prompts.texts())
       EXPECT_NE(text, "Please cycle Device Power.");
   }
-}
-
-TEST_F(FirmwareDownloadTest, ThreeUnansweredEraseTriesCostNinetySecondsOfFakeTime) {
-  fail_at("Erase Sectors (chip)");
-  prompts.answer_open(path("731-0000.S19"));
-  const std::uint64_t before = fake_clock().total_ms();
-  int events_before_erase = 0;
-  view.on_command = [&](const std::string& text) {
-    if (text == "Erase Sectors (chip)") {
-      controller().faults().drop = 1.0;
-      events_before_erase = prompts.events_processed;
-    }
-  };
-  download->cmd_Start_Click();
-  EXPECT_GE(fake_clock().total_ms() - before, 90000U);
-  EXPECT_EQ(view.responses.back(), "Failed");
-  // The window keeps repainting while the erase waits.
-  EXPECT_GT(prompts.events_processed - events_before_erase, 100);
 }
 
 TEST_F(FirmwareDownloadTest, PreflightListsTheFirstErrorsAndStopsUnlessTheUserGoesOn) {
@@ -308,12 +285,12 @@ TEST_F(FirmwareDownloadTest, PreflightListsTheFirstErrorsAndStopsUnlessTheUserGo
   test::write_file(bad, text);
 
   prompts.answer_open(bad);
-  download->cmd_Start_Click();  // unscripted: the default answer No
+  outcome = download->download_firmware();  // unscripted: the default answer No
   ASSERT_EQ(prompts.boxes.size(), 1U);
   EXPECT_THAT(prompts.boxes[0].text, HasSubstr("Line 4: checksum"));
   EXPECT_EQ(prompts.boxes[0].buttons, Buttons::YesNo);
   EXPECT_EQ(prompts.boxes[0].default_answer, Answer::No);
-  EXPECT_EQ(download->outcome(), FirmwareDownload::Outcome::Cancelled);
+  EXPECT_EQ(outcome.ending, Ending::Cancelled);
   EXPECT_THAT(view.commands, ::testing::Not(::testing::Contains("Goto Download Mode")));
   EXPECT_EQ(controller().mode(), sim::Mode::Application);
 
@@ -322,12 +299,12 @@ TEST_F(FirmwareDownloadTest, PreflightListsTheFirstErrorsAndStopsUnlessTheUserGo
   view = test::RecordingFlashView{};
   prompts.answer_open(path("731-0000.S19"));
   fail_at("Goto Download Mode");
-  download->cmd_Start_Click();
+  outcome = download->download_firmware();
   EXPECT_TRUE(prompts.boxes.empty());
 }
 
 TEST_F(FirmwareDownloadTest, EngineeringProbeAndErase) {
-  download->cmd_IsDeviceOnline_Click();  // the application does not answer the probe
+  download->probe_online();  // the application does not answer the probe
   EXPECT_EQ(view.commands.back(), "Is Device Online");
   EXPECT_EQ(view.responses.back(), "No response from device");
   EXPECT_EQ(prompts.boxes.back().text, "No response from device.");
@@ -339,7 +316,7 @@ TEST_F(FirmwareDownloadTest, EngineeringProbeAndErase) {
   controller().write_register(reg::kDownloadMode, reg::kDownloadModeLoader);
   fake_clock().advance(5000);
   prompts.boxes.clear();
-  download->cmd_IsDeviceOnline_Click();
+  download->probe_online();
   EXPECT_EQ(view.responses.back(), "Device is online");
   EXPECT_TRUE(view.erase_enabled);
   EXPECT_TRUE(prompts.boxes.empty());
@@ -347,12 +324,12 @@ TEST_F(FirmwareDownloadTest, EngineeringProbeAndErase) {
   // The resident bootloader does not erase: no acknowledgement, settings restored.
   const std::string before = comms->port_settings(kXonSlot);
   comms->set_port_settings(kXonSlot, "9600,n,8,1");
-  download->cmd_EraseSectors_Click({false, true, false, false, false, false, true});
+  download->erase_flash_sectors({false, true, false, false, false, false, true});
   EXPECT_EQ(view.commands.back(), "Erase Sectors  66");
   EXPECT_EQ(view.responses.back(), "Erase Failed");
   EXPECT_EQ(prompts.boxes.back().text, "Sector Erase failed.");
   EXPECT_EQ(comms->port_settings(kXonSlot), "9600,n,8,1");
-  download->cmd_EraseSectors_Click({true, true, true, true, true, true, true});
+  download->erase_flash_sectors({true, true, true, true, true, true, true});
   EXPECT_EQ(view.commands.back(), "Erase Sectors  127");
   EXPECT_EQ(view.commands.size(), view.responses.size());
 }

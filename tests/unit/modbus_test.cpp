@@ -5,151 +5,123 @@
 #include <string>
 #include <vector>
 
+#include "modbus/register_client.h"
+#include "support/comms_fixture.h"
+#include "support/modbus_frames.h"
+
 namespace r7 {
 namespace {
 
-std::string bytes(std::initializer_list<int> b) {
-  std::string s;
-  for (int v : b)
-    s += static_cast<char>(v);
-  return s;
-}
+using test::bytes;
 
 unsigned crc_word(const std::string& frame) {
   return static_cast<unsigned char>(frame[frame.size() - 2]) * 256U +
          static_cast<unsigned char>(frame.back());
 }
 
+std::string frame_of(int function, int address, long reg, std::vector<long> values) {
+  const auto r = build_modbus_request(function, address, reg, values);
+  return r ? r.value() : r.error();
+}
+
 TEST(ModbusCrc, CatalogueCheckValueAndKnownFrame) {
-  Modbus m;
-  m.modbus_crc16("123456789");
-  EXPECT_EQ(m.crc_hi * 256 + m.crc_lo, 0x4B37);
-  EXPECT_EQ(m.build_modbus_request(3, 1, 0, {1, kEndMarker}),
-            bytes({0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
+  EXPECT_EQ(modbus_crc16("123456789"), 0x4B37);
+  EXPECT_EQ(test::read_request(1), bytes({0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
 }
 
-TEST(ModbusRequest, ArgumentsAreTestedInOrder) {
-  Modbus m;
-  EXPECT_EQ(m.build_modbus_request(5, 1, 0, {1}), kBadCommand);
-  EXPECT_EQ(m.build_modbus_request(5, 300, -1, {99999}), kBadCommand);
-  EXPECT_EQ(m.build_modbus_request(16, 248, 0, {1}), kBadAddress);
-  EXPECT_EQ(m.build_modbus_request(3, -1, 0, {1}), kBadAddress);
-  EXPECT_EQ(m.build_modbus_request(3, 1, 65536, {99999}), kBadRegister);
-  EXPECT_EQ(m.build_modbus_request(3, 1, -1, {1}), kBadRegister);
-  EXPECT_EQ(m.build_modbus_request(6, 1, 0, {32768}), kBadDataValue);
-  EXPECT_EQ(m.build_modbus_request(6, 1, 0, {-32769}), kBadDataValue);
-  EXPECT_EQ(m.build_modbus_request(3, 247, 65535, {1}).size(), 8U);
+TEST(ModbusRequest, RefusalsInOrderAndFrameLayouts) {
+  struct Case {
+    int function, address;
+    long reg;
+    std::vector<long> values;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {5, 300, -1, {99999}, kBadCommand},
+      {16, 248, 0, {1}, kBadAddress},
+      {3, -1, 0, {1}, kBadAddress},
+      {3, 1, 65536, {99999}, kBadRegister},
+      {3, 1, -1, {1}, kBadRegister},
+      {6, 1, 0, {32768}, kBadDataValue},
+      {6, 1, 0, {-32769}, kBadDataValue},
+      {6, 1, 1950, {-1}, with_modbus_crc(bytes({1, 6, 0x07, 0x9E, 0xFF, 0xFF}))},
+      {6, 1, 1950, {-32768}, with_modbus_crc(bytes({1, 6, 0x07, 0x9E, 0x80, 0x00}))},
+      // -30000 is a value like any other.
+      {6, 1, 10, {-30000}, with_modbus_crc(bytes({1, 6, 0, 10, 0x8A, 0xD0}))},
+      {8, 1, 0, {0}, with_modbus_crc(bytes({0x01, 0x08, 0x00, 0x00}))},
+      {3, 1, 0, {}, with_modbus_crc(bytes({0x01, 0x03, 0, 0}))},
+      {4, 2, 0x1234, {2}, with_modbus_crc(bytes({0x02, 0x04, 0x12, 0x34, 0x00, 0x02}))},
+      {16,
+       1,
+       4000,
+       {1, 2},
+       with_modbus_crc(bytes({0x01, 0x10, 0x0F, 0xA0, 0x00, 0x02, 0x04, 0, 1, 0, 2}))},
+      {16, 1, 0, std::vector<long>(128, 1), kBadDataValue},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(frame_of(c.function, c.address, c.reg, c.values), c.expected)
+        << c.function << " " << c.address << " " << c.reg;
+  }
+  EXPECT_EQ(frame_of(16, 1, 0, std::vector<long>(127, 1)).size(), 9U + 254U);
+  EXPECT_EQ(frame_of(3, 247, 65535, {1}).size(), 8U);
 }
 
-TEST(ModbusRequest, ValuesGoHighByteFirstNegativesAsTwosComplement) {
-  Modbus m;
-  const std::string minus_one = m.build_modbus_request(6, 1, 1950, {-1, kEndMarker});
-  EXPECT_EQ(minus_one.substr(0, 6), bytes({0x01, 0x06, 0x07, 0x9E, 0xFF, 0xFF}));
-  const std::string lowest = m.build_modbus_request(6, 1, 1950, {-32768});
-  EXPECT_EQ(lowest.substr(4, 2), bytes({0x80, 0x00}));
-  const std::string rounded = m.build_modbus_request(6, 1, 10, {2.6F, kEndMarker});
-  EXPECT_EQ(rounded.substr(4, 2), bytes({0x00, 0x03}));
-}
-
-TEST(ModbusRequest, FrameLayoutsOfEveryFunctionCode) {
-  Modbus m;
-  EXPECT_EQ(m.build_modbus_request(8, 1, 0, {0, kEndMarker}),
-            with_modbus_crc(bytes({0x01, 0x08, 0x00, 0x00})));
-  EXPECT_EQ(m.build_modbus_request(3, 1, 0, {kEndMarker, 5}),
-            with_modbus_crc(bytes({0x01, 0x03, 0, 0})));
-  EXPECT_EQ(m.build_modbus_request(4, 2, 0x1234, {2}),
-            with_modbus_crc(bytes({0x02, 0x04, 0x12, 0x34, 0x00, 0x02})));
-  EXPECT_EQ(m.build_modbus_request(16, 1, 4000, {1, 2, kEndMarker}),
-            with_modbus_crc(bytes({0x01, 0x10, 0x0F, 0xA0, 0x00, 0x02, 0x04, 0, 1, 0, 2})));
-}
-
-TEST(ModbusRequest, WriteMultipleIsRefusedBeyondOneByteOfByteCount) {
-  Modbus m;
-  EXPECT_EQ(m.build_modbus_request(16, 1, 0, std::vector<float>(127, 1)).size(), 9U + 254U);
-  EXPECT_EQ(m.build_modbus_request(16, 1, 0, std::vector<float>(128, 1)), kBadDataValue);
-}
-
-TEST(ModbusDecode, ReadOfOneRegister) {
-  Modbus m;
-  const std::string reply = with_modbus_crc(bytes({1, 3, 2, 0x04, 0xD2}));
-  EXPECT_EQ(m.decode_modbus_reply(0, reply), "1 3 2 1234 " + std::to_string(crc_word(reply)) + " ");
-  EXPECT_EQ(m.reply_values[1], 1234.0F);
-  EXPECT_EQ(m.reply_values[2], static_cast<float>(static_cast<int>(crc_word(reply)) -
-                                                  (crc_word(reply) > 32767 ? 65536 : 0)));
-  EXPECT_EQ(m.reply_values[3], kNoValue);
-}
-
-TEST(ModbusDecode, RegisterValuesAreSignedTheCrcWordIsNot) {
-  Modbus m;
-  const std::string reply = with_modbus_crc(bytes({1, 3, 2, 0xFF, 0xFF}));
-  const std::string text = m.decode_modbus_reply(0, reply);
-  EXPECT_EQ(text, "1 3 2 -1 " + std::to_string(crc_word(reply)) + " ");
-  EXPECT_EQ(m.reply_values[1], -1.0F);
-}
-
-TEST(ModbusDecode, WriteEchoAndException) {
-  Modbus m;
-  const std::string echo = with_modbus_crc(bytes({1, 6, 0x07, 0x9E, 0x07, 0x95}));
-  EXPECT_EQ(m.decode_modbus_reply(0, echo),
-            "1 6 1950 1941 " + std::to_string(crc_word(echo)) + " ");
-  EXPECT_EQ(m.reply_values[1], kNoValue);
-  const std::string negative = with_modbus_crc(bytes({1, 6, 0x07, 0x9E, 0x83, 0x5E}));
-  EXPECT_EQ(m.decode_modbus_reply(0, negative).substr(0, 15), "1 6 1950 -31906");
-
-  const std::string exception = with_modbus_crc(bytes({1, 0x83, 2}));
-  EXPECT_EQ(m.decode_modbus_reply(0, exception),
-            "1 131 -32002 " + std::to_string(crc_word(exception)) + " ");
-  EXPECT_EQ(m.reply_values[1], -32002.0F);
-}
-
-TEST(ModbusDecode, ShortRepliesOnlyTouchTheStatus) {
-  Modbus m;
-  m.reply_values.fill(7);
-  EXPECT_EQ(m.decode_modbus_reply(0, ""), "");
-  EXPECT_EQ(m.reply_values[1], kWrongLength);
-  EXPECT_EQ(m.reply_values[0], 7.0F);
-  EXPECT_EQ(m.reply_values[2], 7.0F);
-  EXPECT_EQ(m.decode_modbus_reply(0, bytes({1, 3, 2, 0})), bytes({1, 3, 2, 0}));
-}
-
-TEST(ModbusDecode, WrongLengthsBadCrcAndUnknownCodes) {
-  Modbus m;
-  EXPECT_EQ(m.decode_modbus_reply(0, with_modbus_crc(bytes({1, 3, 4, 0, 1}))), "1 3 4 ");
-  EXPECT_EQ(m.reply_values[1], kWrongLength);
-
+TEST(ModbusDecode, TextsValuesAndStatuses) {
+  using S = DecodedReply::Status;
+  struct Case {
+    std::string reply;
+    S status;
+    std::string text_start;
+    std::vector<std::int16_t> values;
+  };
   std::string damaged = with_modbus_crc(bytes({1, 3, 2, 0x04, 0xD2}));
   damaged[3] = 0x05;
-  EXPECT_EQ(m.decode_modbus_reply(0, damaged), "1 3 ");
-  EXPECT_EQ(m.reply_values[1], kBadCrc);
-
-  EXPECT_EQ(m.decode_modbus_reply(0, with_modbus_crc(bytes({1, 5, 0, 1, 0xFF, 0}))), "1 5 ");
-  EXPECT_EQ(m.reply_values[1], kNoValue);
-
-  EXPECT_EQ(m.decode_modbus_reply(0, with_modbus_crc(bytes({1, 6, 0, 1, 0}))), "1 6 ");
-  EXPECT_EQ(m.reply_values[1], kWrongLength);
+  const std::vector<Case> cases = {
+      {with_modbus_crc(bytes({1, 3, 2, 0x04, 0xD2})), S::Values, "1 3 2 1234 ", {1234}},
+      {with_modbus_crc(bytes({1, 3, 2, 0xFF, 0xFF})), S::Values, "1 3 2 -1 ", {-1}},
+      {with_modbus_crc(bytes({1, 3, 4, 0x82, 0x9C, 0x8A, 0xD0})),
+       S::Values,
+       "1 3 4 -32100 -30000 ",
+       {-32100, -30000}},
+      {with_modbus_crc(bytes({1, 6, 0x07, 0x9E, 0x07, 0x95})), S::NoValue, "1 6 1950 1941 ", {}},
+      {with_modbus_crc(bytes({1, 6, 0x07, 0x9E, 0x83, 0x5E})), S::NoValue, "1 6 1950 -31906 ", {}},
+      {with_modbus_crc(bytes({1, 0x83, 2})), S::Exception, "1 131 -32002 ", {}},
+      {"", S::WrongLength, "", {}},
+      {bytes({1, 3, 2, 0}), S::WrongLength, bytes({1, 3, 2, 0}), {}},
+      {with_modbus_crc(bytes({1, 3, 4, 0, 1})), S::WrongLength, "1 3 4 ", {}},
+      {with_modbus_crc(bytes({1, 3, 3, 0, 1, 2})), S::WrongLength, "1 3 3 ", {}},
+      {damaged, S::BadCrc, "1 3 ", {}},
+      {with_modbus_crc(bytes({1, 5, 0, 1, 0xFF, 0})), S::NoValue, "1 5 ", {}},
+      {with_modbus_crc(bytes({1, 6, 0, 1, 0})), S::WrongLength, "1 6 ", {}},
+  };
+  for (const Case& c : cases) {
+    const DecodedReply d = decode_modbus_reply(c.reply);
+    EXPECT_EQ(d.status, c.status) << c.text_start;
+    EXPECT_EQ(d.text.substr(0, c.text_start.size()), c.text_start);
+    EXPECT_EQ(d.values, c.values) << c.text_start;
+  }
+  // The CRC word closes the text, unsigned.
+  const std::string exception = with_modbus_crc(bytes({1, 0x83, 2}));
+  EXPECT_EQ(decode_modbus_reply(exception).text,
+            "1 131 -32002 " + std::to_string(crc_word(exception)) + " ");
+  EXPECT_EQ(decode_modbus_reply(exception).exception_code, 2);
 }
 
-TEST(ModbusDecode, OddByteCountsAndOversizedReadsAreRefused) {
-  Modbus m;
-  EXPECT_EQ(m.decode_modbus_reply(0, with_modbus_crc(bytes({1, 3, 3, 0, 1, 2}))), "1 3 3 ");
-  EXPECT_EQ(m.reply_values[1], kWrongLength);
-
+TEST(ModbusDecode, ReadsOfMoreThan49RegistersAreRefused) {
   std::string read49 = bytes({1, 3, 98});
   std::string read50 = bytes({1, 3, 100});
   for (int i = 0; i < 98; ++i)
     read49 += static_cast<char>(i);
   for (int i = 0; i < 100; ++i)
     read50 += static_cast<char>(i);
-  m.decode_modbus_reply(0, with_modbus_crc(read49));
-  EXPECT_EQ(m.reply_values[1], 1.0F);  // 0x00 0x01
-  EXPECT_EQ(m.reply_values[49], static_cast<float>(96 * 256 + 97));
-  m.decode_modbus_reply(0, with_modbus_crc(read50));
-  EXPECT_EQ(m.reply_values[1], kWrongLength);
+  const DecodedReply ok = decode_modbus_reply(with_modbus_crc(read49));
+  ASSERT_EQ(ok.values.size(), 49U);
+  EXPECT_EQ(ok.values[48], 96 * 256 + 97);
+  EXPECT_EQ(decode_modbus_reply(with_modbus_crc(read50)).status, DecodedReply::Status::WrongLength);
 }
 
 TEST(ModbusReplyLength, TellsTheLengthOnceTheHeaderHasArrived) {
   EXPECT_EQ(modbus_reply_length(""), 0U);
-  EXPECT_EQ(modbus_reply_length(bytes({1})), 0U);
   EXPECT_EQ(modbus_reply_length(bytes({1, 3})), 0U);
   EXPECT_EQ(modbus_reply_length(bytes({1, 3, 2})), 7U);
   EXPECT_EQ(modbus_reply_length(bytes({1, 6})), 8U);
@@ -162,6 +134,63 @@ TEST(PadString, FillsOnEitherSide) {
   EXPECT_EQ(pad_string("3F", "0", 4, 1), "3F00");
   EXPECT_EQ(pad_string("3F", "0", 2, 0), "3F");
   EXPECT_EQ(pad_string("3F", "0", 4, 2), "");
+}
+
+struct RegisterClientTest : test::CommsFixture {
+  RegisterClient client{comms};
+  void SetUp() override {
+    ini("[COMMS CONTROLS]\nDEVICE 0 COMM PORT =2\nDEVICE 0 PORT SETTING =9600,N,8,1\n"
+        "DEVICE 1 COMM PORT =2\nDEVICE 1 PORT SETTING =9600,N,8,1\n");
+    comms.init_comms();
+  }
+  void reply(const std::string& bytes_back) { line.answer_next_write({bytes_back}); }
+};
+
+TEST_F(RegisterClientTest, EverySixteenBitValueReadsAndWrites) {
+  for (int value : {-32768, -32200, -32100, -32002, -30000, -1, 0, 31000, 32767}) {
+    reply(test::value_reply(value));
+    const auto r = client.read_registers(1, 0, 1);
+    ASSERT_TRUE(r) << value;
+    EXPECT_EQ(r->front(), value);
+    reply(test::write_request(110, value));  // the echo
+    EXPECT_TRUE(client.write_register(1, 110, static_cast<std::int16_t>(value))) << value;
+  }
+}
+
+TEST_F(RegisterClientTest, RepliesThatDoNotAnswerTheRequestAreDamaged) {
+  struct Case {
+    std::string reply;
+    RegisterFailure failure;
+  };
+  const std::vector<Case> reads = {
+      {test::value_reply(5, 2), RegisterFailure::Damaged},    // another address
+      {test::read_reply(2), RegisterFailure::Damaged},        // two registers for one
+      {test::write_request(0, 5), RegisterFailure::Damaged},  // another function
+      {with_modbus_crc(bytes({1, 0x83, 2})), RegisterFailure::Refused},
+      {"", RegisterFailure::NoReply},
+  };
+  for (const Case& c : reads) {
+    if (!c.reply.empty()) reply(c.reply);
+    const auto r = client.read_registers(1, 0, 1);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().failure, c.failure);
+    EXPECT_EQ(r.error().reply, c.reply);
+  }
+  reply(test::write_request(110, 6));  // the echo of another value
+  const auto w = client.write_register(1, 110, 5);
+  ASSERT_FALSE(w);
+  EXPECT_EQ(w.error().failure, RegisterFailure::Damaged);
+}
+
+TEST_F(RegisterClientTest, RepeatsOnlyWhatTheCallerNames) {
+  reply(with_modbus_crc(bytes({1, 3, 2, 0, 1})).substr(0, 6));  // cut short
+  EXPECT_FALSE(client.read_registers(1, 0, 1, 3, Repeat::WhenSilent));
+  EXPECT_EQ(line.writes.size(), 1U);
+  reply(with_modbus_crc(bytes({1, 3, 2, 0, 1})).substr(0, 6));
+  reply(test::value_reply(7));
+  const auto r = client.read_registers(1, 0, 1, 3, Repeat::WhenSilentOrDamaged);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->front(), 7);
 }
 
 }  // namespace

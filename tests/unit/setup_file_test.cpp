@@ -21,13 +21,15 @@ TEST(SetupFileHeader, DateNameAndModelLine) {
 TEST(SetupFileDataLines, RegisterBlankNumberOrNothing) {
   const DataLine d = parse_data_line("3500 -32002");
   EXPECT_EQ(d.kind, DataLine::Kind::Data);
-  EXPECT_EQ(d.register_no, 3500.0F);
-  EXPECT_EQ(d.value, -32002.0F);
+  EXPECT_EQ(d.register_no, 3500);
+  EXPECT_EQ(d.value, -32002);
+  EXPECT_EQ(parse_data_line("110 -30000").value, -30000);  // a value like any other
+  EXPECT_EQ(parse_data_line("110 2.5").value, 2);          // halves to the even number
   EXPECT_EQ(parse_data_line("25 0").kind, DataLine::Kind::Data);
   EXPECT_EQ(parse_data_line("").kind, DataLine::Kind::Empty);
   EXPECT_EQ(parse_data_line("   ").kind, DataLine::Kind::Empty);
   for (const char* bad : {"4000", "abc 3", " 4000 3", "4000 x", "4000 ", "4000:3", "70000 1",
-                          "1 40000", "1 -32769", "1 -30000", "12a 5"}) {
+                          "1 40000", "1 -32769", "12a 5"}) {
     EXPECT_EQ(parse_data_line(bad).kind, DataLine::Kind::Invalid) << bad;
   }
 }

@@ -1,9 +1,10 @@
-// The setup window's register access helpers against the simulated controller:
+// The setup window's register access against the simulated controller:
 // attempts, refusals and their logging, the Retry/Cancel dialogue and the
 // return to defaults.
 #include <gtest/gtest.h>
 
 #include "modbus/registers.h"
+#include "support/modbus_frames.h"
 #include "support/setup_fixture.h"
 
 namespace r7 {
@@ -13,38 +14,44 @@ using test::SetupFixture;
 
 // The decoded text of an exception reply from address 1 to a write.
 std::string refusal_text(int code) {
-  Modbus m;
-  return m.decode_modbus_reply(
-      0, with_modbus_crc({1, static_cast<char>(0x86), static_cast<char>(code)}));
+  return decode_modbus_reply(with_modbus_crc(test::bytes({1, 0x86, code}))).text;
 }
 
 class SetupHelpers : public SetupFixture {};
 
 TEST_F(SetupHelpers, ReadsAndWritesTryThreeOrFiveTimesAndShowNothing) {
-  view.address = "12";  // nobody there
-  EXPECT_EQ(setup.ReadDataFromControl(100), "ERROR");
+  RegisterAccess nobody(comms, prompts, session, 12);
+  EXPECT_EQ(nobody.read_value(100).text(), "ERROR");
   EXPECT_EQ(log.requests.size(), 3U);
-  EXPECT_FALSE(setup.WriteDataToControl(100, 1, setup.ErrorFile));
+  EXPECT_EQ(nobody.write_value(100, 1), WriteResult::NoAnswer);
   EXPECT_EQ(log.requests.size(), 8U);
   EXPECT_TRUE(prompts.boxes.empty());
   EXPECT_TRUE(view.errors.empty());
 
-  // A damaged reply ends the attempts: an empty value, a write answered.
-  view.address = "1";
+  // A damaged reply ends the attempts: no value, a write answered.
   controller().faults().crc = 1.0;
-  EXPECT_EQ(setup.ReadDataFromControl(100), "");
-  EXPECT_TRUE(setup.WriteDataToControl(100, 1, setup.ErrorFile));
+  EXPECT_EQ(access.read_value(100).kind, ValueRead::Kind::Damaged);
+  EXPECT_EQ(access.write_value(100, 1), WriteResult::Damaged);
   EXPECT_EQ(log.requests.size(), 10U);
+
+  // Values that a failure code once stood for are values (110 holds any word).
+  controller().faults().crc = 0.0;
+  controller().set_register(110, -32002);
+  EXPECT_EQ(access.read_value(110).text(), "-32002");
+  EXPECT_FALSE(access.read_value(110).nothing_to_save());
+  EXPECT_EQ(access.write_value(110, -30000), WriteResult::Acknowledged);
+  EXPECT_EQ(controller().read_register(110), -30000);
+  EXPECT_TRUE(view.errors.empty());
 }
 
 TEST_F(SetupHelpers, RefusedWritesAreListedAndFiledWithOneHeadingPerClearedList) {
   test::TempDir errors_dir;
-  setup.ErrorFile.create(errors_dir / "errors.txt");
+  session.error_file().create(errors_dir / "errors.txt");
   controller().faults().refuse[4000] = 2;
-  EXPECT_TRUE(setup.WriteDataToControl(4000, 3, setup.ErrorFile));
-  EXPECT_TRUE(setup.WriteDataToControl(100, 7, setup.ErrorFile));  // out of range: exception 3
-  EXPECT_TRUE(setup.WriteDataToControl(100, 1, setup.ErrorFile));  // accepted
-  EXPECT_EQ(setup.ErrorListCount, 2.0F);
+  EXPECT_EQ(access.write_value(4000, 3), WriteResult::Refused);
+  EXPECT_EQ(access.write_value(100, 7), WriteResult::Refused);  // out of range: exception 3
+  EXPECT_EQ(access.write_value(100, 1), WriteResult::Acknowledged);
+  EXPECT_EQ(session.refusals(), 2);
   const std::string refused = refusal_text(2);
   const std::string out_of_range = refusal_text(3);
   EXPECT_EQ(refused.substr(0, 13), "1 134 -32002 ");
@@ -53,10 +60,10 @@ TEST_F(SetupHelpers, RefusedWritesAreListedAndFiledWithOneHeadingPerClearedList)
                              out_of_range + "     100             7    Error",
                          }));
 
-  setup.cmdClearList2_Click();
+  session.clear_errors();
   EXPECT_TRUE(view.errors.empty());
-  EXPECT_TRUE(setup.WriteDataToControl(4000, 9, setup.ErrorFile));
-  setup.ErrorFile.close();
+  access.write_value(4000, 9);
+  session.error_file().close();
   const std::string heading = "Response From Control\tReg No\tValue\t\r\n";
   EXPECT_EQ(test::read_file(errors_dir / "errors.txt"),
             heading + refused + "\t4000\t3\tError\r\n" + out_of_range + "\t100\t7\tError\r\n" +
@@ -64,52 +71,52 @@ TEST_F(SetupHelpers, RefusedWritesAreListedAndFiledWithOneHeadingPerClearedList)
   EXPECT_EQ(view.errors.size(), 1U);
 }
 
-TEST_F(SetupHelpers, ChecksAskOnlyAfterAFailureAndRetryUntilAnswerOrCancel) {
-  EXPECT_EQ(setup.CheckCommErrorRead(100, "5"), "5");
-  EXPECT_FALSE(setup.CheckCommErrorWrite(100, 1, true));
+TEST_F(SetupHelpers, QuestionsComeOnlyAfterNoAnswerAndRepeatUntilAnswerOrCancel) {
+  EXPECT_FALSE(access.write_given_up(100, 1));
   EXPECT_TRUE(prompts.boxes.empty());
-  EXPECT_TRUE(log.requests.empty());
 
   controller().faults().drop = 1.0;
   prompts.answer(Answer::Retry);
   prompts.answer(Answer::Cancel);
-  EXPECT_TRUE(setup.CheckCommErrorWrite(100, 1, false));
+  log.requests.clear();
+  EXPECT_TRUE(access.ask_write_retry(100, 1));
   EXPECT_EQ(prompts.boxes.size(), 2U);
   EXPECT_EQ(log.requests.size(), 5U);  // one retried write of five attempts
-  EXPECT_EQ(setup.CheckCommErrorRead(100, "ERROR"), "ERROR");
+  EXPECT_FALSE(access.ask_and_read_again(100).answered());
 
   // Silent for 3 s after the return to defaults: a later Retry reads 0.
   controller().faults().drop = 0.0;
   prompts.boxes.clear();
   controller().write_register(reg::kDefaultsCommand, 800);
-  const std::string first = setup.ReadDataFromControl(reg::kDefaultsFlag);
-  ASSERT_EQ(first, "ERROR");
   for (int i = 0; i < 8; ++i)
     prompts.answer(Answer::Retry);
-  EXPECT_EQ(setup.CheckCommErrorRead(reg::kDefaultsFlag, first), "0");
+  const ValueRead flag = access.read_value_or_ask(reg::kDefaultsFlag);
+  ASSERT_TRUE(flag.has_value());
+  EXPECT_EQ(flag.value, 0);
   EXPECT_EQ(prompts.boxes.at(0).text, "Comm Error!");
   EXPECT_EQ(prompts.boxes[0].buttons, Buttons::RetryCancel);
 }
 
-TEST_F(SetupHelpers, RegisterNumbersOfLinesAndRequestsThatCannotBeFramed) {
-  EXPECT_EQ(setup.GetRegNumber("4000 3"), 4000.0F);
-  EXPECT_THROW(setup.GetRegNumber("Model: 6180"), RunError);
-  EXPECT_THROW(setup.ReadDataFromControl(70000), RunError);
-  EXPECT_THROW(setup.WriteDataToControl(100, 40000, setup.ErrorFile), RunError);
-  EXPECT_THROW(setup.WriteDataToControl(100, -30000, setup.ErrorFile), RunError);
-  view.address = "one";
-  EXPECT_THROW(setup.ReadDataFromControl(100), RunError);
+TEST_F(SetupHelpers, LinesWithoutRegistersAndRequestsThatCannotBeFramed) {
+  EXPECT_EQ(reg_number_or_throw("4000 3"), 4000);
+  EXPECT_THROW(reg_number_or_throw("Model: 6180"), RunError);
+  EXPECT_THROW(reg_number_or_throw("70000 x"), RunError);
+  EXPECT_THROW(access.read_value(70000), RunError);
+  EXPECT_THROW(access.write_value(100, 40000), RunError);
   EXPECT_TRUE(log.requests.empty());
 }
 
-TEST_F(SetupHelpers, DefaultControlSucceedsOnlyWhenTheControllerDropsOffAndReadsZero) {
-  EXPECT_TRUE(setup.DefaultControl("1"));
+TEST_F(SetupHelpers, ReturnToDefaultsSucceedsOnlyWhenTheControllerDropsOffAndReadsZero) {
+  ValueRead configured;
+  configured.kind = ValueRead::Kind::Value;
+  configured.value = 1;
+  EXPECT_TRUE(access.return_to_defaults(configured));
   EXPECT_TRUE(log.requests[0].is_write(reg::kDefaultsCommand, 800));
   EXPECT_EQ(controller().read_register(reg::kDefaultsFlag), 0);
 
   log.requests.clear();
   controller().faults().refuse[reg::kDefaultsCommand] = 3;
-  EXPECT_FALSE(setup.DefaultControl("1"));
+  EXPECT_FALSE(access.return_to_defaults(configured));
   ASSERT_EQ(log.requests.size(), 2U);  // the command and one read
   EXPECT_TRUE(log.requests[1].is_read(reg::kDefaultsFlag));
 }
@@ -124,15 +131,16 @@ class SetupHelpersSlowDefaults : public SetupFixture {
   SetupHelpersSlowDefaults() : SetupFixture(slow()) {}
 };
 
-TEST_F(SetupHelpersSlowDefaults, DefaultControlGivesUpAfterThirteenPolls) {
-  EXPECT_FALSE(setup.DefaultControl("1"));
+TEST_F(SetupHelpersSlowDefaults, ReturnToDefaultsGivesUpAfterThirteenPolls) {
+  EXPECT_FALSE(access.return_to_defaults(ValueRead{}));
   EXPECT_EQ(log.requests.size(), 1U + 3U + 13U * 3U);
   EXPECT_LT(clock().total_ms(), 60000U);
 }
 
-TEST_F(SetupHelpers, CreateDeleteProfileSendsItsTwentySixWritesWhateverHappens) {
+TEST_F(SetupHelpers, APlaceholderProfileIsItsTwentySixWritesWhateverHappens) {
+  RestoreSetup restore(comms, prompts, session, sim.clock(), program_dir, 1);
   controller().faults().refuse[3503] = 2;
-  EXPECT_TRUE(setup.CreateDeleteProfile(7, setup.ErrorFile));
+  EXPECT_TRUE(restore.make_placeholder_profile(7));
   std::vector<std::pair<int, int>> writes;
   for (const auto& w : log.writes())
     writes.emplace_back(w.register_no, w.value);
@@ -149,7 +157,7 @@ TEST_F(SetupHelpers, CreateDeleteProfileSendsItsTwentySixWritesWhateverHappens) 
   log.on_request = [&](std::size_t n) {
     if (n == 3) controller().faults().drop = 1.0;
   };
-  EXPECT_FALSE(setup.CreateDeleteProfile(8, setup.ErrorFile));
+  EXPECT_FALSE(restore.make_placeholder_profile(8));
   EXPECT_EQ(log.requests.size(), 3U + 23U * 5U);
 }
 

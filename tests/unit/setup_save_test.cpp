@@ -10,7 +10,6 @@ namespace r7 {
 namespace {
 
 namespace fs = std::filesystem;
-using Outcome = SetupTransfer::Outcome;
 using sim::make_profile;
 using sim::make_step;
 using Lines = std::vector<std::string>;
@@ -96,7 +95,7 @@ TEST_F(SetupSave, AModelWithProfilesGivesExactlyTheExpectedFile) {
                    "***********Ending Profile Download*********"}));
   EXPECT_EQ(prompts.texts(), Lines{"Downloading Process Complete."});
   EXPECT_EQ(prompts.boxes.back().title, "Download Complete");
-  EXPECT_EQ(setup.outcome(), Outcome::Completed);
+  EXPECT_EQ(last.ending, Ending::Completed);
   EXPECT_EQ(setup_folder(), Lines{"golden.txt"});  // no error file left
   EXPECT_TRUE(view.window_enabled);
   EXPECT_FALSE(view.progress_visible);
@@ -106,8 +105,7 @@ TEST_F(SetupSave, AModelWithProfilesGivesExactlyTheExpectedFile) {
   EXPECT_EQ(d.file_name, "2130517.txt");
   EXPECT_EQ(fs::path(d.initial_dir), setups());
   EXPECT_EQ(d.filter, "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
-  prompts.answer_save((setups() / "line7").string());
-  setup.cmdDownload_Click();
+  save(setups() / "line7");
   EXPECT_EQ(test::file_lines(test::read_file(setups() / "line7.txt"), 8),
             Lines(expected.begin() + 7, expected.end()));
 }
@@ -132,7 +130,7 @@ TEST_F(SetupSave, MoreThanSixteenDigitalInputsCancelTheSave) {
   EXPECT_EQ(prompts.texts(),
             (Lines{"Error in digital input text array.", "Download canceled!", kCanceled}));
   EXPECT_EQ(prompts.boxes.back().title, "Download Canceled");
-  EXPECT_EQ(setup.outcome(), Outcome::BadFile);
+  EXPECT_EQ(last.ending, Ending::FileProblem);
   EXPECT_TRUE(setup_folder().empty());
   for (const auto& r : log.requests)
     EXPECT_NE(r.register_no, 101);
@@ -149,7 +147,7 @@ TEST_F(SetupSave, AnUnreadableSerialNumberCanBeRetriedOrGivenUpAndLeavesNoFile) 
             (Lines{"Comm error!", "Comm error!",
                    "Download has been canceled. Need to check Comm Port Settings."}));
   EXPECT_EQ(log.requests.size(), 1U + 4U * 3U);  // two reads of two registers, three tries each
-  EXPECT_EQ(setup.outcome(), Outcome::NoController);
+  EXPECT_EQ(last.ending, Ending::NoController);
   EXPECT_TRUE(prompts.save_dialogs.empty());
 }
 
@@ -166,7 +164,7 @@ TEST_F(SetupSave, ARegisterReadRetriedOrGivenUpMidSave) {
   EXPECT_EQ(test::file_lines(save(file), 9)[0], "101 3");
   EXPECT_EQ(view.history[2], "101 ERROR ***UNSUCCESSFUL***");
   EXPECT_EQ(view.history[3], "101 3 Successful");
-  EXPECT_EQ(setup.outcome(), Outcome::Completed);
+  EXPECT_EQ(last.ending, Ending::Completed);
 
   // Now given up: the earlier file stays byte for byte, nothing else is left.
   trigger = 0;
@@ -178,14 +176,14 @@ TEST_F(SetupSave, ARegisterReadRetriedOrGivenUpMidSave) {
   EXPECT_EQ(setup_folder(), Lines{"kept.txt"});
   EXPECT_EQ(view.history.back(), "*******Download Canceled*******");
   EXPECT_EQ(prompts.texts().back(), kCanceled);
-  EXPECT_EQ(setup.outcome(), Outcome::Cancelled);
+  EXPECT_EQ(last.ending, Ending::Cancelled);
   EXPECT_TRUE(view.window_enabled);
 }
 
 TEST_F(SetupSave, RefusedSelectionWritesLeaveTheErrorFileWithItsHeading) {
   controller().faults().refuse[reg::kProfileSelect] = 2;
   save(setups() / "refused.txt");
-  EXPECT_EQ(setup.outcome(), Outcome::Completed);
+  EXPECT_EQ(last.ending, Ending::Completed);
   EXPECT_EQ(setup_folder(), (Lines{"6180_Download_Error.TXT", "refused.txt"}));
   const auto lines = test::file_lines(test::read_file(setups() / "6180_Download_Error.TXT"));
   ASSERT_EQ(lines.size(), 4U);
@@ -204,7 +202,7 @@ TEST_F(SetupSave, MalformedSequenceFilesEndTheSaveWithNothingLeftBehind) {
   save(file);
   EXPECT_EQ(prompts.texts(), (Lines{overwrite, "TYPE MISMATCH ERROR", kCanceled}));
   EXPECT_EQ(view.history.back(), "100 1 Successful");
-  EXPECT_EQ(setup.outcome(), Outcome::BadFile);
+  EXPECT_EQ(last.ending, Ending::FileProblem);
   EXPECT_EQ(test::read_file(file), "mine\n");
   EXPECT_EQ(setup_folder(), Lines{"kept.txt"});
   EXPECT_TRUE(view.window_enabled);
@@ -217,7 +215,7 @@ TEST_F(SetupSave, MalformedSequenceFilesEndTheSaveWithNothingLeftBehind) {
   prompts.answer(Answer::Yes);
   save(file);
   EXPECT_EQ(prompts.texts(), (Lines{overwrite, "TYPE MISMATCH ERROR", kCanceled}));
-  EXPECT_EQ(setup.outcome(), Outcome::BadFile);
+  EXPECT_EQ(last.ending, Ending::FileProblem);
   EXPECT_EQ(test::read_file(file), "mine\n");
   // The walk's (empty) error file stays, as after every cancel of the walk.
   EXPECT_EQ(setup_folder(), (Lines{"6180_Download_Error.TXT", "kept.txt"}));
@@ -236,7 +234,7 @@ TEST_F(SetupSave, AMissingProfileSequenceFileOrStepType) {
   EXPECT_EQ(prompts.texts(),
             (Lines{"Can not find the Profile Download Sequence file, 6180.pds.", kCanceled}));
   EXPECT_EQ(view.history.back(), "Download Canceled ");
-  EXPECT_EQ(setup.outcome(), Outcome::NoSequenceFile);
+  EXPECT_EQ(last.ending, Ending::FileProblem);
   EXPECT_TRUE(setup_folder().empty());
 
   // Step type 2 (profile 3's first step) has no index entry.
@@ -256,8 +254,8 @@ TEST_F(SetupSave, AMissingProfileSequenceFileOrStepType) {
 TEST_F(SetupSave, AFolderThatCannotBeWrittenAndADamagedReplyTakeTheErrorPath) {
   save(dir / "no such folder" / "x.txt");
   EXPECT_EQ(prompts.texts(), (Lines{"PATH NOT FOUND ERROR", kCanceled}));
-  EXPECT_EQ(setup.outcome(), Outcome::Failed);
-  EXPECT_EQ(setup.error_number(), 76);
+  EXPECT_EQ(last.ending, Ending::Failed);
+  EXPECT_EQ(last.error_number, 76);
 
   // A damaged reply to the read of 101: model, serial (2), header (5), 100, 1060, 118, 101.
   prompts.boxes.clear();
@@ -266,7 +264,7 @@ TEST_F(SetupSave, AFolderThatCannotBeWrittenAndADamagedReplyTakeTheErrorPath) {
   save(setups() / "damaged.txt");
   EXPECT_EQ(prompts.texts(), (Lines{"TYPE MISMATCH ERROR", kCanceled}));
   EXPECT_TRUE(log.requests[11].is_read(101));
-  EXPECT_EQ(setup.outcome(), Outcome::Failed);
+  EXPECT_EQ(last.ending, Ending::Failed);
   EXPECT_TRUE(setup_folder().empty());
 }
 

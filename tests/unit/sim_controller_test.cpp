@@ -20,8 +20,8 @@ namespace {
 using test::bytes;
 
 std::string request(int function, int reg, int value, int address = 1) {
-  return Modbus().build_modbus_request(function, address, reg,
-                                       {static_cast<float>(value), kEndMarker});
+  const std::array<long, 1> values{value};
+  return build_modbus_request(function, address, reg, values).value();
 }
 // A bootloader frame: FF cmd n data, then the low byte of the sum of them all.
 std::string frame(int cmd, const std::string& data) {

@@ -20,7 +20,8 @@ using test::bytes;
 using test::exchange_on;
 
 std::string request(int function, int reg, int value) {
-  return Modbus().build_modbus_request(function, 1, reg, {static_cast<float>(value), kEndMarker});
+  const std::array<long, 1> values{value};
+  return build_modbus_request(function, 1, reg, values).value();
 }
 const std::string kRead0 = request(3, 0, 1);  // answered with 7 bytes
 

@@ -107,8 +107,8 @@ TEST_F(DemoRoundTrip6170, ComesBackWithItsProfileNumbers) {
   save(setups() / "demo.txt");
   controller().restore_defaults();
   restore(setups() / "demo.txt");
-  EXPECT_EQ(setup.ErrorListCount, 0.0F);
-  EXPECT_EQ(setup.placeholder_profiles(), std::vector<int>{2});
+  EXPECT_EQ(session.refusals(), 0);
+  EXPECT_EQ(placeholders, std::vector<int>{2});
   EXPECT_EQ(controller().snapshot(), before);
 }
 

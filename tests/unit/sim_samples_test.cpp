@@ -84,7 +84,7 @@ TEST_P(SampleSequences, ReadAsTheSaveReadsThem) {
     for (const TextLine& line : lines)
       EXPECT_NE(find_step_register(static_cast<int>(pds.register_of(line))), nullptr) << line.text;
     if (type == 5) {
-      EXPECT_EQ(pds.register_of(lines.back()), 4060.0F);
+      EXPECT_EQ(pds.register_of(lines.back()), 4060);
     }
   }
 }

@@ -68,9 +68,9 @@ TEST_F(SRecordLineTest, EmptyRecordWithCountZero) {
 }
 
 TEST(BootloaderChecksum, AddsEveryByteModulo256) {
-  EXPECT_EQ(Bootloader::bootloader_checksum(std::string("\xFF\x30\x00", 3)), 0x2F);
-  EXPECT_EQ(Bootloader::bootloader_checksum(std::string("\xFF\x01", 2)), 0x00);
-  EXPECT_EQ(Bootloader::bootloader_checksum(""), 0x00);
+  EXPECT_EQ(bootloader_checksum(std::string("\xFF\x30\x00", 3)), 0x2F);
+  EXPECT_EQ(bootloader_checksum(std::string("\xFF\x01", 2)), 0x00);
+  EXPECT_EQ(bootloader_checksum(""), 0x00);
 }
 
 TEST(SRecordFile, LinesEndInCrLfLfOrCrAndAMissingFileIsError53) {
