@@ -24,6 +24,7 @@ class RunError : public std::runtime_error {
 
 // Error numbers the procedures act on.
 namespace err {
+inline constexpr int kOutOfMemory = 7;  // also: a file too large to be what it should be
 inline constexpr int kFileNotFound = 53;
 inline constexpr int kDeviceIo = 57;
 inline constexpr int kInputPastEnd = 62;
