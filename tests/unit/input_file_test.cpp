@@ -1,6 +1,6 @@
 // Files are opened for reading in one place: what is not a regular file is
 // refused at once (a pipe without a writer never blocks), and so is a file over
-// its size limit, for setup text files and the settings file.
+// its size limit, for S-record files, setup text files and the settings file.
 #include "errors/input_file.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 
 #include "app/settings_file.h"
 #include "errors/run_error.h"
+#include "flash/srecord.h"
 #include "setup/setup_text.h"
 #include "support/temp_dir.h"
 
@@ -39,6 +40,12 @@ TEST(InputFile, WhatIsNotARegularFileOrIsTooLargeIsRefusedWithoutBlocking) {
   const std::pair<const char*, std::function<void(const std::filesystem::path&)>> readers[] = {
       {"open_input_file", [](const auto& f) { open_input_file(f, 99); }},
       {"read_text_lines", [](const auto& f) { read_text_lines(f, 99); }},
+      {"check_srecord_file",
+       [](const auto& f) {
+         SRecordCheckLimits limits;
+         limits.max_bytes = 99;
+         check_srecord_file(f, limits);
+       }},
   };
   for (const Case& c : cases) {
     for (const auto& [name, read] : readers) {
