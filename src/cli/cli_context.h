@@ -68,6 +68,10 @@ void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 void register_flash_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 
+// `check FILE`: the whole-file check of an S-record file, printed; kExitFile
+// when the file has errors or cannot be read.
+int run_check(CliContext& ctx, const std::string& file);
+
 // Exit status of an exchange that brought no reply: 6 when the port could
 // not be opened, else 2.
 int exit_code_for_silence(const Comms& comms);
