@@ -5,7 +5,9 @@
 #include <sstream>
 #include <system_error>
 
+#include "errors/input_file.h"
 #include "errors/numbers.h"
+#include "errors/run_error.h"
 
 #define SI_NO_CONVERSION
 #include <SimpleIni.h>
@@ -23,18 +25,28 @@ std::string trim(const std::string& s) {
   return s.substr(first, last - first + 1);
 }
 
-// Loads `file` into `ini`; a missing or unreadable file leaves it empty.
-void load(CSimpleIniA& ini, const std::filesystem::path& file) {
+// A settings file holds a few short sections; anything larger is not one.
+constexpr std::uintmax_t kMaxSettingsBytes = 1024U * 1024U;
+
+// Loads `file` into `ini`. A missing file is an empty one. Anything else that
+// cannot be read (a directory, a pipe, a device, a file far too large) also
+// leaves `ini` empty, and gives false so it is not written over.
+bool load(CSimpleIniA& ini, const std::filesystem::path& file) {
   ini.SetUnicode(false);
   ini.SetMultiKey(false);
   ini.SetSpaces(false);
   ini.SetQuotes(false);
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return;
+  std::ifstream in;
+  try {
+    in = open_input_file(file, kMaxSettingsBytes);
+  } catch (const RunError& e) {
+    return e.number() == err::kFileNotFound;
+  }
   std::ostringstream text;
   text << in.rdbuf();
   const std::string data = text.str();
   if (ini.LoadData(data.data(), data.size()) < 0) ini.Reset();
+  return true;
 }
 
 }  // namespace
@@ -70,7 +82,7 @@ std::string read_profile_string(const std::string& section, const std::string& k
 int write_profile_string(const std::string& section, const std::string& key,
                          const std::string& value, const std::filesystem::path& file) {
   CSimpleIniA ini;
-  load(ini, file);
+  if (!load(ini, file)) return 0;
   if (ini.SetValue(trim(section).c_str(), trim(key).c_str(), value.c_str()) < 0) return 0;
   std::string data;
   if (ini.Save(data) < 0) return 0;

@@ -105,6 +105,11 @@ Comms& CliContext::comms() {
   if (!impl_->comms) {
     PortFactory* factory = port_factory();
     if (factory == nullptr) throw std::logic_error("no serial ports to talk through");
+    if (options_.trace) {
+      if (auto problem = FileTrace::check(*options_.trace)) {
+        throw CLI::ValidationError("--trace", *problem);  // a usage error: exit status 1
+      }
+    }
     impl_->comms = std::make_unique<Comms>(program_dir().settings_file(), port_names(), *factory,
                                            clock(), prompts(), error_log());
     if (options_.trace) {

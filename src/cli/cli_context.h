@@ -69,6 +69,10 @@ void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 void register_flash_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 
+// `check FILE`: the whole-file check of an S-record file, printed; kExitFile
+// when the file has errors or cannot be read.
+int run_check(CliContext& ctx, const std::string& file);
+
 // The exit status of a job's outcome (see exit_status), with what the last
 // exchange found of the port.
 int exit_status_of(CliContext& ctx, const Outcome& outcome);

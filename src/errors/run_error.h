@@ -41,7 +41,7 @@ class ProgramEnd : public std::runtime_error {
 namespace err {
 inline constexpr int kIllegalFunctionCall = 5;
 inline constexpr int kOverflow = 6;
-inline constexpr int kOutOfMemory = 7;
+inline constexpr int kOutOfMemory = 7;  // also: a file too large to be what it should be
 inline constexpr int kSubscriptOutOfRange = 9;
 inline constexpr int kTypeMismatch = 13;
 inline constexpr int kFileNotFound = 53;

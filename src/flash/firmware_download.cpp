@@ -248,8 +248,8 @@ bool FirmwareDownload::preflight_ok() {
     text +=
         "\r" + (e.line > 0 ? "Line " + std::to_string(e.line) + ": " : std::string()) + e.message;
   }
-  if (report.errors.size() > kPreflightErrorsShown) {
-    text += "\r... and " + std::to_string(report.errors.size() - kPreflightErrorsShown) + " more.";
+  if (report.error_count() > kPreflightErrorsShown) {
+    text += "\r... and " + std::to_string(report.error_count() - kPreflightErrorsShown) + " more.";
   }
   text += "\rDo you want to go on with the download?";
   return prompts_.message_box({text, "Firmware File Check", Icon::Exclamation, Buttons::YesNo,

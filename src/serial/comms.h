@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,6 +77,10 @@ class TraceSink {
 class FileTrace final : public TraceSink {
  public:
   FileTrace(std::filesystem::path file, Clock& clock);
+  // What keeps `file` from taking trace lines (a directory, a file that cannot
+  // be opened for appending; it is created when missing), or nullopt. A pipe
+  // or a device is taken as it is: opening it here could wait.
+  static std::optional<std::string> check(const std::filesystem::path& file);
   void record(int slot, const std::string& device, bool transmitted, std::string_view bytes,
               std::uint32_t elapsed_ms) override;
 

@@ -24,6 +24,21 @@ std::string hex_bytes(std::string_view bytes, bool blanks) {
 FileTrace::FileTrace(std::filesystem::path file, Clock& clock)
     : file_(std::move(file)), clock_(clock) {}
 
+std::optional<std::string> FileTrace::check(const std::filesystem::path& file) {
+  if (file.empty()) return "no trace file named";
+  using std::filesystem::file_type;
+  std::error_code ec;
+  const file_type type = std::filesystem::status(file, ec).type();
+  if (type == file_type::directory) return file.string() + " is a directory, not a file";
+  if (type == file_type::fifo || type == file_type::character || type == file_type::block ||
+      type == file_type::socket) {
+    return std::nullopt;
+  }
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  if (!out) return "cannot write to " + file.string();
+  return std::nullopt;
+}
+
 std::string FileTrace::format_line(int slot, const std::string& device, bool transmitted,
                                    std::string_view bytes, std::uint32_t elapsed_ms) {
   const LocalTime t = clock_.local_time();

@@ -1,6 +1,10 @@
 #include "setup/setup_file.h"
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <random>
+#include <string_view>
 #include <system_error>
 
 #include "errors/run_error.h"
@@ -15,13 +19,77 @@ std::string two_digits(int v) {
   return s.size() < 2 ? "0" + s : s;
 }
 
-// The first free name "<file>.~N" beside `target`.
-std::filesystem::path temporary_beside(const std::filesystem::path& target) {
-  constexpr int kMaxCandidates = 1000;
+// Temporary files are "<target>.~<owner>-<n>": the owner is this process's id
+// where /proc shows it (else a random mark starting with "r"), n counts the
+// process's saves. A save killed half way leaves its file behind; later saves
+// of the same target remove such leftovers once it is safe (stale_leftover).
+bool all_digits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool process_ids_visible() {
   std::error_code ec;
-  for (int n = 1; n <= kMaxCandidates; ++n) {
+  return std::filesystem::exists("/proc/self", ec);
+}
+
+const std::string& owner_mark() {
+  static const std::string mark = [] {
+    std::error_code ec;
+    const std::string self = std::filesystem::read_symlink("/proc/self", ec).filename().string();
+    if (!ec && all_digits(self)) return self;
+    std::random_device random;
+    return "r" + std::to_string(random()) + std::to_string(random());
+  }();
+  return mark;
+}
+
+// Leftovers nobody can vouch for are kept this long (a save writes for a few
+// minutes at most); those of a process id in use again, a day.
+constexpr auto kUnownedLeftoverAge = std::chrono::minutes(10);
+constexpr auto kOwnedLeftoverAge = std::chrono::hours(24);
+
+// `suffix`: what follows "<target>.~". Only names a save makes are judged:
+// "<owner>-<n>", and "<n>" from earlier versions of the program.
+bool stale_leftover(std::string_view suffix, std::filesystem::file_time_type::duration age) {
+  const std::size_t dash = suffix.find('-');
+  if (dash == std::string_view::npos) return all_digits(suffix) && age > kUnownedLeftoverAge;
+  const std::string_view owner = suffix.substr(0, dash);
+  if (!all_digits(suffix.substr(dash + 1)) || owner.empty()) return false;
+  if (!all_digits(owner) || !process_ids_visible()) return age > kUnownedLeftoverAge;
+  if (age > kOwnedLeftoverAge) return true;
+  std::error_code ec;
+  const bool running = std::filesystem::exists("/proc/" + std::string(owner), ec) || ec;
+  return owner != owner_mark() && !running;
+}
+
+void remove_stale_leftovers(const std::filesystem::path& target) {
+  const std::string prefix = target.filename().string() + ".~";
+  const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
+  std::error_code ec;
+  std::filesystem::directory_iterator it(dir, ec);
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::error_code item;
+    if (!it->is_regular_file(item) || it->is_symlink(item)) continue;
+    const auto written = it->last_write_time(item);
+    if (item) continue;
+    if (stale_leftover(std::string_view(name).substr(prefix.size()), now - written)) {
+      std::filesystem::remove(it->path(), item);
+    }
+  }
+}
+
+// A free temporary name beside `target`, after the stale leftovers are gone.
+std::filesystem::path temporary_beside(const std::filesystem::path& target) {
+  static std::atomic<unsigned> saves{0};
+  constexpr int kMaxCandidates = 1000;
+  remove_stale_leftovers(target);
+  std::error_code ec;
+  for (int tries = 0; tries < kMaxCandidates; ++tries) {
     std::filesystem::path candidate = target;
-    candidate += ".~" + std::to_string(n);
+    candidate += ".~" + owner_mark() + "-" + std::to_string(++saves);
     if (!std::filesystem::exists(candidate, ec) && !ec) return candidate;
   }
   throw RunError(58, "no free temporary name", target.string());

@@ -68,7 +68,10 @@ DataLine parse_data_line(std::string_view line);
 // A new setup file, written beside its final name and put in place only when
 // complete: the user's earlier file under that name survives a save that is
 // cancelled or fails. Every failure is RunError (75 cannot create or write,
-// 76 folder missing); the temporary file is removed unless committed.
+// 76 folder missing); the temporary file is removed unless committed. The
+// temporary name ("<target>.~<process id>-<n>") is this process's own, and a
+// new writer first removes what killed saves of the same target left behind
+// (their process has ended, or they are old).
 class SetupFileWriter {
  public:
   explicit SetupFileWriter(std::filesystem::path target);

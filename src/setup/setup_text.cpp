@@ -8,6 +8,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "errors/input_file.h"
 #include "errors/run_error.h"
 
 namespace r7 {
@@ -37,14 +38,7 @@ TextLines split_text_lines(std::string_view content) {
 }
 
 TextLines read_text_lines(const std::filesystem::path& file, std::uintmax_t max_bytes) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) {
-    throw RunError(err::kFileNotFound, "file not found", file.string());
-  }
-  const std::uintmax_t size = std::filesystem::file_size(file, ec);
-  if (!ec && size > max_bytes) throw RunError(7, "file too large", file.string());
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw RunError(err::kPathFileAccess, "cannot open", file.string());
+  std::ifstream in = open_input_file(file, max_bytes);
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) throw RunError(err::kPathFileAccess, "cannot read", file.string());
   return split_text_lines(content);

@@ -27,7 +27,8 @@ using TextLines = std::vector<TextLine>;
 TextLines split_text_lines(std::string_view content);
 
 // Reads a whole text file as lines. RunError 53 when it does not exist, 75
-// when it cannot be read, 7 when it is larger than `max_bytes`.
+// when it is not a regular file or cannot be read, 7 when it is larger than
+// `max_bytes` (see open_input_file).
 TextLines read_text_lines(const std::filesystem::path& file,
                           std::uintmax_t max_bytes = 64U * 1024U * 1024U);
 

@@ -1,14 +1,19 @@
-// S-record lines as a firmware file can hold them: the line check of the
-// transfer and the whole-file check must take any text without a crash, and
-// their results must agree with each other.
+// Text as a firmware file can hold it, checked in memory: the whole-file check
+// takes any bytes without a crash, reads a stream in any piece size as it reads
+// the text whole, and agrees with the transfer: the lines it counts, the
+// software-number field, and no transfer warning for an S1/S2 line it passes.
 #include <cstddef>
 #include <cstdint>
+#include <istream>
+#include <streambuf>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "errors/prompts.h"
 #include "flash/bootloader.h"
 #include "flash/srecord.h"
+#include "serial/comms.h"
+#include "support/recording_prompts.h"
 
 namespace {
 
@@ -16,64 +21,67 @@ void check(bool ok) {
   if (!ok) __builtin_trap();
 }
 
-class CountingPrompts final : public r7::Prompts {
+// Reads `text` in place as a stream.
+class TextBuffer : public std::streambuf {
  public:
-  r7::Answer message_box(const r7::MessageBox&) override {
-    ++shown;
-    return r7::Answer::Ok;
+  explicit TextBuffer(std::string_view text) {
+    char* begin = const_cast<char*>(text.data());
+    setg(begin, begin, begin + text.size());
   }
-  std::optional<std::string> open_file(const r7::FileDialog&) override { return std::nullopt; }
-  std::optional<std::string> save_file(const r7::FileDialog&) override { return std::nullopt; }
-  void set_busy(bool) override {}
-  int shown = 0;
 };
 
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (char c : text) {
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line += c;
-    }
+bool same(const std::vector<r7::SRecordMessage>& a, const std::vector<r7::SRecordMessage>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].line != b[i].line || a[i].message != b[i].message) return false;
   }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
+  return true;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string text(reinterpret_cast<const char*>(data), size);
-  const std::vector<std::string> lines = split_lines(text);
-  const r7::SRecordReport report = r7::check_srecord_lines(lines);
+  if (size == 0) return 0;
+  // The first byte picks the piece size a stream is read in.
+  r7::SRecordCheckLimits limits;
+  limits.max_listed = 1U << 20;  // every finding listed
+  limits.read_size = 1 + data[0] % 64;
+  const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+  const r7::SRecordReport report = r7::check_srecord_text(text, limits);
+  TextBuffer buffer(text);
+  std::istream stream(&buffer);
+  const r7::SRecordReport streamed = r7::check_srecord_stream(stream, limits);
+  check(same(report.errors, streamed.errors) && same(report.notes, streamed.notes));
+  check(report.lines == streamed.lines && report.data_bytes == streamed.data_bytes);
+  check(report.errors_not_listed == 0 && report.notes_not_listed == 0);
+  if (text.empty()) check(!report.ok());
+
+  const std::vector<std::string> lines = r7::split_srecord_lines(text);
   check(report.lines == lines.size());
+  check(report.software_field == r7::software_number_field(lines));
+  std::vector<bool> line_has_error(lines.size() + 1, false);
   for (const r7::SRecordError& e : report.errors) {
-    check(e.line >= 1 && static_cast<std::size_t>(e.line) <= lines.size());
+    check(e.line >= 0 && static_cast<std::size_t>(e.line) <= lines.size());
+    line_has_error[static_cast<std::size_t>(e.line)] = true;
   }
   check(report.first_address.has_value() == report.last_address.has_value());
   if (report.first_address) check(*report.first_address <= *report.last_address);
 
-  for (std::size_t i = 0; i < lines.size() && i < 64; ++i) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
-    // Cut as the transfer cuts it.
-    const std::string count = line.size() > 2 ? line.substr(2, 2) : std::string();
-    const std::string fields = line.size() < 6 ? std::string() : line.substr(4, line.size() - 6);
-    const std::string checksum = line.substr(line.size() < 2 ? 0 : line.size() - 2);
-    CountingPrompts prompts;
-    const std::string bytes = r7::check_srecord_fields(count, fields, checksum, prompts);
-    check(bytes.size() == (fields.size() + 1) / 2);
-    // A line the file check passes raises no warning in the transfer.
-    bool line_has_error = false;
-    for (const r7::SRecordError& e : report.errors)
-      line_has_error |= e.line == static_cast<int>(i + 1);
-    if (!line_has_error && line.size() >= 2 && (line[1] == '1' || line[1] == '2')) {
-      check(prompts.shown == 0);
+    if (line_has_error[i + 1] || line.size() < 2 || line[0] != 'S' ||
+        (line[1] != '1' && line[1] != '2')) {
+      continue;
     }
+    // Cut as the transfer cuts it.
+    const std::string count = line.substr(2, 2);
+    const std::string fields = line.size() < 6 ? std::string() : line.substr(4, line.size() - 6);
+    const std::string checksum = line.substr(line.size() - 2);
+    r7::test::RecordingPrompts prompts;
+    const std::string bytes = r7::check_srecord_fields(count, fields, checksum, prompts);
+    // No warning, and the frame carries the digits of the line.
+    check(prompts.boxes.empty() && r7::hex_bytes(bytes, false) == fields);
   }
-  const std::string field = r7::software_number_field(lines);
-  check(field.size() <= 12);
   return 0;
 }

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 
 #include "support/subprocess.h"
@@ -54,6 +56,25 @@ TEST_F(CliSerial, BadHexIsAUsageError) {
   const auto r = cli({"exchange", "1", "0103F"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_THAT(r.err, HasSubstr("HEX must be pairs of hex digits"));
+}
+
+// A directory as the trace is a usage error; a directory, a pipe or no name
+// to check is a file error. Each is said at once and nothing waits.
+TEST_F(CliSerial, TraceAndCheckRefuseWhatIsNotAFile) {
+  const auto trace = cli({"--simulate", "--trace", home.path().string(), "read", "0"});
+  EXPECT_EQ(trace.exit_code, 1);
+  EXPECT_THAT(trace.err, HasSubstr("is a directory, not a file"));
+  ASSERT_EQ(mkfifo((home / "pipe").c_str(), 0600), 0);
+  const std::pair<std::string, const char*> files[] = {
+      {home.path().string(), "is not a regular file (it is a directory)"},
+      {(home / "pipe").string(), "is not a regular file (it is a pipe)"},
+      {"", "no file name given"},
+  };
+  for (const auto& [file, says] : files) {
+    const auto check = cli({"check", file});
+    EXPECT_EQ(check.exit_code, 3) << file;
+    EXPECT_THAT(check.err, HasSubstr(says));
+  }
 }
 
 TEST_F(CliSerial, SimulateTalksToTheBuiltInController) {

@@ -55,17 +55,21 @@ struct SrecCatTransfer : ::testing::Test {
     return data;
   }
 
-  // srec_cat turns `data` at `base` into Motorola records with 2 or 3 address bytes.
+  // srec_cat turns `data` at `base` into Motorola records with 2 or 3 address
+  // bytes, ending with a termination record and no count record (which the
+  // transfer would skip with a message).
   std::string make_srecords(const std::string& data, std::uint32_t base, int address_bytes) {
     const auto bin = dir / "data.bin";
     test::write_file(bin, data);
     const auto out = (dir / ("data" + std::to_string(address_bytes) + ".s19")).string();
     const auto r = test::run_process(
         {"srec_cat", bin.string(), "-binary", "-offset", std::to_string(base), "-o", out,
-         "-motorola", "-address-length=" + std::to_string(address_bytes), "-disable=data-count"},
+         "-motorola", "-address-length=" + std::to_string(address_bytes), "-disable=data-count",
+         "-execution-start-address=" + std::to_string(base)},
         30s);
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_TRUE(check_srecord_lines(read_srecord_lines(out)).ok());
+    const SRecordReport report = check_srecord_file(out);
+    EXPECT_TRUE(report.ok()) << report.errors.front().message;
     return out;
   }
 };
@@ -93,6 +97,20 @@ TEST_F(SrecCatTransfer, S2RecordsReachTheFlashIntact) {
   EXPECT_TRUE(prompts.boxes.empty());
   EXPECT_EQ(simulation.controller().flash().read(0x012340, data.size()), data);
   EXPECT_EQ(simulation.controller().flash().written_count(), data.size());
+}
+
+// More than 65535 records: srec_cat ends the file with an S6 count record
+// instead of a termination record, and the check takes it as complete.
+TEST_F(SrecCatTransfer, CheckTakesAFileEndingInAnS6CountRecord) {
+  const auto out = (dir / "many.s19").string();
+  const auto r = test::run_process({"srec_cat", "-generate", "0", "0x200020", "-constant", "0x5A",
+                                    "-o", out, "-motorola", "-address-length=3"},
+                                   30s);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const SRecordReport report = check_srecord_file(out);
+  EXPECT_TRUE(report.ok()) << report.errors.front().message;
+  EXPECT_EQ(report.records_by_type.at("S6"), 1U);
+  EXPECT_EQ(report.notes.back().message, "S6 count record: 65537 data records, as counted");
 }
 
 }  // namespace

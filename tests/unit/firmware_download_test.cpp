@@ -221,7 +221,8 @@ TEST_F(FirmwareDownloadTest, SoftwareNumberRules) {
     view = test::RecordingFlashView{};
     std::string file = (dir / "nofield.S19").string();
     if (c.field.empty()) {
-      test::write_file(file, sim::srecord_line('2', 0x020000, 3, "ABCDEF") + "\r\n");
+      test::write_file(file, sim::srecord_line('2', 0x020000, 3, "ABCDEF") + "\r\n" +
+                                 sim::srecord_line('8', 0, 3, "") + "\r\n");
       EXPECT_EQ(download->read_file_software_number(file), "123456789012");
     } else {
       file = firmware_with_field(c.field);

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+
+#include "support/temp_dir.h"
+
 namespace r7 {
 namespace {
 
@@ -32,6 +39,42 @@ TEST(SetupFileDataLines, RegisterBlankNumberOrNothing) {
                           "1 40000", "1 -32769", "12a 5"}) {
     EXPECT_EQ(parse_data_line(bad).kind, DataLine::Kind::Invalid) << bad;
   }
+}
+
+// A save killed half way leaves its temporary file behind. Later saves of the
+// same name neither fail because of such files nor keep the stale ones: those
+// of processes that have ended, and old ones with no process to ask.
+TEST(SetupFileWriter, LeftoversOfKilledSavesNeitherBlockNorStay) {
+  test::TempDir dir;
+  const auto hour_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+  const auto leave = [&](const std::string& name, bool old) {
+    test::write_file(dir / name, "");
+    if (old) std::filesystem::last_write_time(dir / name, hour_ago);
+  };
+  for (int n = 1; n <= 1000; ++n)
+    leave("6180.txt.~" + std::to_string(n), false);  // an earlier version's, just killed
+  leave("6180.txt.~1001", true);                     // ... and one long ago
+  leave("6180.txt.~999999999-1", false);             // no such process
+  leave("6180.txt.~1-1", false);                     // process 1 runs: a save under way
+  leave("6180.txt.~notes", true);                    // no name a save makes
+  leave("6170.txt.~1", true);                        // another file's
+  {
+    SetupFileWriter writer(dir / "6180.txt");
+    EXPECT_EQ(writer.temporary().filename().string().rfind(
+                  "6180.txt.~" + std::to_string(getpid()) + "-", 0),
+              0U);
+    writer.write_line("25 0");
+    writer.commit();
+  }
+  EXPECT_EQ(test::read_file(dir / "6180.txt"), "25 0\r\n");
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    left.insert(entry.path().filename().string());
+  EXPECT_EQ(left.size(), 1004U);
+  for (const char* gone : {"6180.txt.~1001", "6180.txt.~999999999-1"})
+    EXPECT_EQ(left.count(gone), 0U) << gone;
+  for (const char* kept : {"6180.txt.~1000", "6180.txt.~1-1", "6180.txt.~notes", "6170.txt.~1"})
+    EXPECT_EQ(left.count(kept), 1U) << kept;
 }
 
 }  // namespace

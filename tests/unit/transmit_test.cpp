@@ -19,6 +19,8 @@ namespace {
 using test::PortOp;
 using test::ScriptedAnswer;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Optional;
 
 // Slot 0 at 300 baud on port 3, slot 1 (Modbus) at 9600, slot 2 at 38400,
 // both on port 1.
@@ -206,6 +208,15 @@ TEST_F(TransmitTest, TraceHasOneLinePerWriteAndPerReply) {
             "2025-03-03 14:05:09 slot 1 /dev/ttyS0 TX 01 03 00 00 00 01 84 0A 0 ms\n"
             "2025-03-03 14:05:09 slot 1 /dev/ttyS0 RX - 30 ms\n");
   EXPECT_EQ(hex_bytes(std::string("\x00\xAB\x0f", 3), false), "00AB0F");
+}
+
+TEST(FileTraceCheck, ADirectoryOrAPathThatCannotBeWrittenIsRefused) {
+  test::TempDir dir;
+  EXPECT_EQ(FileTrace::check(dir / "trace.txt"), std::nullopt);
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir / "trace.txt"));
+  EXPECT_EQ(FileTrace::check("/dev/null"), std::nullopt);
+  EXPECT_THAT(FileTrace::check(dir.path()), Optional(HasSubstr("is a directory, not a file")));
+  EXPECT_THAT(FileTrace::check(dir / "none" / "trace.txt"), Optional(HasSubstr("cannot write to")));
 }
 
 }  // namespace
