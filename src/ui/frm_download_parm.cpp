@@ -56,7 +56,7 @@ FrmDownloadParm::~FrmDownloadParm() {
   runner_.wait();
 }
 
-void FrmDownloadParm::build_controls() {
+QGroupBox* FrmDownloadParm::build_frame() {
   auto* Frame1 = new QGroupBox(this);
   Frame1->setObjectName(QStringLiteral("Frame1"));
   lblCommPort_ = make_label(Frame1, "lblCommPort", "Comm Port");
@@ -73,14 +73,12 @@ void FrmDownloadParm::build_controls() {
   frame_layout->addSpacing(6);
   frame_layout->addWidget(lblAddress_);
   frame_layout->addWidget(cmbAddress_);
+  return Frame1;
+}
 
-  cmdDownload_ =
-      make_button(this, "cmdDownload", "Download",
-                  "This will download the registers from the controller to a text file.");
-  cmdUpload_ = make_button(this, "cmdUpload", "Upload",
-                           "This will upload the registers from a text file to the controller.");
-  cmdExit_ = make_button(this, "cmdExit", "E&xit");
-
+// The history list and the error list with its column labels, each with its
+// "Clear" beside it.
+QGridLayout* FrmDownloadParm::build_lists() {
   List1_ = new QListWidget(this);
   List1_->setObjectName(QStringLiteral("List1"));
   cmdClearListBox_ =
@@ -90,19 +88,6 @@ void FrmDownloadParm::build_controls() {
   cmdClearList2_ = make_button(this, "cmdClearList2", "Clear");
   for (QListWidget* list : {List1_, List2_})
     list->setSelectionMode(QAbstractItemView::SingleSelection);
-
-  ProgressBar1_ = new QProgressBar(this);
-  ProgressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
-
-  // The frame and the three buttons on the left, the two lists on the right,
-  // each with its "Clear" beside it; the progress bar across the bottom.
-  auto* left = new QVBoxLayout;
-  left->addWidget(Frame1);
-  left->addSpacing(8);
-  left->addWidget(cmdDownload_);
-  left->addWidget(cmdUpload_);
-  left->addWidget(cmdExit_);
-  left->addStretch(1);
 
   auto* column_labels = new QHBoxLayout;
   column_labels->addWidget(make_label(this, "lblResponseFromControl", "Response From Control"));
@@ -120,10 +105,33 @@ void FrmDownloadParm::build_controls() {
   right->addWidget(cmdClearList2_, 4, 1, Qt::AlignTop);
   right->setRowStretch(1, 3);
   right->setRowStretch(4, 2);
+  return right;
+}
+
+void FrmDownloadParm::build_controls() {
+  QGroupBox* Frame1 = build_frame();
+  cmdDownload_ =
+      make_button(this, "cmdDownload", "Download",
+                  "This will download the registers from the controller to a text file.");
+  cmdUpload_ = make_button(this, "cmdUpload", "Upload",
+                           "This will upload the registers from a text file to the controller.");
+  cmdExit_ = make_button(this, "cmdExit", "E&xit");
+  ProgressBar1_ = new QProgressBar(this);
+  ProgressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
+
+  // The frame and the three buttons on the left, the two lists on the right,
+  // each with its "Clear" beside it; the progress bar across the bottom.
+  auto* left = new QVBoxLayout;
+  left->addWidget(Frame1);
+  left->addSpacing(8);
+  left->addWidget(cmdDownload_);
+  left->addWidget(cmdUpload_);
+  left->addWidget(cmdExit_);
+  left->addStretch(1);
 
   auto* upper = new QHBoxLayout;
   upper->addLayout(left);
-  upper->addLayout(right, 1);
+  upper->addLayout(build_lists(), 1);
 
   auto* main = new QVBoxLayout(this);
   main->addLayout(upper, 1);

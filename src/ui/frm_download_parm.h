@@ -16,6 +16,8 @@
 #include "ui/ui_services.h"
 
 class QComboBox;
+class QGridLayout;
+class QGroupBox;
 class QLabel;
 class QListWidget;
 class QProgressBar;
@@ -61,6 +63,8 @@ class FrmDownloadParm final : public QDialog, public SetupView {
 
  private:
   void build_controls();
+  QGroupBox* build_frame();
+  QGridLayout* build_lists();
   void Form_Load();
   // Runs a job on the worker thread with the address the window shows.
   void run(std::function<void(int address)> job);

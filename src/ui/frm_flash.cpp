@@ -72,13 +72,6 @@ void FrmFlash::build_controls() {
   cmd_Clear_ = make_button(this, "cmd_Clear", "Clear");
   cmd_Quit_ = make_button(this, "cmd_Quit", "&Quit");
 
-  lst_CommsCommand_ = make_history(this, "lst_CommsCommand");
-  lst_CommsCommandResponse_ = make_history(this, "lst_CommsCommandResponse");
-  auto* command_label = new QLabel(QStringLiteral("Command History"), this);
-  command_label->setObjectName(QStringLiteral("lbl_CommandHistory"));
-  auto* response_label = new QLabel(QStringLiteral("Response History"), this);
-  response_label->setObjectName(QStringLiteral("lbl_ResponseHistory"));
-
   lbl_Warning_ =
       new QLabel(QStringLiteral("Warning: Download in process do NOT cycle power"), this);
   lbl_Warning_->setObjectName(QStringLiteral("lbl_Warning"));
@@ -98,6 +91,50 @@ void FrmFlash::build_controls() {
   ProgressBar1_->setRange(0, 100);
   ProgressBar1_->setValue(0);
 
+  auto* left = new QVBoxLayout;
+  left->addLayout(build_histories(), 1);
+  left->addWidget(lbl_Warning_);
+  auto* progress = new QHBoxLayout;
+  progress->addWidget(status_label);
+  progress->addWidget(ProgressBar1_, 1);
+  left->addLayout(progress);
+  left->addLayout(build_engineering());
+
+  auto* buttons = new QVBoxLayout;
+  for (QPushButton* b : {cmd_Start_, cmdTest_, cmd_PortSettings_, cmd_About_, cmd_Clear_})
+    buttons->addWidget(b);
+  buttons->addStretch(1);
+  buttons->addWidget(cmd_Quit_);
+
+  auto* main = new QHBoxLayout(this);
+  main->addLayout(left, 1);
+  main->addLayout(buttons);
+  resize(780, 460);
+  connect_handlers();
+}
+
+// The command and response histories side by side, with their headings.
+QGridLayout* FrmFlash::build_histories() {
+  lst_CommsCommand_ = make_history(this, "lst_CommsCommand");
+  lst_CommsCommandResponse_ = make_history(this, "lst_CommsCommandResponse");
+  auto* command_label = new QLabel(QStringLiteral("Command History"), this);
+  command_label->setObjectName(QStringLiteral("lbl_CommandHistory"));
+  auto* response_label = new QLabel(QStringLiteral("Response History"), this);
+  response_label->setObjectName(QStringLiteral("lbl_ResponseHistory"));
+  auto* histories = new QGridLayout;
+  histories->addWidget(command_label, 0, 0);
+  histories->addWidget(response_label, 0, 1);
+  histories->addWidget(lst_CommsCommand_, 1, 0);
+  histories->addWidget(lst_CommsCommandResponse_, 1, 1);
+  histories->setColumnStretch(0, 3);
+  histories->setColumnStretch(1, 2);
+  histories->setRowStretch(1, 1);
+  return histories;
+}
+
+// The hidden engineering controls: the firmware file row, the online probe
+// and the sector erase with its selection.
+QVBoxLayout* FrmFlash::build_engineering() {
   lbl_File_ = new QLabel(QStringLiteral("File:"), this);
   lbl_File_->setObjectName(QStringLiteral("lbl_File"));
   txt_File_ = new QLineEdit(QStringLiteral("File Path and Name"), this);
@@ -118,20 +155,6 @@ void FrmFlash::build_controls() {
     chk_Sector_[i] = box;
   }
 
-  // Lists and progress on the left, the buttons in a column on the right.
-  auto* histories = new QGridLayout;
-  histories->addWidget(command_label, 0, 0);
-  histories->addWidget(response_label, 0, 1);
-  histories->addWidget(lst_CommsCommand_, 1, 0);
-  histories->addWidget(lst_CommsCommandResponse_, 1, 1);
-  histories->setColumnStretch(0, 3);
-  histories->setColumnStretch(1, 2);
-  histories->setRowStretch(1, 1);
-
-  auto* progress = new QHBoxLayout;
-  progress->addWidget(status_label);
-  progress->addWidget(ProgressBar1_, 1);
-
   auto* file_row = new QHBoxLayout;
   file_row->addWidget(lbl_File_);
   file_row->addWidget(txt_File_, 1);
@@ -144,26 +167,13 @@ void FrmFlash::build_controls() {
   engineering_buttons->addWidget(cmd_EraseSectors_);
   engineering_row->addLayout(engineering_buttons);
   engineering_row->addWidget(fram_SectorSelect_, 1);
+  auto* rows = new QVBoxLayout;
+  rows->addLayout(file_row);
+  rows->addLayout(engineering_row);
+  return rows;
+}
 
-  auto* left = new QVBoxLayout;
-  left->addLayout(histories, 1);
-  left->addWidget(lbl_Warning_);
-  left->addLayout(progress);
-  left->addLayout(file_row);
-  left->addLayout(engineering_row);
-
-  auto* buttons = new QVBoxLayout;
-  for (QPushButton* b : {cmd_Start_, cmdTest_, cmd_PortSettings_, cmd_About_, cmd_Clear_})
-    buttons->addWidget(b);
-  buttons->addStretch(1);
-  buttons->addWidget(cmd_Quit_);
-
-  auto* main = new QHBoxLayout(this);
-  main->addLayout(left, 1);
-  main->addLayout(buttons);
-
-  resize(780, 460);
-
+void FrmFlash::connect_handlers() {
   connect(cmd_Start_, &QPushButton::clicked, this, [this] { cmd_Start_Click(); });
   connect(cmdTest_, &QPushButton::clicked, this, [this] { cmdTest_Click(); });
   connect(cmd_PortSettings_, &QPushButton::clicked, this, [this] { cmd_PortSettings_Click(); });

@@ -21,6 +21,8 @@
 #include "ui/ui_services.h"
 
 class QCheckBox;
+class QGridLayout;
+class QVBoxLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -85,6 +87,9 @@ class FrmFlash final : public QWidget, public FlashView {
 
  private:
   void build_controls();
+  QGridLayout* build_histories();
+  QVBoxLayout* build_engineering();
+  void connect_handlers();
   // Runs a job on the worker thread; the controls that could start another
   // one (or rebuild the serial link under it) stay disabled meanwhile.
   void run(std::function<void()> job);
