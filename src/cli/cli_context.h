@@ -29,6 +29,7 @@ struct GlobalOptions {
   bool yes = false;
   bool no = false;
   bool quiet = false;
+  bool force = false;  // flash a file whose check found errors
 };
 
 class CliContext {

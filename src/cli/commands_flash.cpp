@@ -19,9 +19,12 @@ struct FlashJob {
 };
 
 void print_identity(CliContext& ctx, const FirmwareDownload::Identity& id) {
-  const FirmwareSelection* s = firmware_selection(id.model_selection);
   ctx.say("Device type: " + std::to_string(id.device_type));
-  ctx.say("Revision: " + std::to_string(id.revision));
+  if (!id.revision) {
+    ctx.say("Revision: not read");
+    return;
+  }
+  ctx.say("Revision: " + std::to_string(*id.revision));
   if (id.software_number) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(*id.software_number) & 0xFFFFU);
@@ -29,6 +32,7 @@ void print_identity(CliContext& ctx, const FirmwareDownload::Identity& id) {
   } else {
     ctx.say("Software number: not read");
   }
+  const FirmwareSelection* s = firmware_selection(id.model_selection);
   ctx.say("Selection: " + std::to_string(id.model_selection) + " (download application " +
           std::string(s->download_app + 1) + ", default firmware " + s->default_firmware +
           ", device code " + s->device_code + ", download-mode value " +
@@ -45,11 +49,17 @@ int run_identify(CliContext& ctx) {
     return exit_status_of(ctx, Outcome{id.answered ? Ending::Unrecognised : Ending::NoController});
   }
   print_identity(ctx, id);
+  if (!id.revision) {
+    std::fprintf(stderr, "The revision could not be read: no selection.\n");
+    return exit_status_of(ctx, Outcome(Ending::NoController));
+  }
   return kExitOk;
 }
 
 int run_flash(CliContext& ctx, const std::string& file) {
   FlashJob job(ctx);
+  // --yes answers questions; a file with errors is flashed only with --force.
+  job.download.set_file_errors(ctx.options().force ? FileErrors::Accept : FileErrors::Refuse);
   if (!file.empty()) {
     ctx.prompts().preset_open_file(std::filesystem::absolute(file).string());
   } else {

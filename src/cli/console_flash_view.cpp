@@ -42,6 +42,14 @@ void ConsoleFlashView::set_progress_value(int value) {
   std::fflush(out_);
 }
 
+void ConsoleFlashView::begin_wait(const std::string& what, std::uint32_t up_to_ms) {
+  if (quiet_ || !terminal_) return;
+  end_progress_line();
+  std::fprintf(out_, "\r%s (up to %u s) ...", what.c_str(), up_to_ms / 1000);
+  std::fflush(out_);
+  progress_line_open_ = true;
+}
+
 void ConsoleFlashView::set_warning_visible(bool visible) {
   if (visible == warning_) return;
   warning_ = visible;

@@ -25,6 +25,9 @@ class ConsoleFlashView final : public FlashView {
   void set_quit_enabled(bool) override {}
   void set_file_text(const std::string&) override {}
   void set_erase_enabled(bool) override {}
+  // On a terminal "what (up to N s) ..." until the wait ends.
+  void begin_wait(const std::string& what, std::uint32_t up_to_ms) override;
+  void end_wait() override { end_progress_line(); }
 
   const std::string& last_response() const { return last_response_; }
 

@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
   auto* yes = app.add_flag("--yes", options.yes, "answer every question Yes / Retry / OK");
   app.add_flag("--no", options.no, "answer every question No / Cancel")->excludes(yes);
   app.add_flag("--quiet", options.quiet, "only errors and the final result");
+  app.add_flag("--force", options.force,
+               "flash a file whose check found errors (never implied by --yes)");
 
   CliContext ctx(argv[0], options);
   int exit_code = kExitOk;

@@ -50,6 +50,17 @@ void ConsoleSetupView::set_progress_value(int value) {
   draw_progress();
 }
 
+void ConsoleSetupView::begin_wait(const std::string& what, std::uint32_t up_to_ms) {
+  wait_ = what + " (up to " + std::to_string(up_to_ms / 1000) + " s) ...";
+  draw_progress();
+}
+
+void ConsoleSetupView::end_wait() {
+  wait_.clear();
+  clear_progress_line();
+  draw_progress();
+}
+
 void ConsoleSetupView::clear_progress_line() {
   if (!drawn_) return;
   std::fputs("\r\033[K", out_);
@@ -58,7 +69,14 @@ void ConsoleSetupView::clear_progress_line() {
 }
 
 void ConsoleSetupView::draw_progress() {
-  if (!terminal_ || quiet_ || !visible_ || maximum_ <= minimum_) return;
+  if (!terminal_ || quiet_) return;
+  if (!wait_.empty()) {
+    std::fprintf(out_, "\r%s\033[K", wait_.c_str());
+    std::fflush(out_);
+    drawn_ = true;
+    return;
+  }
+  if (!visible_ || maximum_ <= minimum_) return;
   constexpr int kWidth = 30;
   const int span = maximum_ - minimum_;
   const int done = std::max(0, std::min(span, value_ - minimum_));

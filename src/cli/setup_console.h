@@ -27,6 +27,9 @@ class ConsoleSetupView final : public SetupView {
   void set_progress_range(int minimum, int maximum) override;
   void set_progress_value(int value) override;
   void set_window_enabled(bool) override {}
+  // On a terminal "what (up to N s) ..." in place of the progress line.
+  void begin_wait(const std::string& what, std::uint32_t up_to_ms) override;
+  void end_wait() override;
 
   // Removes the progress line so that another line can be printed.
   void clear_progress_line();
@@ -43,6 +46,7 @@ class ConsoleSetupView final : public SetupView {
   int minimum_ = 0;
   int maximum_ = 0;
   int value_ = 0;
+  std::string wait_;  // what a wait in progress is for
 };
 
 // Prompts for one setup command: the file dialogs are answered with the

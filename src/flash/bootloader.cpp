@@ -1,5 +1,6 @@
 #include "flash/bootloader.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "errors/run_error.h"
@@ -8,6 +9,10 @@
 namespace r7 {
 
 namespace {
+
+// How long a late acknowledgement is waited for and thrown away after a try
+// that failed (the erase's 30 s time-out is not waited out again).
+constexpr double kLateReplyMs = 2000;
 
 std::string acknowledgement(std::uint8_t command) {
   return std::string("\xFF", 1) + static_cast<char>(command);
@@ -49,14 +54,18 @@ std::string bootloader_frame(std::uint8_t command, std::string_view data) {
   return f;
 }
 
-// Input left over from an earlier frame is discarded before each send, and
-// only the echo of this command counts, so a late acknowledgement of another
-// frame never passes for this one.
+// Only the echo of this command counts, and after a try that failed the line
+// is left to fall quiet before the next one, so a late acknowledgement of
+// another frame (or of an earlier try) never passes for this one.
 bool Bootloader::exchange(std::uint8_t command, float timeout_ms) {
   const std::string expected = acknowledgement(command);
   for (tries_ = 1; tries_ <= kCommandTries; ++tries_) {
     reply_ = comms_.transmit(kXonSlot, frame_, timeout_ms, expect_bytes(2));
     if (reply_ == expected) return true;
+    if (comms_.last_result() != ExchangeResult::PortUnavailable) {
+      const double quiet = std::min(static_cast<double>(timeout_ms), kLateReplyMs);
+      comms_.drain(kXonSlot, quiet, 2 * quiet);
+    }
   }
   tries_ = kCommandTries;
   return false;

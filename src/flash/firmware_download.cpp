@@ -45,8 +45,10 @@ bool known_device_type(int value) {
   return value == 6180 || value == 6170;
 }
 
+// No usable reply: nothing came back, or what came back was damaged or did
+// not answer the request.
 bool silent(const RegisterError& e) {
-  return e.failure == RegisterFailure::NoReply || e.failure == RegisterFailure::PortFailure;
+  return e.failure != RegisterFailure::Refused;
 }
 
 }  // namespace
@@ -73,21 +75,30 @@ FirmwareDownload::FirmwareDownload(Comms& comms, Prompts& prompts, FlashView& vi
       clock_(clock),
       program_dir_(program_dir) {}
 
+// A reply with another device type or an exception is an answer from a device
+// this tool does not know; no usable reply is a silent try.
 RegisterResult<int> FirmwareDownload::read_device_type(const std::function<void()>& unrecognised) {
   RegisterError last;
   for (int tries = 0; tries < kModbusTries; ++tries) {
     const auto r = registers_.read_registers(kFirmwareAddress, reg::kDeviceType, 1);
     if (r && known_device_type(r->front())) return r->front();
-    last = r ? RegisterError{RegisterFailure::Damaged, 0, registers_.last_reply()} : r.error();
+    if (r) {
+      last = RegisterError{RegisterFailure::Refused, 0, registers_.last_reply()};
+    } else {
+      last = r.error();
+    }
     if (!silent(last)) unrecognised();
   }
   return unexpected(last);
 }
 
-int FirmwareDownload::read_revision() {
-  // A read without a usable reply counts as a revision below 2000.
-  const auto r = registers_.read_registers(kFirmwareAddress, reg::kRevision, 1);
-  return r ? r->front() : 0;
+std::optional<int> FirmwareDownload::read_revision() {
+  // A revision that cannot be read must not be taken for one below 2000: the
+  // selection would name the older loader and firmware for a newer controller.
+  const auto r = registers_.read_registers(kFirmwareAddress, reg::kRevision, 1, kModbusTries,
+                                           Repeat::WhenSilentOrDamaged);
+  if (r) return r->front();
+  return std::nullopt;
 }
 
 bool FirmwareDownload::software_number_fits(int value) {
@@ -99,14 +110,14 @@ bool FirmwareDownload::software_number_fits(int value) {
   return number == pad_string(hex_upper(value), "0", 4, 0);
 }
 
-bool FirmwareDownload::write_download_mode(int value) {
+FirmwareDownload::ModeWrite FirmwareDownload::write_download_mode(int value) {
   for (int tries = 0; tries < kModbusTries; ++tries) {
-    if (registers_.write_register(kFirmwareAddress, reg::kDownloadMode,
-                                  static_cast<std::int16_t>(value))) {
-      return true;
-    }
+    const auto r = registers_.write_register(kFirmwareAddress, reg::kDownloadMode,
+                                             static_cast<std::int16_t>(value));
+    if (r) return ModeWrite::Echoed;
+    if (r.error().failure == RegisterFailure::Refused) return ModeWrite::Refused;
   }
-  return false;
+  return ModeWrite::NoReply;
 }
 
 FirmwareDownload::Identity FirmwareDownload::identify() {
@@ -117,10 +128,8 @@ FirmwareDownload::Identity FirmwareDownload::identify() {
   id.port_unavailable = !type && type.error().failure == RegisterFailure::PortFailure;
   if (!type) return id;
   id.device_type = *type;
-  const auto revision = registers_.read_registers(kFirmwareAddress, reg::kRevision, 1, kModbusTries,
-                                                  Repeat::WhenSilentOrDamaged);
-  if (revision) id.revision = revision->front();
-  id.model_selection = selection_for(id.device_type, id.revision);
+  id.revision = read_revision();
+  if (id.revision) id.model_selection = selection_for(id.device_type, *id.revision);
   const auto software = registers_.read_registers(kFirmwareAddress, reg::kSoftwareNumber, 1,
                                                   kModbusTries, Repeat::WhenSilentOrDamaged);
   if (software) id.software_number = software->front();
@@ -158,7 +167,14 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
   device_type_ = *type;
   view_.add_response("Successful");
   view_.add_command("Get software revision");
-  model_selection_ = selection_for(device_type_, read_revision());
+  const std::optional<int> revision = read_revision();
+  if (!revision) {
+    view_.add_response("Failed");
+    prompts_.message("No response from controller received.", "Communication Error",
+                     Icon::Critical);
+    return Outcome(Ending::NoController, "Get software revision");
+  }
+  model_selection_ = selection_for(device_type_, *revision);
   view_.add_response("Successful");
   return std::nullopt;
 }
@@ -180,8 +196,10 @@ std::optional<Outcome> FirmwareDownload::confirm_files() {
     return Outcome(Ending::FileProblem);
   }
   view_.set_file_text(firmware_path_);
-  if (!preflight_ok()) return Outcome(Ending::Cancelled);
-  return std::nullopt;
+  // The download application first: it is sent first, and a broken one leaves
+  // a controller that only its bootloader answers.
+  if (auto e = preflight(transfer_record_path_)) return e;
+  return preflight(firmware_path_);
 }
 
 std::optional<Outcome> FirmwareDownload::check_software_number() {
@@ -202,7 +220,7 @@ std::optional<Outcome> FirmwareDownload::check_software_number() {
 
 std::optional<Outcome> FirmwareDownload::enter_download_mode() {
   view_.add_command("Goto Download Mode");
-  if (!write_download_mode(reg::kDownloadModeArm)) {
+  if (write_download_mode(reg::kDownloadModeArm) != ModeWrite::Echoed) {
     view_.add_response("Failed");
     return Outcome(Ending::Failed, "Goto Download Mode");
   }
@@ -213,18 +231,43 @@ std::optional<Outcome> FirmwareDownload::enter_download_mode() {
     view_.set_quit_enabled(false);
     return std::nullopt;
   }
-  if (!write_download_mode(firmware_selection(model_selection_)->download_mode_value)) {
+  const ModeWrite mode =
+      write_download_mode(firmware_selection(model_selection_)->download_mode_value);
+  if (mode == ModeWrite::Refused) {
     view_.add_response("Failed");
     return Outcome(Ending::Failed, "Goto Download Mode");
   }
+  if (mode == ModeWrite::NoReply) return enter_download_mode_unconfirmed();
   view_.add_response("Successful");
   view_.set_warning_visible(true);
   view_.set_quit_enabled(false);
   view_.add_command("Pausing");
-  for (int i = 0; i < kPauseSlices; ++i)
-    clock_.sleep_ms(kPauseSliceMs);
+  pause_for_bootloader();
   view_.add_response("Successful");
   return std::nullopt;
+}
+
+// The write that restarts the controller into its bootloader got no reply:
+// the controller may well have taken it and gone (writing it again would not
+// be answered either). Give the bootloader its time, then ask it.
+std::optional<Outcome> FirmwareDownload::enter_download_mode_unconfirmed() {
+  view_.set_warning_visible(true);
+  view_.set_quit_enabled(false);
+  pause_for_bootloader();
+  if (!boot_.download_completed()) {
+    view_.add_response("Failed");
+    return Outcome(Ending::Failed, "Goto Download Mode");
+  }
+  view_.add_response("Successful");
+  view_.scroll_histories_to_end();
+  return std::nullopt;
+}
+
+void FirmwareDownload::pause_for_bootloader() {
+  view_.begin_wait("Waiting for the bootloader to start", kPauseSlices * kPauseSliceMs);
+  for (int i = 0; i < kPauseSlices; ++i)
+    clock_.sleep_ms(kPauseSliceMs);
+  view_.end_wait();
 }
 
 void FirmwareDownload::start_end() {
@@ -234,15 +277,18 @@ void FirmwareDownload::start_end() {
   view_.set_start_enabled(true);
 }
 
-bool FirmwareDownload::preflight_ok() {
+// The whole-file check before anything is written to the controller. A file
+// with errors is refused, offered to the user, or taken, as the caller chose;
+// notes alone (header, count and start records) never stop it.
+std::optional<Outcome> FirmwareDownload::preflight(const std::string& path) {
   SRecordReport report;
   try {
-    report = check_srecord_lines(read_srecord_lines(firmware_path_));
-  } catch (const RunError&) {
-    report.errors.push_back({0, "the file cannot be read"});
+    report = check_srecord_file(path);
+  } catch (const RunError& e) {
+    report.errors.push_back({0, e.what()});
   }
-  if (report.ok()) return true;
-  std::string text = "The firmware file " + firmware_path_ + " has errors:";
+  if (report.ok() || file_errors_ == FileErrors::Accept) return std::nullopt;
+  std::string text = "The firmware file " + path + " has errors:";
   for (std::size_t i = 0; i < report.errors.size() && i < kPreflightErrorsShown; ++i) {
     const SRecordError& e = report.errors[i];
     text +=
@@ -251,9 +297,17 @@ bool FirmwareDownload::preflight_ok() {
   if (report.error_count() > kPreflightErrorsShown) {
     text += "\r... and " + std::to_string(report.error_count() - kPreflightErrorsShown) + " more.";
   }
+  if (file_errors_ == FileErrors::Refuse) {
+    prompts_.message(text + "\rThe download is not started.", "Firmware File Check",
+                     Icon::Exclamation);
+    return Outcome(Ending::FileProblem, "Firmware File Check");
+  }
   text += "\rDo you want to go on with the download?";
-  return prompts_.message_box({text, "Firmware File Check", Icon::Exclamation, Buttons::YesNo,
-                               Answer::No}) == Answer::Yes;
+  if (prompts_.message_box({text, "Firmware File Check", Icon::Exclamation, Buttons::YesNo,
+                            Answer::No}) == Answer::Yes) {
+    return std::nullopt;
+  }
+  return Outcome(Ending::Cancelled, "Firmware File Check");
 }
 
 bool FirmwareDownload::choose_firmware_file() {
@@ -330,12 +384,14 @@ Outcome FirmwareDownload::bootloader_download() {
     // From here on the download application is addressed at 38400 baud.
     const std::string saved_settings = comms_.port_settings(kXonSlot);
     comms_.set_port_settings(kXonSlot, kBootloaderSettings);
-    step("Erase Sectors (chip)", [this] { return boot_.erase_flash(); });
+    step("Erase Sectors (chip)", [this] { return erase_with_wait(); });
     step("File Transferred " + firmware_path_,
          [this] { return boot_.transfer_srecord_file(firmware_path_); });
     step("Download completed ", [this] { return boot_.download_completed(); });
     if (!failed) {
       view_.set_warning_visible(false);
+      view_.set_progress_max(1);  // the whole download is done
+      view_.set_progress_value(1);
       prompts_.message("Please cycle Device Power.", "Download Completed");
     }
     view_.scroll_histories_to_end();
@@ -345,6 +401,14 @@ Outcome FirmwareDownload::bootloader_download() {
   }
   prompts_.set_busy(false);
   return failed ? *failed : Outcome{};
+}
+
+bool FirmwareDownload::erase_with_wait() {
+  view_.begin_wait("Erasing the flash",
+                   kCommandTries * static_cast<std::uint32_t>(kEraseTimeoutMs));
+  const bool erased = boot_.erase_flash();
+  view_.end_wait();
+  return erased;
 }
 
 OnlineState FirmwareDownload::probe_online() {
@@ -365,19 +429,27 @@ OnlineState FirmwareDownload::probe_online() {
 }
 
 Outcome FirmwareDownload::erase_flash_sectors(const std::array<bool, 7>& sectors) {
-  prompts_.set_busy(true);
   int mask = 0;
   for (std::size_t i = 0; i < sectors.size(); ++i) {
     if (sectors[i]) mask += 1 << i;
   }
+  if (prompts_.message_box({"Erase Sectors erases the whole flash of the controller: the erase "
+                            "command carries no sectors, the selection only goes into the "
+                            "history. Do you want to erase the flash?",
+                            "Erase Sectors", Icon::Exclamation, Buttons::YesNo, Answer::No}) !=
+      Answer::Yes) {
+    return Outcome(Ending::Declined);
+  }
+  prompts_.set_busy(true);
+  view_.add_command("Erase Sectors  " + std::to_string(mask));
   const std::string saved = comms_.port_settings(kXonSlot);
   comms_.set_port_settings(kXonSlot, kBootloaderSettings);
-  const bool erased = boot_.erase_flash();
+  const bool erased = erase_with_wait();
   if (!erased) prompts_.message("Sector Erase failed.", "Erase Sectors");
   prompts_.set_busy(false);
   comms_.set_port_settings(kXonSlot, saved);
-  add_history("Erase Sectors  " + std::to_string(mask),
-              erased ? "Erase Successful" : "Erase Failed");
+  view_.add_response(erased ? "Erase Successful" : "Erase Failed");
+  view_.scroll_histories_to_end();
   return erased ? Outcome{} : Outcome(Ending::Failed, "Erase Sectors");
 }
 

@@ -43,6 +43,11 @@ int selection_for(int device_type, int revision);
 // What the online probe found.
 enum class OnlineState { Online, NoResponse, UnknownReply };
 
+// What a download does with a firmware or download-application file whose
+// check found errors: ask the user (the windows), refuse it (the command line),
+// or take it (the command line's --force).
+enum class FileErrors { Ask, Refuse, Accept };
+
 class FirmwareDownload {
  public:
   // What identify() found; device_type 0 when the controller did not answer
@@ -51,7 +56,7 @@ class FirmwareDownload {
     int device_type = 0;
     bool answered = false;
     bool port_unavailable = false;
-    int revision = 0;
+    std::optional<int> revision;  // nullopt: not read, so no selection either
     std::optional<int> software_number;
     int model_selection = 0;
   };
@@ -80,6 +85,7 @@ class FirmwareDownload {
   // boxes) are only logged, the command carries no sector selection.
   Outcome erase_flash_sectors(const std::array<bool, 7>& sectors);
 
+  void set_file_errors(FileErrors policy) { file_errors_ = policy; }
   int model_selection() const { return model_selection_; }
   const std::string& transfer_record_path() const { return transfer_record_path_; }
   const std::string& firmware_path() const { return firmware_path_; }
@@ -90,17 +96,22 @@ class FirmwareDownload {
   // Device type at address 1: up to three reads; a reply that is not 6180 or
   // 6170 calls `unrecognised` and counts as a failed try.
   RegisterResult<int> read_device_type(const std::function<void()>& unrecognised);
-  int read_revision();
+  // Three tries; nullopt when no usable reply came.
+  std::optional<int> read_revision();
   bool software_number_fits(int value);
-  // Three writes at most, until one is echoed.
-  bool write_download_mode(int value);
+  enum class ModeWrite { Echoed, Refused, NoReply };
+  // Three writes at most, until one is echoed or refused.
+  ModeWrite write_download_mode(int value);
+  std::optional<Outcome> enter_download_mode_unconfirmed();
+  void pause_for_bootloader();
 
   // Steps of download_firmware(); each returns the ending when it ends the job.
   std::optional<Outcome> identify_for_download();
   std::optional<Outcome> confirm_files();
   std::optional<Outcome> check_software_number();
   std::optional<Outcome> enter_download_mode();
-  bool preflight_ok();
+  std::optional<Outcome> preflight(const std::string& path);
+  bool erase_with_wait();
   void start_end();
   void add_history(const std::string& command, const std::string& response);
 
@@ -118,6 +129,7 @@ class FirmwareDownload {
   std::string device_code_;
   std::string file_pattern_;
   std::string browse_dir_;
+  FileErrors file_errors_ = FileErrors::Ask;
 };
 
 }  // namespace r7

@@ -8,6 +8,9 @@ namespace r7 {
 
 namespace {
 
+// A line that keeps talking after a failed try is given up on after this.
+constexpr double kMaxDrainMs = 1000;
+
 RegisterError failure(RegisterFailure kind, std::string reply = {}, int code = 0) {
   return RegisterError{kind, code, std::move(reply)};
 }
@@ -30,6 +33,19 @@ bool RegisterClient::repeated(const RegisterError& e, Repeat repeat) {
 
 RegisterResult<std::vector<std::int16_t>> RegisterClient::exchange(const std::string& request,
                                                                    int expected_count) {
+  auto result = check_reply(request, expected_count);
+  if (!result && (result.error().failure == RegisterFailure::NoReply ||
+                  result.error().failure == RegisterFailure::Damaged)) {
+    // Modbus RTU carries no transaction number: a reply that comes after its
+    // try gave up would be taken for the answer to the next request. Let it
+    // come and go first.
+    comms_.drain(kModbusSlot, kModbusTimeoutMs, kMaxDrainMs);
+  }
+  return result;
+}
+
+RegisterResult<std::vector<std::int16_t>> RegisterClient::check_reply(const std::string& request,
+                                                                      int expected_count) {
   last_reply_ = comms_.transmit(kModbusSlot, request, kModbusTimeoutMs, modbus_reply_length);
   const std::string& reply = last_reply_;
   if (reply.empty()) {

@@ -59,9 +59,12 @@ class RegisterClient {
 
  private:
   // Sends `request` and checks the reply against it: the address and function
-  // code, then a read's byte count (2 per register) or a write's echo.
+  // code, then a read's byte count (2 per register) or a write's echo. After a
+  // try without a fitting reply the line is drained.
   RegisterResult<std::vector<std::int16_t>> exchange(const std::string& request,
                                                      int expected_count);
+  RegisterResult<std::vector<std::int16_t>> check_reply(const std::string& request,
+                                                        int expected_count);
   static bool repeated(const RegisterError& e, Repeat repeat);
 
   Comms& comms_;

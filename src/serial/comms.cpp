@@ -206,7 +206,8 @@ int Comms::open_port(int& slot) {
 
 PortSlot* Comms::choose_port(int& slot) {
   if (!slot_defined(slot)) {
-    prompts_.message("This device/protocol has not been initialized. Check RERU5RE.INI");
+    prompts_.message(std::string("This device/protocol has not been initialized. Check ") +
+                     kSettingsFileName);
     slot = 0;
     if (!slot_defined(slot)) return nullptr;
   }
@@ -282,6 +283,36 @@ std::string Comms::transmit(int slot, std::string_view message, float timeout_ms
     last_result_ = reply.empty() ? ExchangeResult::NoReply : ExchangeResult::Reply;
   }
   return reply;
+}
+
+std::string Comms::drain(int slot, double quiet_ms, double max_ms) {
+  if (!slot_defined(slot)) return {};
+  PortSlot& use = slots_[static_cast<std::size_t>(slot)];
+  if (!use.port->is_open()) return {};
+  const std::uint32_t started = clock_.tick_ms();
+  Deadline limit(clock_, max_ms);
+  std::string dropped;
+  double last = static_cast<double>(started);
+  try {
+    while (!limit.expired()) {
+      const double quiet = ticks_between(last, clock_.tick_ms());
+      if (quiet >= quiet_ms) break;
+      const double wait = std::min({quiet_ms - quiet, limit.remaining(), kSliceMs});
+      if (!use.port->wait_for_input(static_cast<std::uint32_t>(std::max(std::ceil(wait), 1.0)))) {
+        continue;
+      }
+      for (int byte = use.port->read_byte(); byte >= 0; byte = use.port->read_byte())
+        dropped += static_cast<char>(byte);
+      last = static_cast<double>(clock_.tick_ms());
+    }
+  } catch (const RunError& e) {
+    // The next exchange meets the port's trouble and handles it.
+    errors_.log_error(kTransmit, e.number());
+  }
+  if (trace_ != nullptr && !dropped.empty()) {
+    trace_->discarded(slot, use.device, dropped, clock_.tick_ms() - started);
+  }
+  return dropped;
 }
 
 // Collecting the reply.

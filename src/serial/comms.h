@@ -70,6 +70,10 @@ class TraceSink {
   // (elapsed since the write; an empty reply is the time-out).
   virtual void record(int slot, const std::string& device, bool transmitted, std::string_view bytes,
                       std::uint32_t elapsed_ms) = 0;
+  // Bytes that came after a reply was over and were thrown away (a late
+  // reply to an earlier request); `elapsed_ms` is the time spent waiting.
+  virtual void discarded(int /*slot*/, const std::string& /*device*/, std::string_view /*bytes*/,
+                         std::uint32_t /*elapsed_ms*/) {}
 };
 
 // Appends trace lines to a file, opened and closed for each line:
@@ -83,12 +87,19 @@ class FileTrace final : public TraceSink {
   static std::optional<std::string> check(const std::filesystem::path& file);
   void record(int slot, const std::string& device, bool transmitted, std::string_view bytes,
               std::uint32_t elapsed_ms) override;
+  // "... slot 1 /dev/ttyS1 DROP 01 03 ... 250 ms"
+  void discarded(int slot, const std::string& device, std::string_view bytes,
+                 std::uint32_t elapsed_ms) override;
 
   // The line as written, without the line end.
   std::string format_line(int slot, const std::string& device, bool transmitted,
                           std::string_view bytes, std::uint32_t elapsed_ms);
 
  private:
+  std::string format(int slot, const std::string& device, const char* direction,
+                     std::string_view bytes, std::uint32_t elapsed_ms);
+  void append(const std::string& line);
+
   std::filesystem::path file_;
   Clock& clock_;
 };
@@ -126,6 +137,13 @@ class Comms {
   std::string transmit(int slot, std::string_view message, float timeout_ms,
                        const ReplyLength& expected = {});
   ExchangeResult last_result() const { return last_result_; }
+
+  // Waits until the slot's line has been quiet for `quiet_ms`, at most
+  // `max_ms` in all, throwing away what arrives meanwhile: a reply that came
+  // too late for its request must not be taken for the next request's. Called
+  // after a try that got no reply or a reply that did not fit. Returns the
+  // bytes thrown away.
+  std::string drain(int slot, double quiet_ms, double max_ms);
 
   // Highest defined slot (-1 when none).
   int highest_slot() const { return static_cast<int>(slots_.size()) - 1; }

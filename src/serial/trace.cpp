@@ -41,23 +41,36 @@ std::optional<std::string> FileTrace::check(const std::filesystem::path& file) {
 
 std::string FileTrace::format_line(int slot, const std::string& device, bool transmitted,
                                    std::string_view bytes, std::uint32_t elapsed_ms) {
+  return format(slot, device, transmitted ? "TX" : "RX", bytes, elapsed_ms);
+}
+
+std::string FileTrace::format(int slot, const std::string& device, const char* direction,
+                              std::string_view bytes, std::uint32_t elapsed_ms) {
   const LocalTime t = clock_.local_time();
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
                 t.hour, t.minute, t.second);
-  std::string line = std::string(stamp) + " slot " + std::to_string(slot) + " " + device +
-                     (transmitted ? " TX " : " RX ");
+  std::string line =
+      std::string(stamp) + " slot " + std::to_string(slot) + " " + device + " " + direction + " ";
   line += bytes.empty() ? std::string("-") : hex_bytes(bytes);
   line += " " + std::to_string(elapsed_ms) + " ms";
   return line;
 }
 
-void FileTrace::record(int slot, const std::string& device, bool transmitted,
-                       std::string_view bytes, std::uint32_t elapsed_ms) {
-  const std::string line = format_line(slot, device, transmitted, bytes, elapsed_ms) + "\n";
+void FileTrace::append(const std::string& line) {
   std::ofstream out(file_, std::ios::binary | std::ios::app);
   if (!out) return;  // a trace that cannot be written is lost, the exchange goes on
-  out << line;
+  out << line << "\n";
+}
+
+void FileTrace::discarded(int slot, const std::string& device, std::string_view bytes,
+                          std::uint32_t elapsed_ms) {
+  append(format(slot, device, "DROP", bytes, elapsed_ms));
+}
+
+void FileTrace::record(int slot, const std::string& device, bool transmitted,
+                       std::string_view bytes, std::uint32_t elapsed_ms) {
+  append(format_line(slot, device, transmitted, bytes, elapsed_ms));
 }
 
 }  // namespace r7

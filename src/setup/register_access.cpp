@@ -20,8 +20,6 @@ std::string ValueRead::text() const {
       return std::to_string(value);
     case Kind::Refused:
       return std::to_string(kExceptionBase - exception_code);
-    case Kind::Damaged:
-      return {};
     case Kind::NoAnswer:
       return "ERROR";
   }
@@ -29,25 +27,15 @@ std::string ValueRead::text() const {
 }
 
 ValueRead RegisterAccess::read_value(int register_no) {
-  const auto r = client_.read_registers(address_, register_no, 1, kSetupReadTries);
+  const auto r = client_.read_registers(address_, register_no, 1, kSetupReadTries,
+                                        Repeat::WhenSilentOrDamaged);
   ValueRead read;
   if (r) {
     read.kind = ValueRead::Kind::Value;
     read.value = r->front();
-    return read;
-  }
-  switch (r.error().failure) {
-    case RegisterFailure::Refused:
-      read.kind = ValueRead::Kind::Refused;
-      read.exception_code = r.error().exception_code;
-      break;
-    case RegisterFailure::Damaged:
-      read.kind = ValueRead::Kind::Damaged;
-      break;
-    case RegisterFailure::NoReply:
-    case RegisterFailure::PortFailure:
-      read.kind = ValueRead::Kind::NoAnswer;
-      break;
+  } else if (r.error().failure == RegisterFailure::Refused) {
+    read.kind = ValueRead::Kind::Refused;
+    read.exception_code = r.error().exception_code;
   }
   return read;
 }
@@ -65,26 +53,47 @@ ValueRead RegisterAccess::read_value_or_ask(int register_no) {
   return read.answered() ? read : ask_and_read_again(register_no);
 }
 
+RegisterAccess::Effect RegisterAccess::command_effect(int command) {
+  const ValueRead type = read_value(reg::kStepType);
+  if (!type.answered()) return Effect::Unknown;
+  const int t = type.kind == ValueRead::Kind::Value ? type.value : -1;
+  switch (command) {
+    case reg::kProfileCreate:
+      return t >= 0 ? Effect::Taken : Effect::NotTaken;
+    case reg::kProfileEditA:  // insert a step
+      return t != reg::kStepTypeEnd ? Effect::Taken : Effect::NotTaken;
+    case reg::kProfileErase:
+      return t < 0 ? Effect::Taken : Effect::NotTaken;
+    case reg::kProfileEditB:  // delete the selected step
+      return t == reg::kStepTypeEnd ? Effect::Taken : Effect::NotTaken;
+    default:
+      return Effect::NotTaken;
+  }
+}
+
 WriteResult RegisterAccess::write_value(int register_no, int value) {
   if (value < -32768 || value > 32767) throw RunError(err::kIllegalFunctionCall, kBadDataValue);
-  const auto v = static_cast<std::int16_t>(value);
+  const bool once_only = register_no == reg::kProfileCommand;
+  bool may_have_taken = once_only && unconfirmed_command_ == value;
+  unconfirmed_command_.reset();
   for (int attempt = 0; attempt < kSetupWriteTries; ++attempt) {
-    const auto r = client_.write_register(address_, register_no, v);
+    if (may_have_taken) {
+      const Effect effect = command_effect(value);
+      if (effect == Effect::Taken) return WriteResult::Acknowledged;
+      if (effect == Effect::Unknown) continue;  // never send it blindly again
+    }
+    const auto r = client_.write_register(address_, register_no, static_cast<std::int16_t>(value));
     if (r) return WriteResult::Acknowledged;
     const RegisterError& e = r.error();
-    switch (e.failure) {
-      case RegisterFailure::Refused:
-        if (e.exception_code == 2 || e.exception_code == 3) {
-          session_.log_refusal(e.text(), register_no, value);
-        }
-        return WriteResult::Refused;
-      case RegisterFailure::Damaged:
-        return WriteResult::Damaged;
-      case RegisterFailure::NoReply:
-      case RegisterFailure::PortFailure:
-        break;
+    if (e.failure == RegisterFailure::Refused) {
+      if (e.exception_code == 2 || e.exception_code == 3) {
+        session_.log_refusal(e.text(), register_no, value);
+      }
+      return WriteResult::Refused;
     }
+    may_have_taken = once_only;
   }
+  if (may_have_taken) unconfirmed_command_ = value;
   return WriteResult::NoAnswer;
 }
 

@@ -21,8 +21,7 @@ struct ValueRead {
   enum class Kind {
     Value,     // `value` holds it
     Refused,   // exception reply; `exception_code` says which
-    Damaged,   // a reply that could not be used
-    NoAnswer,  // nothing came back (or the user gave up asking again)
+    NoAnswer,  // nothing usable came back (or the user gave up asking again)
   };
   Kind kind = Kind::NoAnswer;
   std::int16_t value = 0;
@@ -33,12 +32,12 @@ struct ValueRead {
   // No value to save: a read refused with exception code 0, 1 or 2.
   bool nothing_to_save() const { return kind == Kind::Refused && exception_code <= 2; }
   // The value as a setup file writes it: the decimal value, or for a refusal
-  // the code as the reply shows it ("-32003"); "" after a damaged reply.
+  // the code as the reply shows it ("-32003"); "ERROR" without an answer.
   std::string text() const;
 };
 
 // How a write ended.
-enum class WriteResult { Acknowledged, Refused, Damaged, NoAnswer };
+enum class WriteResult { Acknowledged, Refused, NoAnswer };
 
 class RegisterAccess {
  public:
@@ -47,15 +46,17 @@ class RegisterAccess {
 
   int address() const { return address_; }
 
-  // One register, three requests at most while nothing comes back.
+  // One register, three requests at most while nothing (usable) comes back.
   ValueRead read_value(int register_no);
   // After a read that got no answer: asks "Comm Error!" (Retry/Cancel) and
   // reads again on Retry until one is answered; NoAnswer when the user gave up.
   ValueRead ask_and_read_again(int register_no);
   // read_value, then ask_and_read_again when nothing came back.
   ValueRead read_value_or_ask(int register_no);
-  // One write, five requests at most while nothing comes back. A refusal with
-  // exception 2 or 3 is logged in the error list and file.
+  // One write, five requests at most while nothing (usable) comes back. A
+  // refusal with exception 2 or 3 is logged in the error list and file.
+  // Profile commands (4002) are not idempotent: before one is sent again after
+  // a lost reply, register 4003 tells whether it took effect.
   WriteResult write_value(int register_no, int value);
   // A write that, when nothing comes back, asks "Comm Error!" and writes again
   // on Retry; true when the user gave up.
@@ -70,10 +71,19 @@ class RegisterAccess {
   Answer ask_comm_error(const std::string& text = "Comm Error!");
 
  private:
+  enum class Effect { Taken, NotTaken, Unknown };
+  // Whether profile command `command` (4002's value) took effect, judged by
+  // the type of the selected step as the jobs use the commands: a create
+  // leaves the new profile's end step selected, an insert a new step before
+  // the end step, a delete the end step again, an erase no profile at all.
+  Effect command_effect(int command);
+
   RegisterClient client_;
   Prompts& prompts_;
   SetupSession& session_;
   int address_;
+  // A profile command that got no answer, until it is known to have taken effect.
+  std::optional<int> unconfirmed_command_;
 };
 
 }  // namespace r7

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "errors/run_error.h"
+#include "modbus/registers.h"
 #include "setup/setup_text.h"
 
 namespace r7 {
@@ -150,6 +151,29 @@ DataLine parse_data_line(std::string_view line) {
   d.register_no = static_cast<int>(r);
   d.value = static_cast<int>(v);
   return d;
+}
+
+SetupFileCheck check_setup_file(const TextLines& lines) {
+  SetupFileCheck check;
+  const auto header = static_cast<std::size_t>(kSetupHeaderLines);
+  if (lines.size() < header) {
+    check.too_short = true;
+    return check;
+  }
+  check.model = setup_file_model(lines[1].text);
+  check.data_lines = lines.size() - header;
+  std::optional<DataLine> last;
+  for (std::size_t i = header; i < lines.size(); ++i) {
+    const DataLine d = parse_data_line(lines[i].text);
+    if (d.kind == DataLine::Kind::Empty) continue;
+    last = d;
+    if (d.kind != DataLine::Kind::Invalid) continue;
+    if (check.skipped.size() < kSetupLinesListed) check.skipped.push_back(lines[i]);
+    ++check.skipped_count;
+  }
+  check.cut_short =
+      !last || last->kind != DataLine::Kind::Data || last->register_no != reg::kRestart;
+  return check;
 }
 
 SetupFileWriter::SetupFileWriter(std::filesystem::path target)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "errors/clock.h"
+#include "setup/setup_text.h"
 
 namespace r7 {
 
@@ -64,6 +65,28 @@ struct DataLine {
 // whole number, halves to the even one). Registers beyond 0..65535 and values
 // beyond -32768..32767 are Invalid: they cannot be written.
 DataLine parse_data_line(std::string_view line);
+
+// Setup files larger than this are not read (the biggest a save writes, 40
+// full profiles, is a few MiB).
+inline constexpr std::uintmax_t kMaxSetupFileBytes = 16U * 1024U * 1024U;
+// Lines a report names one by one; more are counted.
+inline constexpr std::size_t kSetupLinesListed = 10;
+
+// What a restore finds in a setup file before it writes anything.
+struct SetupFileCheck {
+  bool too_short = false;  // fewer than the seven header lines
+  // The data do not end as a save ends them, with the register-25 line (the
+  // file was cut short, or is no setup file).
+  bool cut_short = false;
+  std::optional<double> model;    // from line 2; nullopt when unreadable
+  std::size_t data_lines = 0;     // lines from line 8 on
+  std::vector<TextLine> skipped;  // lines that are not a register and a value (the first ones)
+  std::size_t skipped_count = 0;  // all of them
+
+  bool usable() const { return !too_short && !cut_short; }
+};
+
+SetupFileCheck check_setup_file(const TextLines& lines);
 
 // A new setup file, written beside its final name and put in place only when
 // complete: the user's earlier file under that name survives a save that is

@@ -62,7 +62,7 @@ std::string erase_refused_text(int n) {
 }
 
 // A number as the restore reads it from a reply: the value, a refusal's code
-// (-32000 - code), nothing after a damaged reply.
+// (-32000 - code), nothing without an answer.
 std::optional<int> numeric(const ValueRead& read) {
   if (read.kind == ValueRead::Kind::Value) return read.value;
   if (read.kind == ValueRead::Kind::Refused) return -32000 - read.exception_code;
@@ -80,19 +80,27 @@ RestoreSetup::RestoreSetup(Comms& comms, Prompts& prompts, SetupSession& session
       access_(comms, prompts, session, address),
       error_messages_(prompts, clock) {}
 
+// The file is chosen and checked, and the controller's model compared with
+// it, before the question; only then is the controller returned to its
+// defaults and written. Cancelling anywhere before the question writes nothing.
 Outcome RestoreSetup::restore_setup() {
   skipped_ = 0;
   placeholders_.clear();
   try {
-    if (!prompts_.ask_yes("This erase all current settings. Do you want to continue?")) {
+    TextLines lines;
+    if (auto e = choose_file(lines)) return *e;
+    bool has_profiles = false;
+    if (auto e = check_before_erasing(lines, has_profiles)) return *e;
+    if (prompts_.message_box({"This erase all current settings. Do you want to continue?",
+                              {},
+                              Icon::None,
+                              Buttons::YesNo,
+                              Answer::No}) != Answer::Yes) {
       return Outcome(Ending::Declined);
     }
     session_.clear_errors();
     if (auto e = erase_old_settings()) return *e;
-    TextLines lines;
-    if (auto e = choose_file(lines)) return *e;
-    int model_number = 0;
-    if (auto e = prepare(lines, model_number)) return *e;
+    if (auto e = prepare(has_profiles)) return *e;
     return write_data_lines(lines);
   } catch (const RunError& e) {
     // A request that cannot be framed gets here; nothing else in the restore
@@ -102,6 +110,73 @@ Outcome RestoreSetup::restore_setup() {
     o.error_number = e.number();
     return o;
   }
+}
+
+std::optional<Outcome> RestoreSetup::choose_file(TextLines& lines) {
+  FileDialog dialog;
+  dialog.filter = kSetupFileFilter;
+  dialog.initial_dir = program_dir_.setups_dir().string();
+  dialog.must_exist = true;
+  const auto chosen = prompts_.open_file(dialog);
+  if (!chosen) return Outcome(Ending::Cancelled);
+  file_ = *chosen;
+  try {
+    lines = read_text_lines(*chosen, kMaxSetupFileBytes);
+  } catch (const RunError& e) {
+    prompts_.message("Can not read the file " + *chosen + " (" + e.what() + "). Upload Canceled!");
+    return Outcome(Ending::FileProblem);
+  }
+  return std::nullopt;
+}
+
+// The file's header and data, the controller's model against the file's,
+// whether the model keeps profiles; the lines that will be skipped are named.
+std::optional<Outcome> RestoreSetup::check_before_erasing(const TextLines& lines,
+                                                          bool& has_profiles) {
+  const SetupFileCheck check = check_setup_file(lines);
+  if (check.too_short) {
+    prompts_.message("The file " + file_ +
+                     " is not a setup file: it has fewer than seven lines. Upload Canceled!");
+    return Outcome(Ending::FileProblem);
+  }
+  if (check.cut_short) {
+    prompts_.message("The file " + file_ +
+                     " was cut short: its data do not end with the line for register 25 that "
+                     "every saved setup ends with. Upload Canceled!");
+    return Outcome(Ending::FileProblem);
+  }
+  const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
+  if (!model_read.answered()) {
+    prompts_.message("Download has been canceled. Need to check Comm Port Settings.");
+    return Outcome(Ending::NoController);
+  }
+  model_ = numeric(model_read).value_or(0);
+  if (!check.model || *check.model != model_) {
+    prompts_.message(
+        "Model number from the controller does not match the model number from the text file so "
+        "Upload of values is canceled.");
+    return Outcome(Ending::ModelMismatch);
+  }
+  bool carry_on = true;
+  has_profiles = model_has_profiles(std::to_string(model_), carry_on);
+  if (!carry_on) {
+    session_.show("*******Upload Canceled*******");
+    prompts_.message("Upload Canceled!");
+    return Outcome(Ending::Cancelled);
+  }
+  if (check.skipped_count > 0) prompts_.message(skipped_lines_text(check), "Setup File Check");
+  return std::nullopt;
+}
+
+std::string RestoreSetup::skipped_lines_text(const SetupFileCheck& check) const {
+  std::string text = std::to_string(check.skipped_count) + " line(s) of " + file_ +
+                     " will be skipped: they are not a register and a value.";
+  for (const TextLine& line : check.skipped)
+    text += "\rLine " + std::to_string(line.number) + ": " + line.text;
+  if (check.skipped_count > check.skipped.size()) {
+    text += "\r... and " + std::to_string(check.skipped_count - check.skipped.size()) + " more.";
+  }
+  return text;
 }
 
 std::optional<Outcome> RestoreSetup::erase_old_settings() {
@@ -126,65 +201,21 @@ std::optional<Outcome> RestoreSetup::erase_old_settings() {
   return Outcome(Ending::NoController);
 }
 
-// The setup file, read whole and checked before anything more is written: a
-// file without its seven header lines ends the restore here.
-std::optional<Outcome> RestoreSetup::choose_file(TextLines& lines) {
-  FileDialog dialog;
-  dialog.filter = kSetupFileFilter;
-  dialog.initial_dir = program_dir_.setups_dir().string();
-  dialog.must_exist = true;
-  const auto chosen = prompts_.open_file(dialog);
-  if (!chosen) return Outcome(Ending::Cancelled);
-  try {
-    lines = read_text_lines(*chosen);
-  } catch (const RunError&) {
-    prompts_.message("Can not read the file " + *chosen + ". Upload Canceled!");
-    return Outcome(Ending::FileProblem);
-  }
-  if (lines.size() < static_cast<std::size_t>(kSetupHeaderLines)) {
-    prompts_.message("The file " + *chosen +
-                     " is not a setup file: it has fewer than seven lines. Upload Canceled!");
-    return Outcome(Ending::FileProblem);
-  }
-  return std::nullopt;
-}
-
-// The model, the error file, profile 1 erased when the model keeps profiles,
-// and the model check against the file's line 2.
-std::optional<Outcome> RestoreSetup::prepare(const TextLines& lines, int& model_number) {
-  const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
-  if (!model_read.answered()) {
-    prompts_.message("Download has been canceled. Need to check Comm Port Settings.");
-    return Outcome(Ending::NoController);
-  }
-  model_number = numeric(model_read).value_or(0);  // 0 after a damaged reply
-  const std::string model = std::to_string(model_number);
+// The error file, and profile 1 erased when the model keeps profiles.
+std::optional<Outcome> RestoreSetup::prepare(bool has_profiles) {
   try {
     std::error_code ignored;
     std::filesystem::create_directories(program_dir_.setups_dir(), ignored);
-    session_.error_file().create(program_dir_.setups_dir() / (model + "_Upload_Error.TXT"));
+    session_.error_file().create(program_dir_.setups_dir() /
+                                 (std::to_string(model_) + "_Upload_Error.TXT"));
   } catch (const RunError&) {
     // Without the file, refusals are still listed in the window.
   }
   session_.lock(true);
   prompts_.set_busy(true);
-  bool carry_on = true;
-  const bool has_profiles = model_has_profiles(model, carry_on);
-  if (!carry_on) {
-    session_.show("*******Upload Canceled*******");
-    prompts_.message("Upload Canceled!");
-    return end(Ending::Cancelled, true);
-  }
   if (has_profiles && (access_.write_given_up(reg::kProfileSelect, 1) ||
                        access_.write_given_up(reg::kProfileCommand, reg::kProfileErase))) {
     return end(Ending::Cancelled, false);
-  }
-  const auto file_model = setup_file_model(lines[1].text);  // nullopt: unreadable
-  if (!file_model || *file_model != model_number) {
-    prompts_.message(
-        "Model number from the controller does not match the model number from the text file so "
-        "Upload of values is canceled.");
-    return end(Ending::ModelMismatch, false);
   }
   return std::nullopt;
 }
@@ -236,11 +267,13 @@ Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
   session_.show("*******Upload Complete*******");
   session_.view().set_progress_visible(false);
   session_.view().set_progress_value(0);
-  prompts_.message("Upload Complete");
-  Outcome o = end(Ending::Completed, false);
-  o.refused = session_.refusals();
-  o.skipped = skipped_;
-  return o;
+  std::string text = "Upload Complete";
+  if (session_.refusals() > 0 || skipped_ > 0) {
+    text += "\r" + std::to_string(session_.refusals()) + " write(s) refused by the controller, " +
+            std::to_string(skipped_) + " line(s) skipped: see the history and Read/Write Errors.";
+  }
+  prompts_.message(text);
+  return end(Ending::Completed, false);
 }
 
 std::optional<Outcome> RestoreSetup::write_data_line(const DataLine& d, int& current_profile) {
@@ -252,12 +285,18 @@ std::optional<Outcome> RestoreSetup::write_data_line(const DataLine& d, int& cur
     // The controller stores its setup when 25 is written: it is written once,
     // given 13 s, and written again.
     access_.write_value(d.register_no, d.value);
+    session_.view().begin_wait("Waiting for the controller to store its settings", kRestartPauseMs);
     clock_.sleep_ms(kRestartPauseMs);
+    session_.view().end_wait();
   }
-  const bool answered = access_.write_value(d.register_no, d.value) != WriteResult::NoAnswer;
+  const WriteResult written = access_.write_value(d.register_no, d.value);
   const std::string text = std::to_string(d.register_no) + " " + std::to_string(d.value);
-  if (answered) {
+  if (written == WriteResult::Acknowledged) {
     session_.show(text + " Successful");
+    return std::nullopt;
+  }
+  if (written == WriteResult::Refused) {  // listed under Read/Write Errors
+    session_.show(text + " ***UNSUCCESSFUL***");
     return std::nullopt;
   }
   session_.show(text + " ***UNSUCCESSFUL***");

@@ -14,6 +14,7 @@
 #include "errors/outcome.h"
 #include "errors/prompts.h"
 #include "setup/register_access.h"
+#include "setup/setup_file.h"
 #include "setup/setup_session.h"
 #include "setup/setup_text.h"
 
@@ -36,9 +37,11 @@ class RestoreSetup {
   const std::vector<int>& placeholder_profiles() const { return placeholders_; }
 
  private:
-  std::optional<Outcome> erase_old_settings();
   std::optional<Outcome> choose_file(TextLines& lines);
-  std::optional<Outcome> prepare(const TextLines& lines, int& model_number);
+  std::optional<Outcome> check_before_erasing(const TextLines& lines, bool& has_profiles);
+  std::string skipped_lines_text(const SetupFileCheck& check) const;
+  std::optional<Outcome> erase_old_settings();
+  std::optional<Outcome> prepare(bool has_profiles);
   bool model_has_profiles(const std::string& model, bool& carry_on);
   Outcome write_data_lines(const TextLines& lines);
   // One data line; the ending when it ends the restore.
@@ -54,6 +57,8 @@ class RestoreSetup {
   const ProgramDir& program_dir_;
   RegisterAccess access_;
   ErrorLog error_messages_;
+  std::string file_;  // the setup file chosen
+  int model_ = 0;     // the controller's model (register 0)
   int skipped_ = 0;
   std::vector<int> placeholders_;
 };

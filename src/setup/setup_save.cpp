@@ -51,20 +51,18 @@ SaveSetup::SaveSetup(Comms& comms, Prompts& prompts, SetupSession& session, Cloc
       access_(comms, prompts, session, address),
       error_messages_(prompts, clock) {}
 
-int SaveSetup::value_of(const ValueRead& read) const {
-  if (read.kind == ValueRead::Kind::Damaged) {
-    throw RunError(err::kTypeMismatch, "a damaged reply has no value");
-  }
+int SaveSetup::value_of(const ValueRead& read) {
   return read.kind == ValueRead::Kind::Value ? read.value : -32000 - read.exception_code;
 }
 
 Outcome SaveSetup::save_setup() {
   outcome_ = Outcome{};
+  refused_reads_.clear();
   session_.clear_errors();
   std::unique_ptr<SetupFileWriter> file;
   try {
     const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
-    if (!model_read.answered() || model_read.kind == ValueRead::Kind::Damaged) {
+    if (!model_read.answered()) {
       prompts_.message(kCommPortsCanceled);
       return Outcome(Ending::NoController);
     }
@@ -161,9 +159,8 @@ SaveSetup::Walk SaveSetup::save_registers(const DownloadSequence& cds, SetupFile
         return Walk::Cancelled;
       }
     }
-    value_of(read);
     if (read.nothing_to_save()) {
-      // a register the controller does not hold
+      refused_reads_.push_back(r);  // a register the controller does not hold
     } else if (is_digital_input(r)) {
       if (digital_count == kDigitalInputSlots) {
         prompts_.message("Error in digital input text array.");
@@ -189,7 +186,7 @@ Outcome SaveSetup::finish(std::unique_ptr<SetupFileWriter>& file, bool cancelled
     prompts_.message("Download was Canceled.", "Download Canceled");
     if (outcome_.completed()) outcome_ = Outcome(Ending::Cancelled);
   } else {
-    prompts_.message("Downloading Process Complete.", "Download Complete");
+    prompts_.message("Downloading Process Complete." + refused_reads_text(), "Download Complete");
     outcome_ = Outcome(Ending::Completed);
     outcome_.refused = session_.refusals();
   }
@@ -198,6 +195,24 @@ Outcome SaveSetup::finish(std::unique_ptr<SetupFileWriter>& file, bool cancelled
   session_.view().set_progress_value(0);
   session_.lock(false);
   return outcome_;
+}
+
+// A second line for the closing box when the controller refused reads (the
+// registers are not in the file) or writes.
+std::string SaveSetup::refused_reads_text() const {
+  std::string text;
+  if (!refused_reads_.empty()) {
+    text += "\r" + std::to_string(refused_reads_.size()) +
+            " register read(s) refused by the controller, not in the file:";
+    for (std::size_t i = 0; i < refused_reads_.size() && i < kSetupLinesListed; ++i)
+      text += " " + std::to_string(refused_reads_[i]);
+    if (refused_reads_.size() > kSetupLinesListed) text += " ...";
+  }
+  if (session_.refusals() > 0) {
+    text += "\r" + std::to_string(session_.refusals()) +
+            " write(s) refused by the controller: see Read/Write Errors.";
+  }
+  return text;
 }
 
 Outcome SaveSetup::failed(const RunError& e) {
@@ -311,7 +326,6 @@ SaveSetup::Walk SaveSetup::save_profile_name(int p) {
     const int r = reg::profile_name_register(p, k);
     const ValueRead read = access_.read_value_or_ask(r);
     if (!read.answered()) return Walk::Cancelled;
-    value_of(read);  // a damaged reply is no name character
     push_line(profile_lines_, kMaxProfileLines, data_line(r, read.text()));
   }
   return Walk::Done;
@@ -350,6 +364,7 @@ SaveSetup::Walk SaveSetup::save_step(SetupFileWriter& file, const ProfileSequenc
     const ValueRead read = access_.read_value_or_ask(r);
     if (!read.answered()) return Walk::Cancelled;
     const int v = value_of(read);
+    if (read.nothing_to_save()) refused_reads_.push_back(r);
     if (end_step) {
       if (!read.nothing_to_save()) file.write_line(data_line(r, read.text()));
       if (r == reg::kEndStepLast && v != 3) break;

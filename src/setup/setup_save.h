@@ -52,9 +52,10 @@ class SaveSetup {
                  int type);
   Outcome finish(std::unique_ptr<SetupFileWriter>& file, bool cancelled);
   Outcome failed(const RunError& e);
-  // A register's value for the file: the value, or RunError 13 after a
-  // damaged reply (it has no value at all). A refusal gives its code.
-  int value_of(const ValueRead& read) const;
+  std::string refused_reads_text() const;
+  // A register's value as the walk compares it: the value, or for a refusal
+  // its code (-32000 - code, below 0).
+  static int value_of(const ValueRead& read);
 
   Prompts& prompts_;
   SetupSession& session_;
@@ -68,6 +69,7 @@ class SaveSetup {
   // the profiles.
   std::vector<std::string> profile_lines_;
   std::vector<std::string> deferred_lines_;
+  std::vector<int> refused_reads_;  // registers whose reads the controller refused
 };
 
 // Whether a register line's text equals one of the digital-input registers.

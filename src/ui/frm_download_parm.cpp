@@ -133,8 +133,12 @@ void FrmDownloadParm::build_controls() {
   upper->addLayout(left);
   upper->addLayout(build_lists(), 1);
 
+  lblStatus_ = make_label(this, "lblStatus", "");
+  wait_ = new WaitIndicator(lblStatus_, nullptr, this);
+
   auto* main = new QVBoxLayout(this);
   main->addLayout(upper, 1);
+  main->addWidget(lblStatus_);
   main->addWidget(ProgressBar1_);
 
   resize(720, 480);
@@ -241,6 +245,14 @@ void FrmDownloadParm::set_progress_range(int minimum, int maximum) {
 
 void FrmDownloadParm::set_progress_value(int value) {
   gui([this, value] { ProgressBar1_->setValue(value); });
+}
+
+void FrmDownloadParm::begin_wait(const std::string& what, std::uint32_t up_to_ms) {
+  gui([this, what, up_to_ms] { wait_->begin(to_qt(what), up_to_ms); });
+}
+
+void FrmDownloadParm::end_wait() {
+  gui([this] { wait_->end(); });
 }
 
 void FrmDownloadParm::set_window_enabled(bool enabled) {

@@ -14,6 +14,7 @@
 #include "setup/setup_view.h"
 #include "ui/job_runner.h"
 #include "ui/ui_services.h"
+#include "ui/wait_indicator.h"
 
 class QComboBox;
 class QGridLayout;
@@ -56,6 +57,8 @@ class FrmDownloadParm final : public QDialog, public SetupView {
   void set_progress_range(int minimum, int maximum) override;
   void set_progress_value(int value) override;
   void set_window_enabled(bool enabled) override;
+  void begin_wait(const std::string& what, std::uint32_t up_to_ms) override;
+  void end_wait() override;
 
  public slots:
   // Exit, the close box and Escape; refused while the window is locked.
@@ -92,6 +95,8 @@ class FrmDownloadParm final : public QDialog, public SetupView {
   QListWidget* List2_ = nullptr;
   QPushButton* cmdClearList2_ = nullptr;
   QProgressBar* ProgressBar1_ = nullptr;
+  QLabel* lblStatus_ = nullptr;  // what a long wait is for, and how long it took so far
+  WaitIndicator* wait_ = nullptr;
 };
 
 }  // namespace r7

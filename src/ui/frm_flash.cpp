@@ -91,6 +91,10 @@ void FrmFlash::build_controls() {
   ProgressBar1_->setRange(0, 100);
   ProgressBar1_->setValue(0);
 
+  lbl_Status_ = new QLabel(this);
+  lbl_Status_->setObjectName(QStringLiteral("lbl_Status"));
+  wait_ = new WaitIndicator(lbl_Status_, ProgressBar1_, this);
+
   auto* left = new QVBoxLayout;
   left->addLayout(build_histories(), 1);
   left->addWidget(lbl_Warning_);
@@ -98,6 +102,7 @@ void FrmFlash::build_controls() {
   progress->addWidget(status_label);
   progress->addWidget(ProgressBar1_, 1);
   left->addLayout(progress);
+  left->addWidget(lbl_Status_);
   left->addLayout(build_engineering());
 
   auto* buttons = new QVBoxLayout;
@@ -366,6 +371,14 @@ void FrmFlash::set_quit_enabled(bool enabled) {
 
 void FrmFlash::set_file_text(const std::string& text) {
   gui([this, text] { txt_File_->setText(to_qt(text)); });
+}
+
+void FrmFlash::begin_wait(const std::string& what, std::uint32_t up_to_ms) {
+  gui([this, what, up_to_ms] { wait_->begin(to_qt(what), up_to_ms); });
+}
+
+void FrmFlash::end_wait() {
+  gui([this] { wait_->end(); });
 }
 
 void FrmFlash::set_erase_enabled(bool enabled) {

@@ -19,6 +19,7 @@
 #include "platform/gui_thread.h"
 #include "ui/job_runner.h"
 #include "ui/ui_services.h"
+#include "ui/wait_indicator.h"
 
 class QCheckBox;
 class QGridLayout;
@@ -80,6 +81,8 @@ class FrmFlash final : public QWidget, public FlashView {
   void set_quit_enabled(bool enabled) override;
   void set_file_text(const std::string& text) override;
   void set_erase_enabled(bool enabled) override;
+  void begin_wait(const std::string& what, std::uint32_t up_to_ms) override;
+  void end_wait() override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -123,6 +126,8 @@ class FrmFlash final : public QWidget, public FlashView {
   QListWidget* lst_CommsCommand_ = nullptr;
   QListWidget* lst_CommsCommandResponse_ = nullptr;
   QProgressBar* ProgressBar1_ = nullptr;
+  QLabel* lbl_Status_ = nullptr;  // what a long wait is for, and how long it took so far
+  WaitIndicator* wait_ = nullptr;
   QLabel* lbl_Warning_ = nullptr;
   QPushButton* cmd_BrowseFile_ = nullptr;
   QLabel* lbl_File_ = nullptr;

@@ -27,6 +27,10 @@ class RecordingFlashView : public FlashView {
   void set_quit_enabled(bool enabled) override { quit_enabled = enabled; }
   void set_file_text(const std::string& text) override { file_text = text; }
   void set_erase_enabled(bool enabled) override { erase_enabled = enabled; }
+  void begin_wait(const std::string& what, std::uint32_t up_to_ms) override {
+    waits.push_back(what + " " + std::to_string(up_to_ms));
+  }
+  void end_wait() override { waits.push_back("end"); }
 
   // Called after each command line is added (tests inject faults at a step).
   std::function<void(const std::string&)> on_command;
@@ -34,6 +38,7 @@ class RecordingFlashView : public FlashView {
   std::vector<std::string> commands;
   std::vector<std::string> responses;
   std::vector<int> progress_values;
+  std::vector<std::string> waits;  // "what up_to_ms", then "end"
   int scrolls = 0;
   int progress_max = 0;
   int progress_value = 0;

@@ -4,6 +4,7 @@ namespace r7::test {
 
 Answer RecordingPrompts::message_box(const MessageBox& box) {
   boxes.push_back(box);
+  if (box.buttons == Buttons::Ok) return Answer::Ok;  // a plain message takes no scripted answer
   if (!answers_.empty()) {
     const Answer a = answers_.front();
     answers_.pop_front();

@@ -12,8 +12,9 @@ namespace r7::test {
 
 class RecordingPrompts : public Prompts {
  public:
-  // Queued answers, used in order. Unscripted boxes get the box's default
-  // answer, else OK / Yes; Retry/Cancel boxes get Cancel so nothing loops forever.
+  // Queued answers, used in order by the questions (boxes with more than an
+  // OK button). Unscripted questions get the box's default answer, else Yes;
+  // Retry/Cancel boxes get Cancel so nothing loops forever.
   void answer(Answer a) { answers_.push_back(a); }
   void answer_open(std::optional<std::string> path) { open_answers_.push_back(std::move(path)); }
   void answer_save(std::optional<std::string> path) { save_answers_.push_back(std::move(path)); }

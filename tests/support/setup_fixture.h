@@ -42,6 +42,10 @@ class RecordingSetupView : public SetupView {
   void set_progress_range(int /*minimum*/, int maximum) override { progress_max = maximum; }
   void set_progress_value(int value) override { progress_peak = std::max(progress_peak, value); }
   void set_window_enabled(bool enabled) override { window_enabled = enabled; }
+  void begin_wait(const std::string& what, std::uint32_t up_to_ms) override {
+    waits.push_back(what + " " + std::to_string(up_to_ms));
+  }
+  void end_wait() override { waits.push_back("end"); }
 
   std::vector<std::string> history;
   std::vector<std::string> errors;
@@ -49,6 +53,7 @@ class RecordingSetupView : public SetupView {
   int progress_max = 0;
   int progress_peak = 0;
   bool window_enabled = true;
+  std::vector<std::string> waits;  // "what up_to_ms", then "end"
 };
 
 // One Modbus request as sent: function code, register, value (or count).
@@ -123,12 +128,11 @@ class SetupFixture : public ::testing::Test {
     last = job.save_setup();
     return std::filesystem::exists(file) ? read_file(file) : std::string();
   }
-  // A restore with the answers given (Yes to the first question unless
-  // `later` starts otherwise) and `file` in the open dialog.
-  void restore(const std::filesystem::path& file, std::initializer_list<Answer> later = {},
-               bool first_yes = true) {
-    if (first_yes) prompts.answer(Answer::Yes);
-    for (Answer a : later)
+  // A restore of `file` (the open dialog's answer) with `answers` to its
+  // questions in order (Yes to "This erase all current settings...").
+  void restore(const std::filesystem::path& file,
+               std::initializer_list<Answer> answers = {Answer::Yes}) {
+    for (Answer a : answers)
       prompts.answer(a);
     prompts.answer_open(file.string());
     RestoreSetup job(comms, prompts, session, sim.clock(), program_dir, 1);

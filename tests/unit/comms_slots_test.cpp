@@ -17,7 +17,7 @@ using Lines = std::vector<std::string>;
 constexpr const char* kBadPort = "Port number is not valid in sub init_comms";
 constexpr const char* kBadSettings = "Port settings are not valid in sub init_comms";
 constexpr const char* kNotInitialized =
-    "This device/protocol has not been initialized. Check RERU5RE.INI";
+    "This device/protocol has not been initialized. Check VARNEL FLASH R7.INI";
 
 // A section with slots 0, 1, ...: "port" or "port|settings" each.
 std::string section(const Lines& slots) {

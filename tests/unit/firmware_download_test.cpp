@@ -107,7 +107,7 @@ TEST_F(FirmwareDownloadTest, CompleteDownloadWritesTheFirmwareAndLogsEveryStep) 
   EXPECT_EQ(outcome.ending, Ending::Completed);
   EXPECT_EQ(download->model_selection(), 1);
   EXPECT_EQ(view.file_text, path("731-0000.S19"));
-  EXPECT_EQ(view.progress_value, 0);
+  EXPECT_EQ(view.progress_value, view.progress_max);  // full when the box shows
   expect_window_restored();
   EXPECT_EQ(comms->port_settings(kXonSlot), "38400,n,8,1");
 
@@ -322,14 +322,23 @@ TEST_F(FirmwareDownloadTest, EngineeringProbeAndErase) {
   EXPECT_TRUE(view.erase_enabled);
   EXPECT_TRUE(prompts.boxes.empty());
 
-  // The resident bootloader does not erase: no acknowledgement, settings restored.
-  const std::string before = comms->port_settings(kXonSlot);
+  // The erase asks first (default No); the whole flash is erased, whatever
+  // the sectors. The resident bootloader does not erase: no acknowledgement,
+  // settings restored.
+  const std::size_t commands = view.commands.size();
+  EXPECT_EQ(download->erase_flash_sectors({true, true, true, true, true, true, true}).ending,
+            Ending::Declined);
+  EXPECT_EQ(prompts.boxes.back().default_answer, Answer::No);
+  EXPECT_EQ(view.commands.size(), commands);
   comms->set_port_settings(kXonSlot, "9600,n,8,1");
+  prompts.answer(Answer::Yes);
   download->erase_flash_sectors({false, true, false, false, false, false, true});
   EXPECT_EQ(view.commands.back(), "Erase Sectors  66");
   EXPECT_EQ(view.responses.back(), "Erase Failed");
   EXPECT_EQ(prompts.boxes.back().text, "Sector Erase failed.");
   EXPECT_EQ(comms->port_settings(kXonSlot), "9600,n,8,1");
+  EXPECT_EQ(view.waits, (std::vector<std::string>{"Erasing the flash 90000", "end"}));
+  prompts.answer(Answer::Yes);
   download->erase_flash_sectors({true, true, true, true, true, true, true});
   EXPECT_EQ(view.commands.back(), "Erase Sectors  127");
   EXPECT_EQ(view.commands.size(), view.responses.size());

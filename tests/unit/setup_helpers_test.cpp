@@ -28,11 +28,11 @@ TEST_F(SetupHelpers, ReadsAndWritesTryThreeOrFiveTimesAndShowNothing) {
   EXPECT_TRUE(prompts.boxes.empty());
   EXPECT_TRUE(view.errors.empty());
 
-  // A damaged reply ends the attempts: no value, a write answered.
+  // Damaged replies are tried again like missing ones.
   controller().faults().crc = 1.0;
-  EXPECT_EQ(access.read_value(100).kind, ValueRead::Kind::Damaged);
-  EXPECT_EQ(access.write_value(100, 1), WriteResult::Damaged);
-  EXPECT_EQ(log.requests.size(), 10U);
+  EXPECT_FALSE(access.read_value(100).answered());
+  EXPECT_EQ(access.write_value(100, 1), WriteResult::NoAnswer);
+  EXPECT_EQ(log.requests.size(), 16U);
 
   // Values that a failure code once stood for are values (110 holds any word).
   controller().faults().crc = 0.0;
@@ -97,6 +97,38 @@ TEST_F(SetupHelpers, QuestionsComeOnlyAfterNoAnswerAndRepeatUntilAnswerOrCancel)
   EXPECT_EQ(prompts.boxes[0].buttons, Buttons::RetryCancel);
 }
 
+// A profile command whose reply was lost is not sent again when 4003 shows
+// that it took effect; one that did not take effect is.
+TEST_F(SetupHelpers, ProfileCommandsAreCheckedBeforeTheyAreSentAgain) {
+  struct Case {
+    int command;
+    int select_profile;  // selected before the command (step 1)
+    bool reply_lost;     // the controller did it, its reply got lost
+    std::size_t profiles_after;
+    std::size_t command_writes;
+  };
+  // At the defaults only profile 1 exists (end step only).
+  const Case cases[] = {{reg::kProfileCreate, 2, true, 2, 1},
+                        {reg::kProfileErase, 1, true, 0, 1},
+                        {reg::kProfileCreate, 2, false, 2, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    controller().restore_defaults();
+    access.write_value(reg::kProfileSelect, c.select_profile);
+    access.write_value(reg::kStepSelect, 1);
+    log.requests.clear();
+    controller().faults().drop = c.reply_lost ? 1.0 : 0.0;  // the next reply only
+    log.on_request = [&](std::size_t) { controller().faults().drop = 0.0; };
+    EXPECT_EQ(access.write_value(reg::kProfileCommand, c.command), WriteResult::Acknowledged);
+    log.on_request = nullptr;
+    EXPECT_EQ(controller().profiles().size(), c.profiles_after);
+    EXPECT_EQ(std::count_if(log.requests.begin(), log.requests.end(),
+                            [](const test::SentRequest& r) { return r.function == 6; }),
+              static_cast<long>(c.command_writes));
+    if (c.reply_lost) EXPECT_TRUE(log.requests[1].is_read(reg::kStepType));
+  }
+}
+
 TEST_F(SetupHelpers, LinesWithoutRegistersAndRequestsThatCannotBeFramed) {
   EXPECT_EQ(reg_number_or_throw("4000 3"), 4000);
   EXPECT_THROW(reg_number_or_throw("Model: 6180"), RunError);
@@ -158,7 +190,9 @@ TEST_F(SetupHelpers, APlaceholderProfileIsItsTwentySixWritesWhateverHappens) {
     if (n == 3) controller().faults().drop = 1.0;
   };
   EXPECT_FALSE(restore.make_placeholder_profile(8));
-  EXPECT_EQ(log.requests.size(), 3U + 23U * 5U);
+  // Five tries each, but the three unanswered profile commands (4002) are
+  // sent once and then only looked for (three reads of 4003, four times).
+  EXPECT_EQ(log.requests.size(), 3U + 20U * 5U + 3U * (1U + 4U * 3U));
 }
 
 }  // namespace

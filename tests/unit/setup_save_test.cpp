@@ -93,7 +93,9 @@ TEST_F(SetupSave, AModelWithProfilesGivesExactlyTheExpectedFile) {
                    "Downloading Step 3", "Profile 2 **NONE**", "Saving Profile Name 3",
                    "Downloading Step 1", "Downloading Step 2",
                    "***********Ending Profile Download*********"}));
-  EXPECT_EQ(prompts.texts(), Lines{"Downloading Process Complete."});
+  // The closing box names the registers whose reads were refused.
+  EXPECT_EQ(prompts.texts(), Lines{"Downloading Process Complete.\r2 register read(s) refused by "
+                                   "the controller, not in the file: 118 4036"});
   EXPECT_EQ(prompts.boxes.back().title, "Download Complete");
   EXPECT_EQ(last.ending, Ending::Completed);
   EXPECT_EQ(setup_folder(), Lines{"golden.txt"});  // no error file left
@@ -251,21 +253,22 @@ TEST_F(SetupSave, AMissingProfileSequenceFileOrStepType) {
   EXPECT_EQ(setup_folder(), Lines{"6180_Download_Error.TXT"});
 }
 
-TEST_F(SetupSave, AFolderThatCannotBeWrittenAndADamagedReplyTakeTheErrorPath) {
+TEST_F(SetupSave, AFolderThatCannotBeWrittenTakesTheErrorPathADamagedReplyIsAskedAgain) {
   save(dir / "no such folder" / "x.txt");
   EXPECT_EQ(prompts.texts(), (Lines{"PATH NOT FOUND ERROR", kCanceled}));
   EXPECT_EQ(last.ending, Ending::Failed);
   EXPECT_EQ(last.error_number, 76);
 
-  // A damaged reply to the read of 101: model, serial (2), header (5), 100, 1060, 118, 101.
+  // A damaged reply to the read of 101: model, serial (2), header (5), 100,
+  // 1060, 118, 101. It is asked again and the save goes on.
   prompts.boxes.clear();
   log.requests.clear();
   log.on_request = [&](std::size_t n) { controller().faults().crc = n == 11 ? 1.0 : 0.0; };
-  save(setups() / "damaged.txt");
-  EXPECT_EQ(prompts.texts(), (Lines{"TYPE MISMATCH ERROR", kCanceled}));
+  const auto lines = test::file_lines(save(setups() / "damaged.txt"), 8);
+  EXPECT_EQ(last.ending, Ending::Completed);
   EXPECT_TRUE(log.requests[11].is_read(101));
-  EXPECT_EQ(last.ending, Ending::Failed);
-  EXPECT_TRUE(setup_folder().empty());
+  EXPECT_TRUE(log.requests[12].is_read(101));
+  EXPECT_EQ(lines.at(1), "101 3");
 }
 
 }  // namespace
