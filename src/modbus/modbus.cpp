@@ -174,6 +174,13 @@ std::size_t modbus_reply_length(std::string_view received) {
   }
 }
 
+bool modbus_reply_complete(std::string_view reply) {
+  if (reply.size() < kMinReplyLength || reply.size() != modbus_reply_length(reply)) return false;
+  const std::uint16_t crc = modbus_crc16(reply.substr(0, reply.size() - 2));
+  return (crc & 0xFF) == byte_at(reply, reply.size() - 1) &&
+         (crc >> 8) == byte_at(reply, reply.size());
+}
+
 std::string pad_string(const std::string& text, const std::string& fill, int width, int side) {
   const int count = width - static_cast<int>(text.size());
   const std::string padding =

@@ -74,6 +74,10 @@ DecodedReply decode_modbus_reply(std::string_view reply);
 // writes (6, 16) 8, diagnostics (8) 6. For transmit's ReplyLength.
 std::size_t modbus_reply_length(std::string_view received);
 
+// Whether `reply` is a whole reply of the length its function code says,
+// with a right CRC: nothing more of it is to come.
+bool modbus_reply_complete(std::string_view reply);
+
 // `text` filled with copies of fill[0] up to `width`: in front (side 0) or after
 // it (side 1); any other side gives the empty text.
 std::string pad_string(const std::string& text, const std::string& fill, int width, int side);

@@ -46,7 +46,8 @@ RegisterResult<std::vector<std::int16_t>> RegisterClient::exchange(const std::st
 
 RegisterResult<std::vector<std::int16_t>> RegisterClient::check_reply(const std::string& request,
                                                                       int expected_count) {
-  last_reply_ = comms_.transmit(kModbusSlot, request, kModbusTimeoutMs, modbus_reply_length);
+  last_reply_ = comms_.transmit(kModbusSlot, request, kModbusTimeoutMs,
+                                ReplyLength(modbus_reply_length, modbus_reply_complete));
   const std::string& reply = last_reply_;
   if (reply.empty()) {
     return unexpected(failure(comms_.last_result() == ExchangeResult::PortUnavailable

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "app/port_names.h"
@@ -36,10 +37,25 @@ inline constexpr int kDefaultPort = 2;
 // "Full Protocol", "Modbus Protocol", "Xon Protocol"; "" for other slots.
 const char* protocol_name(int slot);
 
-// The expected shape of a reply: given the bytes received so far, the total
-// length the reply will have, or 0 while that cannot be told yet. An empty
-// function means the shape is unknown.
-using ReplyLength = std::function<std::size_t(std::string_view received)>;
+// The expected shape of a reply.
+struct ReplyLength {
+  ReplyLength() = default;
+  // Any function of the bytes so far giving the total length is a shape.
+  template <class Total,
+            class = std::enable_if_t<std::is_invocable_r_v<std::size_t, Total, std::string_view>>>
+  ReplyLength(Total total, std::function<bool(std::string_view)> whole = {})  // NOLINT
+      : length(std::move(total)), check(std::move(whole)) {}
+
+  explicit operator bool() const { return static_cast<bool>(length); }
+  std::size_t operator()(std::string_view received) const { return length(received); }
+
+  // Given the bytes received so far, the total length the reply will have, or
+  // 0 while that cannot be told yet. Empty: the shape is unknown.
+  std::function<std::size_t(std::string_view)> length;
+  // A reply of that length that passes this check (its CRC) is complete at
+  // once, without waiting for the line to fall silent after it.
+  std::function<bool(std::string_view)> check;
+};
 
 // A reply of exactly `n` bytes (a bootloader acknowledgement is 2).
 ReplyLength expect_bytes(std::size_t n);
