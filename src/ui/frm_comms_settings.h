@@ -39,7 +39,8 @@ class FrmCommsSettings final : public QDialog {
   void cmd_SaveChanges_Click(int index);
 
  public slots:
-  // The close box and Escape run the closing steps; a refusal keeps the dialog open.
+  // Cancel, the close box and Escape: the unsaved edits are dropped, nothing
+  // is written.
   void reject() override;
 
  protected:
@@ -48,7 +49,7 @@ class FrmCommsSettings final : public QDialog {
 
  private:
   QLineEdit* make_field(const QString& name, int index, CommsField field);
-  // Shows the form's texts in the line edits (without marking changes twice).
+  // Shows the form's texts in the line edits (setText is no user edit).
   void refresh_fields();
   void refresh_port_devices();
   void refuse_closing();
@@ -65,6 +66,7 @@ class FrmCommsSettings final : public QDialog {
   std::array<Frame, kProtocolFrames> frames_{};
   QLineEdit* common_port_ = nullptr;  // txt_Port(3)
   QPushButton* cmd_OK_ = nullptr;
+  QPushButton* cmd_Cancel_ = nullptr;
   QLabel* port_devices_ = nullptr;
 };
 

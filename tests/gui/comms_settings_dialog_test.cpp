@@ -1,10 +1,13 @@
-// frm_CommsSettings: filling on activation, typing, Save Changes, OK and the
-// close box with the common port field.
+// frm_CommsSettings: filling on activation, typing, Save Changes, OK, Cancel,
+// Escape and the close box.
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+
+#include <functional>
+#include <utility>
 
 #include "app/settings_file.h"
 #include "gui_rig.h"
@@ -14,6 +17,13 @@
 namespace r7::test {
 
 namespace {
+
+// Slot 0 on port 1, the Modbus slot on port 3, the bootloader slot on port 4.
+constexpr const char* kSpreadSlots =
+    "[COMMS CONTROLS]\r\n"
+    "DEVICE 0 COMM PORT =1\r\nDEVICE 0 PORT SETTING =1200,e,7,2\r\n"
+    "DEVICE 1 COMM PORT =3\r\nDEVICE 1 PORT SETTING =19200,O,8,1\r\n"
+    "DEVICE 2 COMM PORT =4\r\nDEVICE 2 PORT SETTING =38400,n,8,1\r\n";
 
 QLineEdit* field(const QWidget& dialog, const char* name, int index) {
   auto* edit =
@@ -29,14 +39,6 @@ QStringList frame_texts(const QWidget& dialog, int index) {
   return texts;
 }
 
-// Replaces a field's text by typing, as a user does.
-void type_into(QLineEdit* edit, const QString& text) {
-  edit->setFocus();
-  edit->selectAll();
-  QTest::keyClick(edit, Qt::Key_Backspace);
-  QTest::keyClicks(edit, text);
-}
-
 QPushButton* button(const QWidget& dialog, const QString& name) {
   return dialog.findChild<QPushButton*>(name);
 }
@@ -47,6 +49,8 @@ class CommsSettingsDialogTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // A first run shows the initial texts; Escape and the close box write
+  // nothing, OK creates the three slots.
   void first_run_without_settings_file_and_every_activation_reads_the_file() {
     Rig rig;
     FrmCommsSettings dialog(rig.services());
@@ -58,8 +62,13 @@ class CommsSettingsDialogTest : public QObject {
     QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("lbl_PortDevices"))
                 ->text()
                 .startsWith(QStringLiteral("Port 1: ")));
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible());
+    dialog.show();
+    QVERIFY(dialog.close());
     QVERIFY(!std::filesystem::exists(rig.ini()));
 
+    dialog.show();
     QTest::mouseClick(button(dialog, QStringLiteral("cmd_OK")), Qt::LeftButton);
     QVERIFY(!dialog.isVisible());
     QVERIFY(rig.prompts.boxes.empty());
@@ -74,8 +83,49 @@ class CommsSettingsDialogTest : public QObject {
     QCOMPARE(frame_texts(dialog, 1), (QStringList{"2", "4800", "E", "7", "2"}));
   }
 
-  void common_port_five_keeps_the_dialog_open_with_the_focus_on_it() {
+  // Filling the fields on opening is no edit: however the dialog is closed,
+  // the settings file stays as it was and the bootloader slot stays on port 4;
+  // so do edits that Cancel or Escape drop.
+  void closing_writes_nothing_the_user_did_not_save() {
     Rig rig;
+    rig.write_settings(kSpreadSlots);
+    const std::string before = read_file(rig.ini());
+    FrmCommsSettings dialog(rig.services());
+    const std::function<void()> edit_common = [&] {
+      type_into(field(dialog, "txt_Port", 3), QStringLiteral("2"));
+      type_into(field(dialog, "txt_Baud", 1), QStringLiteral("4800"));
+    };
+    const std::function<void()> escape = [&] { QTest::keyClick(&dialog, Qt::Key_Escape); };
+    const std::function<void()> close_box = [&] { QVERIFY(dialog.close()); };
+    const std::function<void()> ok = [&] {
+      QTest::mouseClick(button(dialog, QStringLiteral("cmd_OK")), Qt::LeftButton);
+    };
+    const std::function<void()> cancel = [&] {
+      QTest::mouseClick(button(dialog, QStringLiteral("cmd_Cancel")), Qt::LeftButton);
+    };
+    const std::function<void()> nothing = [] {};
+    const std::pair<std::function<void()>, std::function<void()>> ways[] = {
+        {nothing, ok},         {nothing, escape},     {nothing, close_box},
+        {edit_common, cancel}, {edit_common, escape}, {edit_common, close_box},
+    };
+    for (const auto& [edit, close] : ways) {
+      dialog.show();
+      QCOMPARE(field(dialog, "txt_Port", 3)->text(), QStringLiteral("3"));
+      edit();
+      close();
+      QVERIFY(!dialog.isVisible());
+      QCOMPARE(read_file(rig.ini()), before);
+    }
+    QCOMPARE(rig.comms->port_number(kXonSlot), 4);
+    QVERIFY(rig.prompts.boxes.empty());
+  }
+
+  // A refused value shows its message and gets its saved text back; an edited
+  // common port is written with OK once.
+  void refused_values_are_restored_and_an_edited_common_port_is_saved_once() {
+    Rig rig;
+    rig.write_settings(kSpreadSlots);
+    const std::string before = read_file(rig.ini());
     FrmCommsSettings dialog(rig.services());
     dialog.show();
     QApplication::setActiveWindow(&dialog);
@@ -91,17 +141,32 @@ class CommsSettingsDialogTest : public QObject {
     QCOMPARE(rig.prompts.texts(), std::vector<std::string>{kBadPortMessage});
     QVERIFY(dialog.isVisible());
     QCOMPARE(QApplication::focusWidget(), common);
-    QVERIFY(!std::filesystem::exists(rig.ini()));
+    QCOMPARE(common->text(), QStringLiteral("3"));
 
-    QVERIFY(!dialog.close());  // the close box runs the same check
-    QCOMPARE(rig.prompts.boxes.size(), std::size_t{2});
-    QVERIFY(dialog.isVisible());
+    type_into(baud, QStringLiteral("14400"));
+    QTest::mouseClick(button(dialog, QStringLiteral("cmd_SaveChanges(2)")), Qt::LeftButton);
+    QCOMPARE(rig.prompts.texts().back(), std::string(kBadBaudMessage));
+    QCOMPARE(baud->text(), QStringLiteral("38400"));
+    QCOMPARE(read_file(rig.ini()), before);
 
-    type_into(common, QStringLiteral("3"));
-    QVERIFY(dialog.close());
+    type_into(common, QStringLiteral("2"));
+    QTest::mouseClick(button(dialog, QStringLiteral("cmd_OK")), Qt::LeftButton);
+    QVERIFY(!dialog.isVisible());
+    const char* expected[][2] = {{"2", "1200,e,7,2"}, {"2", "19200,O,8,1"}, {"2", "38400,n,8,1"}};
+    for (int i = 0; i < 3; ++i) {
+      QCOMPARE(rig.setting(comm_port_key(i)), std::string(expected[i][0]));
+      QCOMPARE(rig.setting(port_setting_key(i)), std::string(expected[i][1]));
+    }
+    QCOMPARE(field(dialog, "txt_Port", 0)->text(), QStringLiteral("2"));
+
+    // "2abc" reads as port 2; a second write would store "2".
     for (int i = 0; i < 3; ++i)
-      QCOMPARE(rig.setting(comm_port_key(i)), std::string("3"));
-    QCOMPARE(field(dialog, "txt_Port", 0)->text(), QStringLiteral("3"));
+      write_profile_string(kCommsSection, comm_port_key(i), "2abc", rig.ini());
+    const std::string written = read_file(rig.ini());
+    dialog.show();
+    QTest::mouseClick(button(dialog, QStringLiteral("cmd_OK")), Qt::LeftButton);
+    QCOMPARE(read_file(rig.ini()), written);
+    QCOMPARE(rig.prompts.boxes.size(), std::size_t{2});
   }
 
   void save_changes_writes_only_its_frame() {
@@ -115,14 +180,14 @@ class CommsSettingsDialogTest : public QObject {
     FrmCommsSettings dialog(rig.services());
     dialog.show();
     type_into(field(dialog, "txt_Baud", 2), QStringLiteral("19200"));
-    QVERIFY(dialog.form().field_changed[2]);
+    QVERIFY(dialog.form().changed(2));
     QTest::mouseClick(button(dialog, QStringLiteral("cmd_SaveChanges(2)")), Qt::LeftButton);
     QVERIFY(dialog.isVisible());
     QCOMPARE(rig.setting(port_setting_key(2)), std::string("19200,n,8,1"));
     QCOMPARE(rig.setting(comm_port_key(0)), std::string("2abc"));
     QCOMPARE(rig.setting(comm_port_key(1)), std::string("2abc"));
     QCOMPARE(rig.comms->port_settings(2), std::string("19200,n,8,1"));  // init_comms followed
-    QVERIFY(!dialog.form().field_changed[2]);
+    QVERIFY(!dialog.form().changed(2));
   }
 };
 

@@ -72,7 +72,7 @@ class SetupWindowTest : public QObject {
     s.window->show();
     when_modal([](QWidget* dialog) {
       auto* common = dialog->findChild<QLineEdit*>(QStringLiteral("txt_Port(3)"));
-      common->setText(QStringLiteral("3"));
+      type_into(common, QStringLiteral("3"));
       dialog->findChild<QPushButton*>(QStringLiteral("cmd_OK"))->click();
     });
     QTest::mouseClick(child<QPushButton>(*s.window, "cmdChangePortSettings"), Qt::LeftButton);
