@@ -144,10 +144,6 @@ void FrmCommsSettings::copy_slots_to_fields() {
   refresh_fields();
 }
 
-QString FrmCommsSettings::common_port_text() const {
-  return common_port_->text();
-}
-
 void FrmCommsSettings::showEvent(QShowEvent* event) {
   form_.Form_Activate();
   refresh_fields();

@@ -27,9 +27,8 @@ class FrmCommsSettings final : public QDialog {
   CommsSettingsForm& form() { return form_; }
 
   // The setup window's copy of the slots into the fields (without rereading
-  // the settings file), and its reading of the common port field.
+  // the settings file).
   void copy_slots_to_fields();
-  QString common_port_text() const;
 
   // Replaces the line naming the devices behind the port numbers (--simulate).
   void set_port_devices_note(const QString& note) { port_devices_note_ = note; }

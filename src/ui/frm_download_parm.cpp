@@ -35,6 +35,13 @@ QLabel* make_label(QWidget* parent, const char* name, const char* caption) {
   return label;
 }
 
+// The port a save or restore talks on: the Modbus slot's, or slot 0's, which
+// stands in for a Modbus slot that is not defined.
+QString comm_port_caption(const Comms& comms) {
+  const int slot = comms.slot_defined(kModbusSlot) ? kModbusSlot : kFullProtocolSlot;
+  return QStringLiteral("Comm Port: ") + QString::number(comms.port_number(slot));
+}
+
 }  // namespace
 
 FrmDownloadParm::FrmDownloadParm(const UiServices& services, FrmCommsSettings& comms_settings,
@@ -156,7 +163,7 @@ void FrmDownloadParm::Form_Load() {
 
   services_.comms.init_comms();
   comms_settings_.copy_slots_to_fields();
-  lblCommPort_->setText(QStringLiteral("Comm Port: ") + comms_settings_.common_port_text());
+  lblCommPort_->setText(comm_port_caption(services_.comms));
 }
 
 void FrmDownloadParm::run(std::function<void(int address)> job) {
@@ -189,7 +196,7 @@ void FrmDownloadParm::cmdUpload_Click() {
 void FrmDownloadParm::cmdChangePortSettings_Click() {
   if (runner_.busy()) return;
   port_settings_click_();
-  lblCommPort_->setText(QStringLiteral("Comm Port: ") + comms_settings_.common_port_text());
+  lblCommPort_->setText(comm_port_caption(services_.comms));  // as saved, not as typed
 }
 
 void FrmDownloadParm::cmdClearListBox_Click() {
