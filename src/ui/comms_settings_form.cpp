@@ -231,7 +231,11 @@ std::string port_devices_line(const PortNames& names, const std::vector<FoundPor
   std::string line;
   for (int port = 1; port <= 4; ++port) {
     const std::string device = names.device_name(port);
-    std::string entry = "Port " + std::to_string(port) + ": " + device + " (not found)";
+    // A device Qt does not list may still be there (a link to a pseudo-terminal).
+    std::error_code ec;
+    const bool exists = std::filesystem::exists(device, ec);
+    std::string entry =
+        "Port " + std::to_string(port) + ": " + device + (exists ? "" : " (not found)");
     for (std::size_t i = 0; i < found.size(); ++i) {
       if (!same_device(device, found[i])) continue;
       used[i] = true;

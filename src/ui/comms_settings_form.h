@@ -117,8 +117,9 @@ struct FoundPort {
 
 // One line naming the device behind each port number 1..4 and the ports found
 // on this machine that no number points at, so a USB adapter can be located:
-//   "Port 1: /dev/ttyS0 (not found); Port 2: /dev/ttyUSB0 (FT232R USB UART); ...;
-//    also found: /dev/ttyACM0 (Modem)"
+//   "Port 1: /dev/ttyS0; Port 2: /dev/ttyUSB0 (FT232R USB UART); Port 3: /dev/ttyS9
+//    (not found); ...; also found: /dev/ttyACM0 (Modem)"
+// "(not found)" marks a device name that names no file (links are followed).
 std::string port_devices_line(const PortNames& names, const std::vector<FoundPort>& found);
 
 }  // namespace r7

@@ -274,21 +274,29 @@ TEST_F(CommsSettingsFormTest, EachFieldIsCheckedAndAcceptedValuesAreWrittenAsNum
   }
 }
 
+// A device is "(not found)" only when no file has its name: a link to a
+// pseudo-terminal that Qt does not list is there.
 TEST(PortDevicesLine, NamesEveryPortNumberAndTheOtherPortsFound) {
   test::TempDir dir;
   const auto ini = dir / kSettingsFileName;
-  write_file(ini, "[PORT NAMES]\r\nPORT 2=/dev/ttyUSB0\r\n");
+  write_file(dir / "pts-3", "");
+  std::filesystem::create_symlink(dir / "pts-3", dir / "link");
+  std::filesystem::create_symlink(dir / "gone", dir / "dangling");
+  const std::string link = (dir / "link").string();
+  const std::string absent = (dir / "ttyUSB7").string();
+  const std::string dangling = (dir / "dangling").string();
+  write_file(ini, "[PORT NAMES]\r\nPORT 1=" + link + "\r\nPORT 2=/dev/ttyUSB0\r\nPORT 3=" + absent +
+                      "\r\nPORT 4=" + dangling + "\r\n");
   const PortNames names(ini);
   const std::vector<FoundPort> found{
       {"ttyACM0", "/dev/ttyACM0", "Modem"},
       {"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART"},
       {"ttyS9", "/dev/ttyS9", ""},
   };
-  auto missing = [](int port) { return PortNames::default_device_name(port) + " (not found)"; };
   EXPECT_EQ(port_devices_line(names, found),
-            "Port 1: " + missing(1) +
-                "; Port 2: /dev/ttyUSB0 (FT232R USB UART); Port 3: " + missing(3) +
-                "; Port 4: " + missing(4) + "; also found: /dev/ttyACM0 (Modem), /dev/ttyS9");
+            "Port 1: " + link + "; Port 2: /dev/ttyUSB0 (FT232R USB UART); Port 3: " + absent +
+                " (not found); Port 4: " + dangling +
+                " (not found); also found: /dev/ttyACM0 (Modem), /dev/ttyS9");
   EXPECT_EQ(port_devices_line(names, {}).find("also found"), std::string::npos);
 }
 
