@@ -148,6 +148,9 @@ void FrmCommsSettings::showEvent(QShowEvent* event) {
   form_.Form_Activate();
   refresh_fields();
   refresh_port_devices();
+  // The device line wraps; grow to fit it rather than squeeze the fields.
+  if (hasHeightForWidth() && heightForWidth(width()) > height())
+    resize(width(), heightForWidth(width()));
   QDialog::showEvent(event);
 }
 

@@ -1,6 +1,7 @@
 // frm_CommsSettings: filling on activation, typing, Save Changes, OK, Cancel,
 // Escape and the close box.
 #include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -62,6 +63,15 @@ class CommsSettingsDialogTest : public QObject {
     QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("lbl_PortDevices"))
                 ->text()
                 .startsWith(QStringLiteral("Port 1: ")));
+    // A device line that wraps onto more lines makes the dialog taller
+    // instead of squeezing the fields.
+    dialog.hide();
+    dialog.set_port_devices_note(
+        QStringLiteral("Port n: /dev/serial/by-id/usb-adapter; ").repeated(8));
+    dialog.show();
+    QApplication::sendPostedEvents(&dialog, QEvent::LayoutRequest);
+    for (auto* edit : dialog.findChildren<QLineEdit*>())
+      QVERIFY(edit->height() >= edit->minimumSizeHint().height());
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QVERIFY(!dialog.isVisible());
     dialog.show();
