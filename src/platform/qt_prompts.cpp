@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QStringList>
 
 namespace r7 {
@@ -32,6 +35,20 @@ QString from_local(const std::string& s) {
 
 std::string to_local(const QString& s) {
   return from_qt(s);
+}
+
+// QMessageBox sizes itself by its text: a short text under a long title
+// ("Firmware File Check") would cut the title. A spacer across the bottom of
+// its grid keeps the box as wide as the title plus the title bar's icon and
+// buttons.
+void keep_title_visible(QMessageBox& m) {
+  constexpr int kTitleBarRoom = 160;
+  auto* grid = qobject_cast<QGridLayout*>(m.layout());
+  if (grid == nullptr) return;
+  const QFontMetrics title_font(QApplication::font("QMdiSubWindowTitleBar"));
+  const int width = title_font.horizontalAdvance(m.windowTitle()) + kTitleBarRoom;
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 }  // namespace
@@ -99,6 +116,7 @@ Answer QtPrompts::message_box(const MessageBox& box) {
     buttons |= standard(a);
   m.setStandardButtons(buttons);
   m.setDefaultButton(standard(box.default_answer.value_or(answers.front())));
+  keep_title_visible(m);
   // A busy pointer must not hide the arrow over a question.
   if (busy_) QApplication::setOverrideCursor(Qt::ArrowCursor);
   const int clicked = m.exec();

@@ -29,14 +29,14 @@ const char* protocol_frame_caption(int index) {
                                                : "";
 }
 
-CommsSettingsForm::CommsSettingsForm(Comms& comms, Prompts& prompts)
-    : comms_(comms),
-      prompts_(prompts),
-      frames_{{{"2", "9600", "o", "7", "1"},
-               {"2", "9600", "n", "8", "1"},
-               {"2", "38400", "n", "8", "1"}}} {}
-
 namespace {
+
+// The texts a frame shows for a slot that is not defined.
+const std::array<ProtocolFrameTexts, kProtocolFrames> kInitialTexts{{
+    {"2", "9600", "o", "7", "1"},
+    {"2", "9600", "n", "8", "1"},
+    {"2", "38400", "n", "8", "1"},
+}};
 
 template <class Frame>
 auto& member(Frame& frame, CommsField f) {
@@ -55,7 +55,32 @@ auto& member(Frame& frame, CommsField f) {
   return frame.port;
 }
 
+constexpr std::array<CommsField, 5> kAllFields{CommsField::Port, CommsField::Baud,
+                                               CommsField::Parity, CommsField::DataBits,
+                                               CommsField::StopBits};
+
+// Cuts a settings string ("9600,N,8,1") at its first three commas into the
+// frame's texts; the stop bits are the last character. Parts that are not
+// there stay as they are; false when one was missing.
+bool split_settings(const std::string& s, ProtocolFrameTexts& t) {
+  const std::size_t npos = std::string::npos;
+  const std::size_t p1 = s.find(',');
+  const std::size_t p2 = p1 == npos ? npos : s.find(',', p1 + 1);
+  const std::size_t p3 = p2 == npos ? npos : s.find(',', p2 + 1);
+  if (p1 != npos) t.baud = s.substr(0, p1);
+  if (p2 != npos) t.parity = s.substr(p1 + 1, p2 - p1 - 1);
+  if (p3 != npos) t.data_bits = s.substr(p2 + 1, p3 - p2 - 1);
+  if (!s.empty()) t.stop_bits = s.substr(s.size() - 1);
+  return p3 != npos;
+}
+
 }  // namespace
+
+CommsSettingsForm::CommsSettingsForm(Comms& comms, Prompts& prompts)
+    : comms_(comms),
+      prompts_(prompts),
+      frames_(kInitialTexts),
+      common_port_(kInitialTexts[kModbusSlot].port) {}
 
 std::string& CommsSettingsForm::field(int index, CommsField f) {
   return member(frames_.at(static_cast<std::size_t>(index)), f);
@@ -69,123 +94,135 @@ void CommsSettingsForm::set_text(int index, CommsField f, const std::string& val
   std::string& current = field(index, f);
   if (current == value) return;  // a change event only follows a real change
   current = value;
-  field_changed[static_cast<std::size_t>(index)] = true;
+  changed_[static_cast<std::size_t>(index)] = true;
 }
 
 void CommsSettingsForm::set_common_port(const std::string& value) {
   if (common_port_ == value) return;
   common_port_ = value;
-  field_changed[kCommonPortField] = true;
+  changed_[kCommonPortField] = true;
 }
 
-bool CommsSettingsForm::fill_frame(int index) {
-  if (!comms_.slot_defined(index)) return false;
-  set_text(index, CommsField::Port, std::to_string(comms_.port_number(index)));
-  // Cut at the first three commas; the stop bits are the last character.
-  const std::string s = comms_.port_settings(index);
-  const std::size_t npos = std::string::npos;
-  const std::size_t p1 = s.find(',');
-  const std::size_t p2 = p1 == npos ? npos : s.find(',', p1 + 1);
-  const std::size_t p3 = p2 == npos ? npos : s.find(',', p2 + 1);
-  bool filled = true;
-  if (p1 != npos) {
-    set_text(index, CommsField::Baud, s.substr(0, p1));
-  } else {
-    filled = false;
-  }
-  if (p2 != npos) {
-    set_text(index, CommsField::Parity, s.substr(p1 + 1, p2 - p1 - 1));
-  } else {
-    filled = false;
-  }
-  if (p3 != npos) {
-    set_text(index, CommsField::DataBits, s.substr(p2 + 1, p3 - p2 - 1));
-  } else {
-    filled = false;
-  }
-  if (!s.empty()) {
-    set_text(index, CommsField::StopBits, s.substr(s.size() - 1));
-  } else {
-    filled = false;
-  }
-  return filled;
+bool CommsSettingsForm::changed(int index) const {
+  return changed_.at(static_cast<std::size_t>(index));
 }
 
-bool CommsSettingsForm::fill_common_port() {
-  if (!comms_.slot_defined(kModbusSlot)) return false;
-  set_common_port(std::to_string(comms_.port_number(kModbusSlot)));
-  return true;
+bool CommsSettingsForm::slot_missing(int index) const {
+  return missing_.at(static_cast<std::size_t>(index));
+}
+
+std::string CommsSettingsForm::saved_common_port() const {
+  return comms_.slot_defined(kModbusSlot) ? std::to_string(comms_.port_number(kModbusSlot))
+                                          : kInitialTexts[kModbusSlot].port;
+}
+
+ProtocolFrameTexts CommsSettingsForm::saved_texts(int index) const {
+  ProtocolFrameTexts t = kInitialTexts.at(static_cast<std::size_t>(index));
+  if (!comms_.slot_defined(index)) {
+    t.port = saved_common_port();
+    return t;
+  }
+  t.port = std::to_string(comms_.port_number(index));
+  split_settings(comms_.port_settings(index), t);
+  return t;
+}
+
+void CommsSettingsForm::update_missing() {
+  // Slot 0 is defined without a settings file too (port 2, 9600,N,8,1).
+  for (int i = 0; i < kProtocolFrames; ++i) {
+    ProtocolFrameTexts unused;
+    missing_[static_cast<std::size_t>(i)] =
+        !comms_.slot_defined(i) ||
+        read_profile_int(kCommsSection, comm_port_key(i), 0, comms_.settings_file()) == 0 ||
+        !split_settings(comms_.port_settings(i), unused);
+  }
+}
+
+void CommsSettingsForm::fill_fields() {
+  common_port_ = saved_common_port();
+  for (int i = 0; i < kProtocolFrames; ++i)
+    frames_[static_cast<std::size_t>(i)] = saved_texts(i);
+  changed_ = {};
 }
 
 void CommsSettingsForm::Form_Activate() {
   comms_.init_comms();
-  frame_unfilled = {};
-  for (int i = 0; i < kProtocolFrames; ++i) {
-    if (!fill_frame(i)) {
-      frame_unfilled[static_cast<std::size_t>(i)] = true;
-      field_changed[kCommonPortField] = true;
-    }
-  }
-  if (!fill_common_port()) {
-    set_common_port(text(kModbusSlot, CommsField::Port));
-    field_changed[kCommonPortField] = true;
-  }
-  // Undo the change marks of the filling itself; a frame that could not be
-  // filled stays marked, and so does the common port field.
-  for (std::size_t i = 0; i < frame_unfilled.size(); ++i)
-    field_changed[i] = frame_unfilled[i];
+  update_missing();
+  fill_fields();
 }
 
 void CommsSettingsForm::copy_slots_to_fields() {
-  for (int i = 0; i < kProtocolFrames; ++i)
-    fill_frame(i);
-  if (!fill_common_port()) set_common_port(text(kModbusSlot, CommsField::Port));
+  update_missing();
+  fill_fields();
+}
+
+void CommsSettingsForm::cmd_Cancel_Click() {
+  fill_fields();
 }
 
 bool CommsSettingsForm::settings_valid(int index) {
-  const ProtocolFrameTexts& f = frames_.at(static_cast<std::size_t>(index));
+  const ProtocolFrameTexts saved = saved_texts(index);
   bool valid = true;
-  auto check = [&](bool ok, const char* message) {
-    if (ok) return;
-    prompts_.message(message);
+  for (CommsField f : kAllFields) {
+    std::string& t = field(index, f);
+    if (line_field_accepted(f, t)) continue;
+    prompts_.message(f == CommsField::Port       ? kBadPortMessage
+                     : f == CommsField::Baud     ? kBadBaudMessage
+                     : f == CommsField::Parity   ? kBadParityMessage
+                     : f == CommsField::DataBits ? kBadDataBitsMessage
+                                                 : kBadStopBitsMessage);
+    t = member(saved, f);  // the refused text does not stay looking accepted
     valid = false;
-  };
-  check(line_field_accepted(LineField::Port, f.port), kBadPortMessage);
-  check(line_field_accepted(LineField::Baud, f.baud), kBadBaudMessage);
-  check(line_field_accepted(LineField::Parity, f.parity), kBadParityMessage);
-  check(line_field_accepted(LineField::DataBits, f.data_bits), kBadDataBitsMessage);
-  check(line_field_accepted(LineField::StopBits, f.stop_bits), kBadStopBitsMessage);
+  }
   return valid;
 }
 
-void CommsSettingsForm::cmd_SaveChanges_Click(int index) {
-  if (settings_valid(index)) {
-    const ProtocolFrameTexts& f = frames_.at(static_cast<std::size_t>(index));
-    const std::filesystem::path& file = comms_.settings_file();
-    write_profile_string(kCommsSection, comm_port_key(index),
-                         stored_line_field(LineField::Port, f.port), file);
-    write_profile_string(kCommsSection, port_setting_key(index),
-                         stored_line_field(LineField::Baud, f.baud) + "," +
-                             stored_line_field(LineField::Parity, f.parity) + "," +
-                             stored_line_field(LineField::DataBits, f.data_bits) + "," +
-                             stored_line_field(LineField::StopBits, f.stop_bits),
-                         file);
-  }
-  field_changed[static_cast<std::size_t>(index)] = false;
-  comms_.init_comms();
+bool CommsSettingsForm::save_frame(int index) {
+  if (!settings_valid(index)) return false;
+  const ProtocolFrameTexts& f = frames_.at(static_cast<std::size_t>(index));
+  const std::filesystem::path& file = comms_.settings_file();
+  write_profile_string(kCommsSection, comm_port_key(index),
+                       stored_line_field(LineField::Port, f.port), file);
+  write_profile_string(kCommsSection, port_setting_key(index),
+                       stored_line_field(LineField::Baud, f.baud) + "," +
+                           stored_line_field(LineField::Parity, f.parity) + "," +
+                           stored_line_field(LineField::DataBits, f.data_bits) + "," +
+                           stored_line_field(LineField::StopBits, f.stop_bits),
+                       file);
+  changed_[static_cast<std::size_t>(index)] = false;
+  return true;
 }
 
-bool CommsSettingsForm::Form_Unload() {
-  if (field_changed[kCommonPortField]) {
+void CommsSettingsForm::cmd_SaveChanges_Click(int index) {
+  save_frame(index);
+  comms_.init_comms();
+  update_missing();
+  if (!changed_[kCommonPortField]) common_port_ = saved_common_port();
+}
+
+bool CommsSettingsForm::cmd_OK_Click() {
+  if (changed_[kCommonPortField]) {
     if (!line_field_accepted(LineField::Port, common_port_)) {
       prompts_.message(kBadPortMessage);
+      common_port_ = saved_common_port();
+      changed_[kCommonPortField] = false;
       return false;
     }
+    for (ProtocolFrameTexts& f : frames_)
+      f.port = common_port_;
     for (int i = 0; i < kProtocolFrames; ++i)
-      set_text(i, CommsField::Port, common_port_);
-    for (int i = 0; i < kProtocolFrames; ++i)
-      cmd_SaveChanges_Click(i);
+      save_frame(i);
+    changed_[kCommonPortField] = false;
+  } else {
+    const std::array<bool, kProtocolFrames> missing = missing_;
+    bool wrote = false;
+    for (int i = 0; i < kProtocolFrames; ++i) {
+      if (missing[static_cast<std::size_t>(i)]) wrote = save_frame(i) || wrote;
+    }
+    if (!wrote) return true;
   }
+  comms_.init_comms();
+  update_missing();
   return true;
 }
 
@@ -194,7 +231,11 @@ std::string port_devices_line(const PortNames& names, const std::vector<FoundPor
   std::string line;
   for (int port = 1; port <= 4; ++port) {
     const std::string device = names.device_name(port);
-    std::string entry = "Port " + std::to_string(port) + ": " + device + " (not found)";
+    // A device Qt does not list may still be there (a link to a pseudo-terminal).
+    std::error_code ec;
+    const bool exists = std::filesystem::exists(device, ec);
+    std::string entry =
+        "Port " + std::to_string(port) + ": " + device + (exists ? "" : " (not found)");
     for (std::size_t i = 0; i < found.size(); ++i) {
       if (!same_device(device, found[i])) continue;
       used[i] = true;

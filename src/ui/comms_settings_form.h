@@ -52,43 +52,60 @@ class CommsSettingsForm {
 
   // Field texts of frame 0..2; the common port field is common_port().
   const std::string& text(int index, CommsField field) const;
-  // A change of a field's text (by the user or by the program) marks
-  // field_changed of its frame (txt_..._Change).
-  void set_text(int index, CommsField field, const std::string& text);
   const std::string& common_port() const { return common_port_; }
+  // A user's edit of a field (txt_..._Change): marks its frame, or the common
+  // port field, as changed. The program's own filling never marks.
+  void set_text(int index, CommsField field, const std::string& text);
   void set_common_port(const std::string& text);
+
+  // Whether the user changed frame 0..2 (or the common port field,
+  // kCommonPortField) since it was last filled or saved.
+  bool changed(int index) const;
+  // Whether slot 0..2 is missing from the settings file (or unusable), so
+  // that OK writes it from its frame: a first run creates the file this way.
+  bool slot_missing(int index) const;
 
   // Fills the fields from the protocol slots, read afresh (Form_Activate).
   void Form_Activate();
-  // Copies the slots' port state into the fields and the Modbus slot's port
-  // into the common port field, without rereading the settings file (the setup
-  // window does this when it loads). A slot that is not defined leaves its
-  // fields as they are.
+  // Fills the fields from the slots without rereading the settings file (the
+  // setup window does this when it loads).
   void copy_slots_to_fields();
 
-  // Tests the five fields of frame `index`; each refused field shows its message.
+  // Tests the five fields of frame `index`; each refused field shows its
+  // message and then gets its saved text back.
   bool settings_valid(int index);
+  // Writes frame `index` when it is valid, then rereads the slots.
   void cmd_SaveChanges_Click(int index);
-  // The closing steps (Form_Unload and cmd_OK_Click). False: the closing is
-  // refused (invalid common port) and the focus belongs on the common port field.
-  bool Form_Unload();
-  bool cmd_OK_Click() { return Form_Unload(); }
-
-  // Dialog state.
-  std::array<bool, 4> field_changed{};
-  std::array<bool, kProtocolFrames> frame_unfilled{};
+  // OK: a user's edit of the common port goes into all three frames, which are
+  // saved; otherwise only the slots missing from the settings file are written.
+  // False: the common port was refused (its saved text is back) and the
+  // dialog stays open.
+  bool cmd_OK_Click();
+  // Cancel, Escape and the close box: the unsaved edits are dropped and the
+  // fields show the slots again; nothing is written.
+  void cmd_Cancel_Click();
 
  private:
-  // Fills frame `index` from slot `index`; false when that failed.
-  bool fill_frame(int index);
-  // Sets the common port field from the Modbus slot; false when it is not defined.
-  bool fill_common_port();
+  // The texts that show slot `index` as it is saved; a slot that is not
+  // defined shows the initial texts on the common port.
+  ProtocolFrameTexts saved_texts(int index) const;
+  // The common port as saved: the Modbus slot's port, or frame 1's initial
+  // port when that slot is not defined.
+  std::string saved_common_port() const;
+  // Refills every field from the slots and clears the change marks.
+  void fill_fields();
+  // Rereads which slots the settings file lacks (after the slots were read).
+  void update_missing();
+  // Writes frame `index` when valid; false when a field was refused.
+  bool save_frame(int index);
   std::string& field(int index, CommsField f);
 
   Comms& comms_;
   Prompts& prompts_;
   std::array<ProtocolFrameTexts, kProtocolFrames> frames_;
-  std::string common_port_ = "2";
+  std::string common_port_;
+  std::array<bool, kProtocolFrames + 1> changed_{};
+  std::array<bool, kProtocolFrames> missing_{};
 };
 
 // A serial port found on this machine (QSerialPortInfo on Qt).
@@ -100,8 +117,9 @@ struct FoundPort {
 
 // One line naming the device behind each port number 1..4 and the ports found
 // on this machine that no number points at, so a USB adapter can be located:
-//   "Port 1: /dev/ttyS0 (not found); Port 2: /dev/ttyUSB0 (FT232R USB UART); ...;
-//    also found: /dev/ttyACM0 (Modem)"
+//   "Port 1: /dev/ttyS0; Port 2: /dev/ttyUSB0 (FT232R USB UART); Port 3: /dev/ttyS9
+//    (not found); ...; also found: /dev/ttyACM0 (Modem)"
+// "(not found)" marks a device name that names no file (links are followed).
 std::string port_devices_line(const PortNames& names, const std::vector<FoundPort>& found);
 
 }  // namespace r7

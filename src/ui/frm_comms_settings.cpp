@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -78,10 +77,15 @@ FrmCommsSettings::FrmCommsSettings(const UiServices& services, QWidget* parent)
   cmd_OK_->setObjectName(QStringLiteral("cmd_OK"));
   cmd_OK_->setDefault(true);
   connect(cmd_OK_, &QPushButton::clicked, this, [this] { cmd_OK_Click(); });
+  cmd_Cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cmd_Cancel_->setObjectName(QStringLiteral("cmd_Cancel"));
+  cmd_Cancel_->setAutoDefault(false);
+  connect(cmd_Cancel_, &QPushButton::clicked, this, &FrmCommsSettings::reject);
   bottom->addWidget(common_label);
   bottom->addWidget(common_port_);
   bottom->addStretch(1);
   bottom->addWidget(cmd_OK_);
+  bottom->addWidget(cmd_Cancel_);
   layout->addLayout(bottom);
 
   port_devices_ = new QLabel(this);
@@ -100,7 +104,8 @@ QLineEdit* FrmCommsSettings::make_field(const QString& name, int index, CommsFie
   auto* edit = new QLineEdit(this);
   edit->setObjectName(QStringLiteral("%1(%2)").arg(name).arg(index));
   edit->installEventFilter(this);
-  connect(edit, &QLineEdit::textChanged, this, [this, index, field](const QString& text) {
+  // textEdited: typing, pasting, undoing; never the program's setText.
+  connect(edit, &QLineEdit::textEdited, this, [this, index, field](const QString& text) {
     if (index == kCommonPortField) {
       form_.set_common_port(from_qt(text));
     } else {
@@ -113,12 +118,9 @@ QLineEdit* FrmCommsSettings::make_field(const QString& name, int index, CommsFie
 void FrmCommsSettings::refresh_fields() {
   for (int i = 0; i < kProtocolFrames; ++i) {
     Frame& frame = frames_[static_cast<std::size_t>(i)];
-    for (std::size_t f = 0; f < frame.fields.size(); ++f) {
-      const QSignalBlocker blocker(frame.fields[f]);
+    for (std::size_t f = 0; f < frame.fields.size(); ++f)
       frame.fields[f]->setText(to_qt(form_.text(i, static_cast<CommsField>(f))));
-    }
   }
-  const QSignalBlocker blocker(common_port_);
   common_port_->setText(to_qt(form_.common_port()));
 }
 
@@ -142,14 +144,13 @@ void FrmCommsSettings::copy_slots_to_fields() {
   refresh_fields();
 }
 
-QString FrmCommsSettings::common_port_text() const {
-  return common_port_->text();
-}
-
 void FrmCommsSettings::showEvent(QShowEvent* event) {
   form_.Form_Activate();
   refresh_fields();
   refresh_port_devices();
+  // The device line wraps; grow to fit it rather than squeeze the fields.
+  if (hasHeightForWidth() && heightForWidth(width()) > height())
+    resize(width(), heightForWidth(width()));
   QDialog::showEvent(event);
 }
 
@@ -175,7 +176,7 @@ void FrmCommsSettings::refuse_closing() {
 
 void FrmCommsSettings::cmd_OK_Click() {
   const bool allowed = form_.cmd_OK_Click();
-  refresh_fields();  // the common port may have been copied into the frames
+  refresh_fields();  // the common port may have been copied or refused
   if (allowed) {
     accept();
   } else {
@@ -184,13 +185,9 @@ void FrmCommsSettings::cmd_OK_Click() {
 }
 
 void FrmCommsSettings::reject() {
-  const bool allowed = form_.Form_Unload();
+  form_.cmd_Cancel_Click();
   refresh_fields();
-  if (allowed) {
-    QDialog::reject();
-  } else {
-    refuse_closing();
-  }
+  QDialog::reject();
 }
 
 }  // namespace r7

@@ -27,9 +27,8 @@ class FrmCommsSettings final : public QDialog {
   CommsSettingsForm& form() { return form_; }
 
   // The setup window's copy of the slots into the fields (without rereading
-  // the settings file), and its reading of the common port field.
+  // the settings file).
   void copy_slots_to_fields();
-  QString common_port_text() const;
 
   // Replaces the line naming the devices behind the port numbers (--simulate).
   void set_port_devices_note(const QString& note) { port_devices_note_ = note; }
@@ -39,7 +38,8 @@ class FrmCommsSettings final : public QDialog {
   void cmd_SaveChanges_Click(int index);
 
  public slots:
-  // The close box and Escape run the closing steps; a refusal keeps the dialog open.
+  // Cancel, the close box and Escape: the unsaved edits are dropped, nothing
+  // is written.
   void reject() override;
 
  protected:
@@ -48,7 +48,7 @@ class FrmCommsSettings final : public QDialog {
 
  private:
   QLineEdit* make_field(const QString& name, int index, CommsField field);
-  // Shows the form's texts in the line edits (without marking changes twice).
+  // Shows the form's texts in the line edits (setText is no user edit).
   void refresh_fields();
   void refresh_port_devices();
   void refuse_closing();
@@ -65,6 +65,7 @@ class FrmCommsSettings final : public QDialog {
   std::array<Frame, kProtocolFrames> frames_{};
   QLineEdit* common_port_ = nullptr;  // txt_Port(3)
   QPushButton* cmd_OK_ = nullptr;
+  QPushButton* cmd_Cancel_ = nullptr;
   QLabel* port_devices_ = nullptr;
 };
 

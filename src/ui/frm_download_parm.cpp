@@ -1,6 +1,8 @@
 #include "ui/frm_download_parm.h"
 
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -8,6 +10,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "modbus/modbus.h"
@@ -34,6 +37,18 @@ QLabel* make_label(QWidget* parent, const char* name, const char* caption) {
   label->setObjectName(QString::fromLatin1(name));
   return label;
 }
+
+// The port a save or restore talks on: the Modbus slot's, or slot 0's, which
+// stands in for a Modbus slot that is not defined.
+QString comm_port_caption(const Comms& comms) {
+  const int slot = comms.slot_defined(kModbusSlot) ? kModbusSlot : kFullProtocolSlot;
+  return QStringLiteral("Comm Port: ") + QString::number(comms.port_number(slot));
+}
+
+// Where a typical error line puts its register number: after a refused
+// write's reply text ("1 134 -32002 8065 ") and five blanks:
+//   "1 134 -32002 8065      110             150    Error"
+constexpr int kRegisterColumn = 23;
 
 }  // namespace
 
@@ -66,6 +81,9 @@ QGroupBox* FrmDownloadParm::build_frame() {
   cmbAddress_ = new QComboBox(Frame1);
   cmbAddress_->setObjectName(QStringLiteral("cmbAddress"));
   cmbAddress_->setToolTip(QStringLiteral("Address of the controller."));
+  // About ten rows when opened, also in styles that would pop up the whole list.
+  cmbAddress_->setMaxVisibleItems(10);
+  cmbAddress_->setStyleSheet(QStringLiteral("combobox-popup: 0;"));
   lblAddress_->setBuddy(cmbAddress_);
   auto* frame_layout = new QVBoxLayout(Frame1);
   frame_layout->addWidget(lblCommPort_);
@@ -89,10 +107,25 @@ QGridLayout* FrmDownloadParm::build_lists() {
   for (QListWidget* list : {List1_, List2_})
     list->setSelectionMode(QAbstractItemView::SingleSelection);
 
+  // The error lines are padded with blanks into columns, so the list and its
+  // headings use a fixed-pitch font; the headings start where the list's text
+  // does, "Register No" over a typical line's register number.
+  const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  List2_->setFont(fixed);
+  auto* reply_heading = make_label(this, "lblResponseFromControl", "Response From Control");
+  auto* register_heading = make_label(this, "lblRegisterValue", "Register No    Value");
+  reply_heading->setFont(fixed);
+  register_heading->setFont(fixed);
+  reply_heading->setFixedWidth(
+      QFontMetrics(fixed).horizontalAdvance(QString(kRegisterColumn, QLatin1Char(' '))));
+  const int text_start =
+      List2_->frameWidth() +
+      List2_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, List2_) + 1;
   auto* column_labels = new QHBoxLayout;
-  column_labels->addWidget(make_label(this, "lblResponseFromControl", "Response From Control"));
-  column_labels->addStretch(1);
-  column_labels->addWidget(make_label(this, "lblRegisterValue", "Register No    Value"));
+  column_labels->setContentsMargins(text_start, 0, 0, 0);
+  column_labels->setSpacing(0);
+  column_labels->addWidget(reply_heading);
+  column_labels->addWidget(register_heading);
   column_labels->addStretch(1);
 
   auto* right = new QGridLayout;
@@ -160,7 +193,7 @@ void FrmDownloadParm::Form_Load() {
 
   services_.comms.init_comms();
   comms_settings_.copy_slots_to_fields();
-  lblCommPort_->setText(QStringLiteral("Comm Port: ") + comms_settings_.common_port_text());
+  lblCommPort_->setText(comm_port_caption(services_.comms));
 }
 
 void FrmDownloadParm::run(std::function<void(int address)> job) {
@@ -193,7 +226,7 @@ void FrmDownloadParm::cmdUpload_Click() {
 void FrmDownloadParm::cmdChangePortSettings_Click() {
   if (runner_.busy()) return;
   port_settings_click_();
-  lblCommPort_->setText(QStringLiteral("Comm Port: ") + comms_settings_.common_port_text());
+  lblCommPort_->setText(comm_port_caption(services_.comms));  // as saved, not as typed
 }
 
 void FrmDownloadParm::cmdClearListBox_Click() {

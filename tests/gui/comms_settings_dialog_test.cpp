@@ -1,10 +1,14 @@
-// frm_CommsSettings: filling on activation, typing, Save Changes, OK and the
-// close box with the common port field.
+// frm_CommsSettings: filling on activation, typing, Save Changes, OK, Cancel,
+// Escape and the close box.
 #include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+
+#include <functional>
+#include <utility>
 
 #include "app/settings_file.h"
 #include "gui_rig.h"
@@ -14,6 +18,13 @@
 namespace r7::test {
 
 namespace {
+
+// Slot 0 on port 1, the Modbus slot on port 3, the bootloader slot on port 4.
+constexpr const char* kSpreadSlots =
+    "[COMMS CONTROLS]\r\n"
+    "DEVICE 0 COMM PORT =1\r\nDEVICE 0 PORT SETTING =1200,e,7,2\r\n"
+    "DEVICE 1 COMM PORT =3\r\nDEVICE 1 PORT SETTING =19200,O,8,1\r\n"
+    "DEVICE 2 COMM PORT =4\r\nDEVICE 2 PORT SETTING =38400,n,8,1\r\n";
 
 QLineEdit* field(const QWidget& dialog, const char* name, int index) {
   auto* edit =
@@ -29,14 +40,6 @@ QStringList frame_texts(const QWidget& dialog, int index) {
   return texts;
 }
 
-// Replaces a field's text by typing, as a user does.
-void type_into(QLineEdit* edit, const QString& text) {
-  edit->setFocus();
-  edit->selectAll();
-  QTest::keyClick(edit, Qt::Key_Backspace);
-  QTest::keyClicks(edit, text);
-}
-
 QPushButton* button(const QWidget& dialog, const QString& name) {
   return dialog.findChild<QPushButton*>(name);
 }
@@ -47,6 +50,8 @@ class CommsSettingsDialogTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // A first run shows the initial texts; Escape writes nothing, OK creates
+  // the slots.
   void first_run_without_settings_file_and_every_activation_reads_the_file() {
     Rig rig;
     FrmCommsSettings dialog(rig.services());
@@ -58,24 +63,66 @@ class CommsSettingsDialogTest : public QObject {
     QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("lbl_PortDevices"))
                 ->text()
                 .startsWith(QStringLiteral("Port 1: ")));
+    // A device line that wraps onto more lines makes the dialog taller
+    // instead of squeezing the fields.
+    dialog.hide();
+    dialog.set_port_devices_note(
+        QStringLiteral("Port n: /dev/serial/by-id/usb-adapter; ").repeated(8));
+    dialog.show();
+    QApplication::sendPostedEvents(&dialog, QEvent::LayoutRequest);
+    for (auto* edit : dialog.findChildren<QLineEdit*>())
+      QVERIFY(edit->height() >= edit->minimumSizeHint().height());
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible());
     QVERIFY(!std::filesystem::exists(rig.ini()));
-
+    dialog.show();
     QTest::mouseClick(button(dialog, QStringLiteral("cmd_OK")), Qt::LeftButton);
     QVERIFY(!dialog.isVisible());
-    QVERIFY(rig.prompts.boxes.empty());
-    const char* expected[][2] = {{"2", "9600,N,8,1"}, {"2", "9600,n,8,1"}, {"2", "38400,n,8,1"}};
-    for (int i = 0; i < 3; ++i) {
-      QCOMPARE(rig.setting(comm_port_key(i)), std::string(expected[i][0]));
-      QCOMPARE(rig.setting(port_setting_key(i)), std::string(expected[i][1]));
-    }
+    QCOMPARE(rig.setting(port_setting_key(2)), std::string("38400,n,8,1"));
 
     write_profile_string(kCommsSection, port_setting_key(1), "4800,E,7,2", rig.ini());
     dialog.show();
     QCOMPARE(frame_texts(dialog, 1), (QStringList{"2", "4800", "E", "7", "2"}));
   }
 
-  void common_port_five_keeps_the_dialog_open_with_the_focus_on_it() {
+  // Filling the fields on opening is no edit: however the dialog is closed,
+  // the settings file stays as it was and the bootloader slot stays on port 4;
+  // so do edits that Cancel or Escape drop.
+  void closing_writes_nothing_the_user_did_not_save() {
     Rig rig;
+    rig.write_settings(kSpreadSlots);
+    const std::string before = read_file(rig.ini());
+    FrmCommsSettings dialog(rig.services());
+    using Step = std::function<void()>;
+    const Step nothing = [] {};
+    const Step edit = [&] {
+      type_into(field(dialog, "txt_Port", 3), QStringLiteral("2"));
+      type_into(field(dialog, "txt_Baud", 1), QStringLiteral("4800"));
+    };
+    const Step escape = [&] { QTest::keyClick(&dialog, Qt::Key_Escape); };
+    const Step close_box = [&] { QVERIFY(dialog.close()); };
+    const Step ok = [&] { button(dialog, QStringLiteral("cmd_OK"))->click(); };
+    const Step cancel = [&] { button(dialog, QStringLiteral("cmd_Cancel"))->click(); };
+    const std::pair<Step, Step> ways[] = {{nothing, ok},  {nothing, escape}, {nothing, close_box},
+                                          {edit, cancel}, {edit, escape},    {edit, close_box}};
+    for (const auto& [change, close] : ways) {
+      dialog.show();
+      QCOMPARE(field(dialog, "txt_Port", 3)->text(), QStringLiteral("3"));
+      change();
+      close();
+      QVERIFY(!dialog.isVisible());
+      QCOMPARE(read_file(rig.ini()), before);
+    }
+    QCOMPARE(rig.comms->port_number(kXonSlot), 4);
+    QVERIFY(rig.prompts.boxes.empty());
+  }
+
+  // A refused value shows its message and gets its saved text back; an edited
+  // common port goes into every frame with OK.
+  void refused_values_are_restored_and_an_edited_common_port_is_saved() {
+    Rig rig;
+    rig.write_settings(kSpreadSlots);
+    const std::string before = read_file(rig.ini());
     FrmCommsSettings dialog(rig.services());
     dialog.show();
     QApplication::setActiveWindow(&dialog);
@@ -91,17 +138,19 @@ class CommsSettingsDialogTest : public QObject {
     QCOMPARE(rig.prompts.texts(), std::vector<std::string>{kBadPortMessage});
     QVERIFY(dialog.isVisible());
     QCOMPARE(QApplication::focusWidget(), common);
-    QVERIFY(!std::filesystem::exists(rig.ini()));
+    QCOMPARE(common->text(), QStringLiteral("3"));
 
-    QVERIFY(!dialog.close());  // the close box runs the same check
-    QCOMPARE(rig.prompts.boxes.size(), std::size_t{2});
-    QVERIFY(dialog.isVisible());
+    type_into(baud, QStringLiteral("14400"));
+    QTest::mouseClick(button(dialog, QStringLiteral("cmd_SaveChanges(2)")), Qt::LeftButton);
+    QCOMPARE(rig.prompts.texts().back(), std::string(kBadBaudMessage));
+    QCOMPARE(baud->text(), QStringLiteral("38400"));
+    QCOMPARE(read_file(rig.ini()), before);
 
-    type_into(common, QStringLiteral("3"));
-    QVERIFY(dialog.close());
-    for (int i = 0; i < 3; ++i)
-      QCOMPARE(rig.setting(comm_port_key(i)), std::string("3"));
-    QCOMPARE(field(dialog, "txt_Port", 0)->text(), QStringLiteral("3"));
+    type_into(common, QStringLiteral("2"));
+    QTest::mouseClick(button(dialog, QStringLiteral("cmd_OK")), Qt::LeftButton);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(rig.setting(comm_port_key(2)), std::string("2"));
+    QCOMPARE(field(dialog, "txt_Port", 0)->text(), QStringLiteral("2"));
   }
 
   void save_changes_writes_only_its_frame() {
@@ -115,14 +164,14 @@ class CommsSettingsDialogTest : public QObject {
     FrmCommsSettings dialog(rig.services());
     dialog.show();
     type_into(field(dialog, "txt_Baud", 2), QStringLiteral("19200"));
-    QVERIFY(dialog.form().field_changed[2]);
+    QVERIFY(dialog.form().changed(2));
     QTest::mouseClick(button(dialog, QStringLiteral("cmd_SaveChanges(2)")), Qt::LeftButton);
     QVERIFY(dialog.isVisible());
     QCOMPARE(rig.setting(port_setting_key(2)), std::string("19200,n,8,1"));
     QCOMPARE(rig.setting(comm_port_key(0)), std::string("2abc"));
     QCOMPARE(rig.setting(comm_port_key(1)), std::string("2abc"));
     QCOMPARE(rig.comms->port_settings(2), std::string("19200,n,8,1"));  // init_comms followed
-    QVERIFY(!dialog.form().field_changed[2]);
+    QVERIFY(!dialog.form().changed(2));
   }
 };
 

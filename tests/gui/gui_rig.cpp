@@ -1,7 +1,9 @@
 #include "gui_rig.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QTest>
 #include <QTimer>
 
 #include "app/settings_file.h"
@@ -46,6 +48,13 @@ void Rig::write_settings(const std::string& body) {
 
 std::string Rig::setting(const std::string& key) const {
   return read_profile_string(kCommsSection, key, "(missing)", ini());
+}
+
+void type_into(QLineEdit* edit, const QString& text) {
+  edit->setFocus();
+  edit->selectAll();
+  QTest::keyClick(edit, Qt::Key_Backspace);
+  QTest::keyClicks(edit, text);
 }
 
 QStringList list_lines(const QWidget* root, const QString& name) {

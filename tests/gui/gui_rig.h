@@ -24,6 +24,8 @@
 #include "support/temp_dir.h"
 #include "ui/ui_services.h"
 
+class QLineEdit;
+
 namespace r7::test {
 
 // A clock whose long sleeps (the restore's pause) hold the job until the
@@ -86,6 +88,9 @@ T* child(const QWidget& root, const char* name) {
 
 // The lines of the list widget named `name` under `root`.
 QStringList list_lines(const QWidget* root, const QString& name);
+
+// Replaces a line edit's text by typing, as a user does.
+void type_into(QLineEdit* edit, const QString& text);
 
 // Runs `action` on the modal dialog once it is up (from a timer, since exec()
 // does not return until the dialog closes); gives up after about 3 s.

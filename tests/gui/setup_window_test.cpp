@@ -67,19 +67,43 @@ class SetupWindowTest : public QObject {
     QCOMPARE(child<QLabel>(*other.window, "lblCommPort")->text(), QStringLiteral("Comm Port: 3"));
   }
 
-  void change_port_settings_refreshes_the_label() {
+  // The label shows the Modbus slot's port as saved, not what the dialog's
+  // field holds: a discarded edit, a refused common port, and a common port
+  // whose Modbus frame was refused (slots 0 and 2 move, the Modbus slot stays)
+  // all leave port 2.
+  void change_port_settings_shows_the_saved_port() {
     SetupRig s;
     s.window->show();
-    when_modal([](QWidget* dialog) {
-      auto* common = dialog->findChild<QLineEdit*>(QStringLiteral("txt_Port(3)"));
-      common->setText(QStringLiteral("3"));
-      dialog->findChild<QPushButton*>(QStringLiteral("cmd_OK"))->click();
-    });
-    QTest::mouseClick(child<QPushButton>(*s.window, "cmdChangePortSettings"), Qt::LeftButton);
-    QCOMPARE(s.port_settings_clicks, 1);
-    QCOMPARE(child<QLabel>(*s.window, "lblCommPort")->text(), QStringLiteral("Comm Port: 3"));
+    struct Step {
+      const char* common;
+      const char* modbus_baud;  // nullptr: left as it is
+      bool ok;                  // OK, or else Escape
+      const char* label;
+    };
+    const Step steps[] = {
+        {"4", nullptr, false, "Comm Port: 2"},
+        {"5", nullptr, true, "Comm Port: 2"},
+        {"3", "14400", true, "Comm Port: 2"},
+        {"3", nullptr, true, "Comm Port: 3"},
+    };
+    for (const Step& step : steps) {
+      when_modal([&step](QWidget* dialog) {
+        auto edit = [dialog](const char* name) {
+          return dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
+        };
+        if (step.modbus_baud != nullptr)
+          type_into(edit("txt_Baud(1)"), QString::fromLatin1(step.modbus_baud));
+        type_into(edit("txt_Port(3)"), QString::fromLatin1(step.common));
+        if (step.ok) dialog->findChild<QPushButton*>(QStringLiteral("cmd_OK"))->click();
+        if (dialog->isVisible()) QTest::keyClick(dialog, Qt::Key_Escape);  // OK refused
+      });
+      QTest::mouseClick(child<QPushButton>(*s.window, "cmdChangePortSettings"), Qt::LeftButton);
+      QCOMPARE(child<QLabel>(*s.window, "lblCommPort")->text(), QString::fromLatin1(step.label));
+    }
+    QCOMPARE(s.port_settings_clicks, 4);
     QCOMPARE(s.rig.setting(comm_port_key(1)), std::string("3"));
     QCOMPARE(s.rig.comms->port_number(kModbusSlot), 3);
+    QCOMPARE(s.rig.prompts.texts(), (std::vector<std::string>{kBadPortMessage, kBadBaudMessage}));
   }
 
   void clear_buttons_empty_their_lists() {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "app/port_names.h"
@@ -23,13 +24,21 @@ using test::read_file;
 using test::write_file;
 using Lines = std::vector<std::string>;
 
-class CommsSettingsFormTest : public ::testing::Test {
- protected:
+// The form on a settings file of its own; nothing answers on the line (the
+// dialog never opens a port).
+struct FormRig {
   std::filesystem::path ini() const { return dir / kSettingsFileName; }
   std::string value(const std::string& key) const {
     return read_profile_string(kCommsSection, key, "(missing)", ini());
   }
   void write_slots(const std::string& body) { write_file(ini(), "[COMMS CONTROLS]\r\n" + body); }
+  // The slots in the settings file: "port/settings" of slots 0..2.
+  std::string slots() const {
+    std::string out;
+    for (int i = 0; i < 3; ++i)
+      out += (i == 0 ? "" : " ") + value(comm_port_key(i)) + "/" + value(port_setting_key(i));
+    return out;
+  }
   // The texts of frame `index`, "/"-separated.
   std::string frame(int index) const {
     std::string out;
@@ -52,11 +61,19 @@ class CommsSettingsFormTest : public ::testing::Test {
   sim::FakeClock clock;
   ErrorLog errors{prompts, clock, dir / "Flash.ERR"};
   PortNames names{ini()};
-  test::ScriptedLine line{clock};  // the dialog never opens a port
+  test::ScriptedLine line{clock};
   test::ScriptedPortFactory factory{line};
   Comms comms{ini(), names, factory, clock, prompts, errors};
   CommsSettingsForm form{comms, prompts};
 };
+
+class CommsSettingsFormTest : public ::testing::Test, public FormRig {};
+
+// Slot 0 on port 1, the Modbus slot on port 3, the bootloader slot on port 4.
+constexpr const char* kSpreadSlots =
+    "DEVICE 0 COMM PORT =1\r\nDEVICE 0 PORT SETTING =1200,e,7,2\r\n"
+    "DEVICE 1 COMM PORT =3\r\nDEVICE 1 PORT SETTING =19200,O,8,1\r\n"
+    "DEVICE 2 COMM PORT =4\r\nDEVICE 2 PORT SETTING =38400,n,8,1\r\n";
 
 TEST(LeadingNumber, ReadsAsFarAsTheTextFormsANumber) {
   const std::pair<const char*, double> cases[] = {
@@ -71,51 +88,142 @@ TEST(LeadingNumber, ReadsAsFarAsTheTextFormsANumber) {
   EXPECT_LT(leading_number("-1e999"), -1e300);
 }
 
-TEST_F(CommsSettingsFormTest, FillingSplitsTheSettingsAndUndoesItsOwnChangeMarks) {
-  write_slots(
-      "DEVICE 0 COMM PORT =1\r\nDEVICE 0 PORT SETTING =1200,e,7,2\r\n"
-      "DEVICE 1 COMM PORT =3\r\nDEVICE 1 PORT SETTING =19200,O,8,1\r\n"
-      "DEVICE 2 COMM PORT =4\r\nDEVICE 2 PORT SETTING =38400,n,8,1\r\n");
+TEST_F(CommsSettingsFormTest, FillingShowsTheSlotsAndMarksNothing) {
+  write_slots(kSpreadSlots);
   form.Form_Activate();
   EXPECT_EQ(frame(0), "1/1200/e/7/2");
   EXPECT_EQ(frame(1), "3/19200/O/8/1");
   EXPECT_EQ(frame(2), "4/38400/n/8/1");
   EXPECT_EQ(form.common_port(), "3");
-  EXPECT_EQ(form.frame_unfilled, (std::array<bool, 3>{false, false, false}));
-  // The frames' marks are undone; the common port field changed from "2" to
-  // "3" and stays marked, so closing rewrites all three slots on port 3.
-  EXPECT_EQ(form.field_changed, (std::array<bool, 4>{false, false, false, true}));
-  EXPECT_TRUE(form.Form_Unload());
-  for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(value(comm_port_key(i)), "3") << i;
-  EXPECT_EQ(value(port_setting_key(0)), "1200,e,7,2");
-  EXPECT_TRUE(prompts.boxes.empty());
+  for (int i = 0; i <= kCommonPortField; ++i)
+    EXPECT_FALSE(form.changed(i)) << i;
+  for (int i = 0; i < kProtocolFrames; ++i)
+    EXPECT_FALSE(form.slot_missing(i)) << i;
+
+  // Without the Modbus slot (and the bootloader slot) those frames show their
+  // initial texts on port 2, which the common port field shows too; the setup
+  // window's copy does the same without rereading the file.
+  write_slots("DEVICE 0 COMM PORT =4\r\nDEVICE 0 PORT SETTING =4800,E,7,1\r\n");
+  comms.init_comms();
+  form.set_common_port("1");
+  form.copy_slots_to_fields();
+  EXPECT_EQ(frame(0), "4/4800/E/7/1");
+  EXPECT_EQ(frame(1), "2/9600/n/8/1");
+  EXPECT_EQ(frame(2), "2/38400/n/8/1");
+  EXPECT_EQ(form.common_port(), "2");
+  EXPECT_FALSE(form.changed(kCommonPortField));
+  EXPECT_EQ((std::array{form.slot_missing(0), form.slot_missing(1), form.slot_missing(2)}),
+            (std::array{false, true, true}));
 }
 
-TEST_F(CommsSettingsFormTest, ClosingWithoutChangesWritesNothing) {
-  write_slots(
-      "DEVICE 0 COMM PORT =2\r\nDEVICE 0 PORT SETTING =9600,N,8,1\r\n"
-      "DEVICE 1 COMM PORT =2\r\nDEVICE 1 PORT SETTING =9600,n,8,1\r\n"
-      "DEVICE 2 COMM PORT =2\r\nDEVICE 2 PORT SETTING =38400,n,8,1\r\n");
-  const std::string before = read_file(ini());
-  form.Form_Activate();
-  form.set_text(0, CommsField::Baud, "4800");  // an unsaved frame edit is not written on closing
-  EXPECT_TRUE(form.cmd_OK_Click());
-  EXPECT_EQ(read_file(ini()), before);
+// Opening and closing writes what the user changed, and on a first run the
+// slots the settings file lacks; Cancel (Escape, the close box) writes nothing.
+TEST(CommsSettingsClosing, WritesOnlyTheUsersChangesAndMissingSlots) {
+  using Edit = std::function<void(CommsSettingsForm&)>;
+  const Edit none = [](CommsSettingsForm&) {};
+  const Edit common_2 = [](CommsSettingsForm& f) { f.set_common_port("2"); };
+  struct Case {
+    const char* name;
+    const char* file;  // the slots at the start; nullptr: no settings file
+    Edit edit;
+    bool ok;            // OK, or else Cancel
+    bool closes;        // what OK returns
+    const char* slots;  // in the file afterwards; nullptr: the file is as it was
+    const char* shown;  // frame 1 and the common port afterwards
+    Lines messages;
+  };
+  const std::string spread_slots = kSpreadSlots;
+  const Case cases[] = {
+      {"no edit, OK", kSpreadSlots, none, true, true, nullptr, "3/19200/O/8/1 3", {}},
+      {"no edit, Cancel", kSpreadSlots, none, false, true, nullptr, "3/19200/O/8/1 3", {}},
+      {"unsaved frame edit, OK",
+       kSpreadSlots,
+       [](CommsSettingsForm& f) { f.set_text(2, CommsField::Baud, "9600"); },
+       true,
+       true,
+       nullptr,
+       "3/19200/O/8/1 3",
+       {}},
+      {"common port, Cancel", kSpreadSlots, common_2, false, true, nullptr, "3/19200/O/8/1 3", {}},
+      {"common port, OK",
+       kSpreadSlots,
+       common_2,
+       true,
+       true,
+       "2/1200,e,7,2 2/19200,O,8,1 2/38400,n,8,1",
+       "2/19200/O/8/1 2",
+       {}},
+      {"common port 5, OK",
+       kSpreadSlots,
+       [](CommsSettingsForm& f) { f.set_common_port("5"); },
+       true,
+       false,
+       nullptr,
+       "3/19200/O/8/1 3",
+       {kBadPortMessage}},
+      {"first run, OK",
+       nullptr,
+       none,
+       true,
+       true,
+       "2/9600,N,8,1 2/9600,n,8,1 2/38400,n,8,1",
+       "2/9600/n/8/1 2",
+       {}},
+      {"first run, Cancel", nullptr, none, false, true, nullptr, "2/9600/n/8/1 2", {}},
+      {"first run, bad baud, OK",
+       nullptr,
+       [](CommsSettingsForm& f) { f.set_text(1, CommsField::Baud, "14400"); },
+       true,
+       true,
+       "2/9600,N,8,1 (missing)/(missing) 2/38400,n,8,1",
+       "2/9600/n/8/1 2",
+       {kBadBaudMessage}},
+      {"bootloader slot missing, OK",
+       "DEVICE 0 COMM PORT =1\r\nDEVICE 0 PORT SETTING =1200,e,7,2\r\n"
+       "DEVICE 1 COMM PORT =3\r\nDEVICE 1 PORT SETTING =19200,O,8,1\r\n",
+       none,
+       true,
+       true,
+       "1/1200,e,7,2 3/19200,O,8,1 3/38400,n,8,1",
+       "3/19200/O/8/1 3",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FormRig r;
+    if (c.file != nullptr) r.write_slots(c.file);
+    const std::string before = read_file(r.ini());
+    r.form.Form_Activate();
+    c.edit(r.form);
+    if (c.ok) {
+      EXPECT_EQ(r.form.cmd_OK_Click(), c.closes);
+    } else {
+      r.form.cmd_Cancel_Click();
+    }
+    EXPECT_EQ(r.prompts.texts(), c.messages);
+    EXPECT_EQ(r.frame(1) + " " + r.form.common_port(), c.shown);
+    if (c.slots == nullptr) {
+      EXPECT_EQ(std::filesystem::exists(r.ini()), c.file != nullptr);
+      EXPECT_EQ(read_file(r.ini()), before);
+      continue;
+    }
+    EXPECT_EQ(r.slots(), c.slots);
+    if (!c.messages.empty()) continue;  // a refused slot is still missing
+    // A second OK writes nothing more ("2abc" reads as 2; a write would store "2").
+    for (int i = 0; i < kProtocolFrames; ++i) {
+      const std::string port = r.value(comm_port_key(i));
+      if (port != "(missing)")
+        write_profile_string(kCommsSection, comm_port_key(i), port + "abc", r.ini());
+    }
+    const std::string written = read_file(r.ini());
+    EXPECT_TRUE(r.form.cmd_OK_Click());
+    EXPECT_EQ(read_file(r.ini()), written);
+  }
 }
 
-TEST_F(CommsSettingsFormTest, InvalidBaudKeepsThatFrameOutOfTheFileOnClosing) {
-  form.Form_Activate();  // first run: frames 1 and 2 unfilled, all three written on closing
-  form.set_text(1, CommsField::Baud, "14400");
-  EXPECT_TRUE(form.Form_Unload());
-  EXPECT_EQ(prompts.texts(), Lines{kBadBaudMessage});
-  EXPECT_EQ(value(port_setting_key(0)), "9600,N,8,1");
-  EXPECT_EQ(value(comm_port_key(1)), "(missing)");
-  EXPECT_EQ(value(port_setting_key(1)), "(missing)");
-  EXPECT_EQ(value(port_setting_key(2)), "38400,n,8,1");
-  EXPECT_EQ(comms.highest_slot(), 0);  // the slots follow the file at once
-}
-
+// Save Changes in turn on frame 0: accepted fields are written as numbers; a
+// refused field shows its message and gets the saved text back, and the file
+// stays as it was.
 TEST_F(CommsSettingsFormTest, EachFieldIsCheckedAndAcceptedValuesAreWrittenAsNumbers) {
   form.Form_Activate();
   const char* port = kBadPortMessage;
@@ -127,71 +235,68 @@ TEST_F(CommsSettingsFormTest, EachFieldIsCheckedAndAcceptedValuesAreWrittenAsNum
     const char* fields[5];
     const char* written;  // the settings string when valid
     Lines messages;
+    const char* shown;  // the frame afterwards when refused
   };
   const Case cases[] = {
-      {{"1", "300", "N", "7", "1"}, "300,N,7,1", {}},
-      {{"4", "38400", "n", "8", "2"}, "38400,n,8,2", {}},
-      {{"3", "600", "E", "8", "1"}, "600,E,8,1", {}},
-      {{"3", "1200", "o", "8", "1"}, "1200,o,8,1", {}},
-      {{"2", "9600abc", "O", "8", "1"}, "9600,O,8,1", {}},  // stored as accepted
-      {{"2 ", " 19200", "e", "8.0", "2"}, "19200,e,8,2", {}},
-      {{"0", "", "NN", "9", "1.5"}, "", {port, baud, parity, data_bits, stop_bits}},
-      {{"2", "14400", "X", "6", "1"}, "", {baud, parity, data_bits}},
-      {{"2.5", "9600", "", "8", "1"}, "", {port, parity}},
-      {{"5", "4800", "N", "8", "3"}, "", {port, stop_bits}},
+      {{"1", "300", "N", "7", "1"}, "300,N,7,1", {}, nullptr},
+      {{"4", "38400", "n", "8", "2"}, "38400,n,8,2", {}, nullptr},
+      {{"3", "600", "E", "8", "1"}, "600,E,8,1", {}, nullptr},
+      {{"3", "1200", "o", "8", "1"}, "1200,o,8,1", {}, nullptr},
+      {{"2", "9600abc", "O", "8", "1"}, "9600,O,8,1", {}, nullptr},  // stored as accepted
+      {{"2 ", " 19200", "e", "8.0", "2"}, "19200,e,8,2", {}, nullptr},
+      // Saved from here on: port 2, "19200,e,8,2".
+      {{"0", "", "NN", "9", "1.5"},
+       "",
+       {port, baud, parity, data_bits, stop_bits},
+       "2/19200/e/8/2"},
+      {{"2", "14400", "X", "6", "1"}, "", {baud, parity, data_bits}, "2/19200/e/8/1"},
+      {{"2.5", "9600", "", "8", "1"}, "", {port, parity}, "2/9600/e/8/1"},
+      {{"5", "4800", "N", "8", "3"}, "", {port, stop_bits}, "2/4800/N/8/2"},
   };
   for (const Case& c : cases) {
+    const std::string typed = std::string(c.fields[0]) + "/" + c.fields[1] + "/" + c.fields[2] +
+                              "/" + c.fields[3] + "/" + c.fields[4];
+    SCOPED_TRACE(typed);
     prompts.boxes.clear();
     fill(0, c.fields[0], c.fields[1], c.fields[2], c.fields[3], c.fields[4]);
-    std::filesystem::remove(ini());
+    const std::string before = read_file(ini());
     form.cmd_SaveChanges_Click(0);
-    EXPECT_EQ(prompts.texts(), c.messages) << frame(0);
+    EXPECT_EQ(prompts.texts(), c.messages);
+    EXPECT_EQ(form.changed(0), !c.messages.empty());
     if (c.messages.empty()) {
-      EXPECT_EQ(value(port_setting_key(0)), c.written) << frame(0);
-      EXPECT_EQ(value(comm_port_key(0)), c.fields[0][0] + std::string()) << frame(0);
+      EXPECT_EQ(value(port_setting_key(0)), c.written);
+      EXPECT_EQ(value(comm_port_key(0)), c.fields[0][0] + std::string());
+      EXPECT_EQ(frame(0), typed);
     } else {
-      EXPECT_FALSE(std::filesystem::exists(ini())) << frame(0);
+      EXPECT_EQ(read_file(ini()), before);
+      EXPECT_EQ(frame(0), c.shown);
     }
   }
 }
 
-TEST_F(CommsSettingsFormTest, CopyingSlotsLeavesUndefinedFramesAsTheyAreAndFrameOneStandsIn) {
-  write_slots(
-      "DEVICE 0 COMM PORT =1\r\nDEVICE 0 PORT SETTING =4800,E,7,1\r\n"
-      "DEVICE 1 COMM PORT =3\r\nDEVICE 1 PORT SETTING =9600,N,8,1\r\n");
-  comms.init_comms();
-  form.copy_slots_to_fields();
-  EXPECT_EQ(frame(0), "1/4800/E/7/1");
-  EXPECT_EQ(frame(1), "3/9600/N/8/1");
-  EXPECT_EQ(frame(2), "2/38400/n/8/1");  // no slot 2: initial texts
-  EXPECT_EQ(form.common_port(), "3");
-  EXPECT_TRUE(form.field_changed[kCommonPortField]);  // its text changed from "2"
-
-  // Without the Modbus slot the common port comes from frame 1.
-  write_slots("DEVICE 0 COMM PORT =4\r\nDEVICE 0 PORT SETTING =9600,N,8,1\r\n");
-  form.set_text(1, CommsField::Port, "1");
-  form.field_changed = {};
-  form.Form_Activate();
-  EXPECT_EQ(form.common_port(), "1");
-  EXPECT_TRUE(form.field_changed[kCommonPortField]);
-  EXPECT_TRUE(form.frame_unfilled[1]);
-}
-
+// A device is "(not found)" only when no file has its name: a link to a
+// pseudo-terminal that Qt does not list is there.
 TEST(PortDevicesLine, NamesEveryPortNumberAndTheOtherPortsFound) {
   test::TempDir dir;
   const auto ini = dir / kSettingsFileName;
-  write_file(ini, "[PORT NAMES]\r\nPORT 2=/dev/ttyUSB0\r\n");
+  write_file(dir / "pts-3", "");
+  std::filesystem::create_symlink(dir / "pts-3", dir / "link");
+  std::filesystem::create_symlink(dir / "gone", dir / "dangling");
+  const std::string link = (dir / "link").string();
+  const std::string absent = (dir / "ttyUSB7").string();
+  const std::string dangling = (dir / "dangling").string();
+  write_file(ini, "[PORT NAMES]\r\nPORT 1=" + link + "\r\nPORT 2=/dev/ttyUSB0\r\nPORT 3=" + absent +
+                      "\r\nPORT 4=" + dangling + "\r\n");
   const PortNames names(ini);
   const std::vector<FoundPort> found{
       {"ttyACM0", "/dev/ttyACM0", "Modem"},
       {"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART"},
       {"ttyS9", "/dev/ttyS9", ""},
   };
-  auto missing = [](int port) { return PortNames::default_device_name(port) + " (not found)"; };
   EXPECT_EQ(port_devices_line(names, found),
-            "Port 1: " + missing(1) +
-                "; Port 2: /dev/ttyUSB0 (FT232R USB UART); Port 3: " + missing(3) +
-                "; Port 4: " + missing(4) + "; also found: /dev/ttyACM0 (Modem), /dev/ttyS9");
+            "Port 1: " + link + "; Port 2: /dev/ttyUSB0 (FT232R USB UART); Port 3: " + absent +
+                " (not found); Port 4: " + dangling +
+                " (not found); also found: /dev/ttyACM0 (Modem), /dev/ttyS9");
   EXPECT_EQ(port_devices_line(names, {}).find("also found"), std::string::npos);
 }
 
