@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -28,25 +29,32 @@ std::string trim(const std::string& s) {
 // A settings file holds a few short sections; anything larger is not one.
 constexpr std::uintmax_t kMaxSettingsBytes = 1024U * 1024U;
 
-// Loads `file` into `ini`. A missing file is an empty one. Anything else that
-// cannot be read (a directory, a pipe, a device, a file far too large) also
-// leaves `ini` empty, and gives false so it is not written over.
-bool load(CSimpleIniA& ini, const std::filesystem::path& file) {
+void configure(CSimpleIniA& ini) {
   ini.SetUnicode(false);
   ini.SetMultiKey(false);
   ini.SetSpaces(false);
   ini.SetQuotes(false);
+}
+
+// The settings file's text. A missing file is an empty one. Anything else that
+// cannot be read (a directory, a pipe, a device, a file far too large) also
+// reads as empty, and gives nullopt so it is not written over.
+std::optional<std::string> file_text(const std::filesystem::path& file) {
   std::ifstream in;
   try {
     in = open_input_file(file, kMaxSettingsBytes);
   } catch (const RunError& e) {
-    return e.number() == err::kFileNotFound;
+    if (e.number() == err::kFileNotFound) return std::string();
+    return std::nullopt;
   }
   std::ostringstream text;
   text << in.rdbuf();
-  const std::string data = text.str();
-  if (ini.LoadData(data.data(), data.size()) < 0) ini.Reset();
-  return true;
+  return text.str();
+}
+
+void load(CSimpleIniA& ini, std::string_view text) {
+  configure(ini);
+  if (ini.LoadData(text.data(), text.size()) < 0) ini.Reset();
 }
 
 }  // namespace
@@ -59,40 +67,54 @@ std::string port_setting_key(int slot) {
   return "DEVICE " + std::to_string(slot) + " PORT SETTING ";
 }
 
+std::optional<std::string> settings_value(std::string_view text, const std::string& section,
+                                          const std::string& key) {
+  CSimpleIniA ini;
+  load(ini, text);
+  const char* value = ini.GetValue(trim(section).c_str(), trim(key).c_str(), nullptr);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+std::optional<std::string> with_settings_value(std::string_view text, const std::string& section,
+                                               const std::string& key, const std::string& value) {
+  CSimpleIniA ini;
+  load(ini, text);
+  if (ini.SetValue(trim(section).c_str(), trim(key).c_str(), value.c_str()) < 0) {
+    return std::nullopt;
+  }
+  std::string data;
+  if (ini.Save(data) < 0) return std::nullopt;
+  return data;
+}
+
 long read_profile_int(const std::string& section, const std::string& key, long default_value,
                       const std::filesystem::path& file) {
-  CSimpleIniA ini;
-  load(ini, file);
-  const char* value = ini.GetValue(trim(section).c_str(), trim(key).c_str(), nullptr);
-  if (value == nullptr) return default_value;
-  return leading_integer(trim(value));
+  const auto value = settings_value(file_text(file).value_or(""), section, key);
+  return value ? leading_integer(trim(*value)) : default_value;
 }
 
 std::string read_profile_string(const std::string& section, const std::string& key,
                                 const std::string& default_value,
                                 const std::filesystem::path& file) {
-  CSimpleIniA ini;
-  load(ini, file);
-  const char* value = ini.GetValue(trim(section).c_str(), trim(key).c_str(), nullptr);
-  std::string result = value == nullptr ? default_value : std::string(value);
+  std::string result =
+      settings_value(file_text(file).value_or(""), section, key).value_or(default_value);
   if (result.size() > kMaxValueLength) result.resize(kMaxValueLength);
   return result;
 }
 
 int write_profile_string(const std::string& section, const std::string& key,
                          const std::string& value, const std::filesystem::path& file) {
-  CSimpleIniA ini;
-  if (!load(ini, file)) return 0;
-  if (ini.SetValue(trim(section).c_str(), trim(key).c_str(), value.c_str()) < 0) return 0;
-  std::string data;
-  if (ini.Save(data) < 0) return 0;
-
+  const auto text = file_text(file);
+  if (!text) return 0;
+  const auto data = with_settings_value(*text, section, key, value);
+  if (!data) return 0;
   std::filesystem::path temp = file;
   temp += ".new";
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     if (!out) return 0;
-    out << data;
+    out << *data;
     out.flush();
     if (!out) {
       out.close();

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace r7 {
 
@@ -17,6 +19,16 @@ inline constexpr const char* kPortNamesSection = "PORT NAMES";
 // "DEVICE n COMM PORT " and "DEVICE n PORT SETTING " (both end in one blank).
 std::string comm_port_key(int slot);
 std::string port_setting_key(int slot);
+
+// The value under `key` of `section` in settings text, as the reads below
+// find it; nullopt when there is none. (The reads and the write work on the
+// file's text through these two.)
+std::optional<std::string> settings_value(std::string_view text, const std::string& section,
+                                          const std::string& key);
+// `text` with `value` stored under `key`, the section and key made as needed
+// and everything else kept; nullopt when it cannot be stored.
+std::optional<std::string> with_settings_value(std::string_view text, const std::string& section,
+                                               const std::string& key, const std::string& value);
 
 // The value under `key` read as a whole number: optional sign and the leading
 // digits (0 when there are none). Values beyond the int range saturate, so an

@@ -10,23 +10,6 @@ namespace r7::cli {
 
 namespace {
 
-// "01 03 00 00 00 01 84 0A", "010300000001840a" -> the bytes; nullopt when
-// the text is not whole pairs of hex digits (blanks between them allowed).
-std::optional<std::string> parse_hex(const std::string& text) {
-  std::string digits;
-  for (char c : text) {
-    if (c == ' ' || c == ':' || c == '\t') continue;
-    if (std::isxdigit(static_cast<unsigned char>(c)) == 0) return std::nullopt;
-    digits += c;
-  }
-  if (digits.empty() || digits.size() % 2 != 0) return std::nullopt;
-  std::string bytes;
-  for (std::size_t i = 0; i < digits.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
-  }
-  return bytes;
-}
-
 void list_slots(CliContext& ctx) {
   Comms& comms = ctx.comms();
   std::printf("%-5s %-16s %-5s %-20s %-12s %s\n", "slot", "protocol", "port", "device", "settings",
@@ -84,7 +67,7 @@ void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
   exchange->add_option("--timeout", args->timeout_ms, "time-out in ms (default 250)")
       ->check(CLI::Range(0.0F, 600000.0F));
   exchange->callback([&ctx, &exit_code, args] {
-    const auto bytes = parse_hex(args->hex);
+    const auto bytes = parse_hex_bytes(args->hex);
     if (!bytes) {
       std::fprintf(stderr, "exchange: HEX must be pairs of hex digits\n");
       exit_code = kExitUsage;

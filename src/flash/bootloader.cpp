@@ -13,10 +13,7 @@ namespace {
 // How long a late acknowledgement is waited for and thrown away after a try
 // that failed (the erase's 30 s time-out is not waited out again).
 constexpr double kLateReplyMs = 2000;
-
-std::string acknowledgement(std::uint8_t command) {
-  return std::string("\xFF", 1) + static_cast<char>(command);
-}
+constexpr double kAfterWrongReplyMs = 50;
 
 // "FF 21 5 1 0 0 52 37 AF ": upper-case hex without leading zeros, a blank after each byte.
 std::string hex_dump(std::string_view bytes) {
@@ -44,6 +41,16 @@ std::uint8_t bootloader_checksum(std::string_view message) {
   return static_cast<std::uint8_t>(sum & 0xFFU);
 }
 
+bool is_acknowledgement(std::string_view reply, std::uint8_t command) {
+  return reply.size() == 2 && static_cast<unsigned char>(reply[0]) == 0xFF &&
+         static_cast<unsigned char>(reply[1]) == command;
+}
+
+OnlineState online_state(std::string_view reply) {
+  if (reply.empty()) return OnlineState::NoResponse;
+  return reply[0] == '\x01' ? OnlineState::Online : OnlineState::UnknownReply;
+}
+
 std::string bootloader_frame(std::uint8_t command, std::string_view data) {
   std::string f;
   f += '\xFF';
@@ -58,14 +65,15 @@ std::string bootloader_frame(std::uint8_t command, std::string_view data) {
 // is left to fall quiet before the next one, so a late acknowledgement of
 // another frame (or of an earlier try) never passes for this one.
 bool Bootloader::exchange(std::uint8_t command, float timeout_ms) {
-  const std::string expected = acknowledgement(command);
   for (tries_ = 1; tries_ <= kCommandTries; ++tries_) {
     reply_ = comms_.transmit(kXonSlot, frame_, timeout_ms, expect_bytes(2));
-    if (reply_ == expected) return true;
-    if (comms_.last_result() != ExchangeResult::PortUnavailable) {
-      const double quiet = std::min(static_cast<double>(timeout_ms), kLateReplyMs);
-      comms_.drain(kXonSlot, quiet, 2 * quiet);
-    }
+    if (is_acknowledgement(reply_, command)) return true;
+    if (comms_.last_result() == ExchangeResult::PortUnavailable) continue;
+    // Nothing came: the acknowledgement may still be on its way. A wrong
+    // reply came: only what follows it is thrown away.
+    const double quiet = reply_.empty() ? std::min(static_cast<double>(timeout_ms), kLateReplyMs)
+                                        : kAfterWrongReplyMs;
+    comms_.drain(kXonSlot, quiet, 2 * quiet);
   }
   tries_ = kCommandTries;
   return false;
@@ -108,15 +116,9 @@ bool Bootloader::send_record(const std::string& line, std::size_t line_count) {
   f += check_srecord_fields(byte_count, data, checksum, prompts_);
   f += static_cast<char>(bootloader_checksum(f));
   frame_ = f;
+  // Every record is acknowledged alike; a late acknowledgement of a failed
+  // try was waited for and thrown away before the next try (see exchange).
   const bool acknowledged = exchange(command, kCommandTimeoutMs);
-  if (acknowledged && tries_ > 1) {
-    // Every record is acknowledged alike, so an acknowledgement of one of the
-    // earlier tries still on its way would pass for the next record's. Wait it
-    // out and discard it before the next record goes.
-    for (int pending = tries_ - 1; pending > 0; --pending) {
-      if (comms_.transmit(kXonSlot, {}, kCommandTimeoutMs, expect_bytes(2)).empty()) break;
-    }
-  }
   if (!acknowledged) report_record_failure(record_type, line_count);
   return acknowledged;
 }

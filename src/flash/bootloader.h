@@ -42,6 +42,13 @@ std::uint8_t bootloader_checksum(std::string_view message);
 // FF, command, length, data, checksum.
 std::string bootloader_frame(std::uint8_t command, std::string_view data);
 
+// A command succeeded when the reply is exactly FF and the command byte.
+bool is_acknowledgement(std::string_view reply, std::uint8_t command);
+
+// What the online probe found: no reply, a first byte 01, anything else.
+enum class OnlineState { Online, NoResponse, UnknownReply };
+OnlineState online_state(std::string_view reply);
+
 class Bootloader {
  public:
   Bootloader(Comms& comms, Prompts& prompts, FlashView& view)

@@ -412,13 +412,13 @@ bool FirmwareDownload::erase_with_wait() {
 }
 
 OnlineState FirmwareDownload::probe_online() {
-  const std::string reply = boot_.online_probe();
-  if (reply.empty()) {
+  const OnlineState state = online_state(boot_.online_probe());
+  if (state == OnlineState::NoResponse) {
     prompts_.message("No response from device.", "Is Device Online");
     add_history("Is Device Online", "No response from device");
     return OnlineState::NoResponse;
   }
-  if (reply[0] == '\x01') {
+  if (state == OnlineState::Online) {
     view_.set_erase_enabled(true);
     add_history("Is Device Online", "Device is online");
     return OnlineState::Online;

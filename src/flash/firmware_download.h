@@ -40,9 +40,6 @@ const FirmwareSelection* firmware_selection(int model_selection);
 // The selection for a device type and revision (0 for an unknown type).
 int selection_for(int device_type, int revision);
 
-// What the online probe found.
-enum class OnlineState { Online, NoResponse, UnknownReply };
-
 // What a download does with a firmware or download-application file whose
 // check found errors: ask the user (the windows), refuse it (the command line),
 // or take it (the command line's --force).

@@ -10,6 +10,7 @@ namespace {
 
 // A line that keeps talking after a failed try is given up on after this.
 constexpr double kMaxDrainMs = 1000;
+constexpr double kAfterWrongReplyMs = 50;
 
 RegisterError failure(RegisterFailure kind, std::string reply = {}, int code = 0) {
   return RegisterError{kind, code, std::move(reply)};
@@ -34,12 +35,13 @@ bool RegisterClient::repeated(const RegisterError& e, Repeat repeat) {
 RegisterResult<std::vector<std::int16_t>> RegisterClient::exchange(const std::string& request,
                                                                    int expected_count) {
   auto result = check_reply(request, expected_count);
-  if (!result && (result.error().failure == RegisterFailure::NoReply ||
-                  result.error().failure == RegisterFailure::Damaged)) {
-    // Modbus RTU carries no transaction number: a reply that comes after its
-    // try gave up would be taken for the answer to the next request. Let it
-    // come and go first.
+  // Modbus RTU carries no transaction number: a reply that comes after its
+  // try gave up would be taken for the answer to the next request. Let it come
+  // and go first; after a reply that did not fit, let what follows it go.
+  if (!result && result.error().failure == RegisterFailure::NoReply) {
     comms_.drain(kModbusSlot, kModbusTimeoutMs, kMaxDrainMs);
+  } else if (!result && result.error().failure == RegisterFailure::Damaged) {
+    comms_.drain(kModbusSlot, kAfterWrongReplyMs, kMaxDrainMs);
   }
   return result;
 }

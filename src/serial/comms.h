@@ -122,6 +122,10 @@ class FileTrace final : public TraceSink {
 
 // Bytes as upper-case hex pairs separated by one blank ("01 03 02").
 std::string hex_bytes(std::string_view bytes, bool blanks = true);
+// "01 03 00 00 00 01 84 0A", "010300000001840a" -> the bytes; nullopt when the
+// text is not whole pairs of hex digits (blanks, tabs and colons between them
+// allowed) or has none.
+std::optional<std::string> parse_hex_bytes(std::string_view text);
 
 class Comms {
  public:

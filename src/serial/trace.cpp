@@ -1,4 +1,6 @@
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "serial/comms.h"
@@ -8,6 +10,25 @@ namespace r7 {
 namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 }  // namespace
+
+std::optional<std::string> parse_hex_bytes(std::string_view text) {
+  std::string bytes;
+  int high = -1;
+  for (char c : text) {
+    if (c == ' ' || c == ':' || c == '\t') continue;
+    const char* at = std::strchr(kHexDigits, std::toupper(static_cast<unsigned char>(c)));
+    if (c == '\0' || at == nullptr) return std::nullopt;
+    const int digit = static_cast<int>(at - kHexDigits);
+    if (high < 0) {
+      high = digit;
+    } else {
+      bytes += static_cast<char>(high * 16 + digit);
+      high = -1;
+    }
+  }
+  if (bytes.empty() || high >= 0) return std::nullopt;
+  return bytes;
+}
 
 std::string hex_bytes(std::string_view bytes, bool blanks) {
   std::string text;
