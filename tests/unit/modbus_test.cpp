@@ -189,7 +189,7 @@ TEST_F(RegisterClientTest, ALateReplyIsNotTakenForTheNextRequests) {
   const auto revision = client.read_registers(1, 4, 1);
   ASSERT_FALSE(revision);
   EXPECT_EQ(revision.error().failure, RegisterFailure::NoReply);
-  line.answer_next_write({test::value_reply(6180), 5});
+  line.answer_next_write({test::value_reply(6180), 60});  // after the late one
   const auto type = client.read_registers(1, 0, 1);
   ASSERT_TRUE(type);
   EXPECT_EQ(type->front(), 6180);
