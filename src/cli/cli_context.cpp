@@ -29,6 +29,7 @@ class VirtualClock final : public Clock {
 
 struct CliContext::Impl {
   std::optional<ProgramDir> program_dir;
+  std::unique_ptr<ConsoleOutput> output;
   std::unique_ptr<ConsolePrompts> prompts;
   std::unique_ptr<Clock> clock;
   std::unique_ptr<ErrorLog> error_log;
@@ -60,9 +61,15 @@ ConsolePrompts& CliContext::prompts() {
     const AnswerPolicy policy = options_.yes  ? AnswerPolicy::Yes
                                 : options_.no ? AnswerPolicy::No
                                               : AnswerPolicy::Ask;
-    impl_->prompts = std::make_unique<ConsolePrompts>(policy);
+    impl_->prompts = std::make_unique<ConsolePrompts>(policy, output());
   }
   return *impl_->prompts;
+}
+
+ConsoleOutput& CliContext::output() {
+  if (!impl_->output)
+    impl_->output = std::make_unique<ConsoleOutput>(options_.json, options_.quiet);
+  return *impl_->output;
 }
 
 Clock& CliContext::clock() {
@@ -122,9 +129,7 @@ Comms& CliContext::comms() {
 }
 
 void CliContext::say(const std::string& line) {
-  if (options_.quiet) return;
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
+  output().line("text", line);
 }
 
 }  // namespace r7::cli

@@ -11,6 +11,7 @@
 
 #include "app/port_names.h"
 #include "app/program_dir.h"
+#include "cli/console_output.h"
 #include "cli/console_prompts.h"
 #include "cli/exit_codes.h"
 #include "errors/clock.h"
@@ -30,6 +31,7 @@ struct GlobalOptions {
   bool no = false;
   bool quiet = false;
   bool force = false;  // flash a file whose check found errors
+  bool json = false;   // one JSON object per line on standard output
 };
 
 class CliContext {
@@ -40,6 +42,7 @@ class CliContext {
   GlobalOptions& options() { return options_; }
   const ProgramDir& program_dir();
   ConsolePrompts& prompts();
+  ConsoleOutput& output();
   Clock& clock();
   ErrorLog& error_log();
   const PortNames& port_names();
@@ -52,6 +55,9 @@ class CliContext {
   bool simulated() const { return options_.simulate_model.has_value(); }
   // Prints unless --quiet.
   void say(const std::string& line);
+  // The outcome of the command's job, for the last line of --json output.
+  void note_outcome(const Outcome& outcome) { last_outcome_ = outcome; }
+  const std::optional<Outcome>& last_outcome() const { return last_outcome_; }
 
   // Helpers for the simulated controller and the Qt port factory live here so
   // commands do not build their own.
@@ -62,6 +68,7 @@ class CliContext {
   const char* argv0_;
   GlobalOptions& options_;
   std::unique_ptr<Impl> impl_;
+  std::optional<Outcome> last_outcome_;
 };
 
 // Each group adds its subcommands; a command sets `exit_code` when it runs.

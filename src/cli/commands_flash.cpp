@@ -11,7 +11,7 @@ namespace {
 // The firmware download's job on the terminal.
 struct FlashJob {
   explicit FlashJob(CliContext& ctx)
-      : view(ctx.options().quiet),
+      : view(ctx.output()),
         download(ctx.comms(), ctx.prompts(), view, ctx.clock(), ctx.program_dir()) {}
 
   ConsoleFlashView view;
@@ -53,7 +53,7 @@ int run_identify(CliContext& ctx) {
     std::fprintf(stderr, "The revision could not be read: no selection.\n");
     return exit_status_of(ctx, Outcome(Ending::NoController));
   }
-  return kExitOk;
+  return exit_status_of(ctx, Outcome{});
 }
 
 int run_flash(CliContext& ctx, const std::string& file) {

@@ -37,6 +37,7 @@ void list_ports() {
 }  // namespace
 
 int exit_status_of(CliContext& ctx, const Outcome& outcome) {
+  ctx.note_outcome(outcome);
   return exit_status(outcome, ctx.comms().last_result() == ExchangeResult::PortUnavailable);
 }
 

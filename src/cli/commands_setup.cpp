@@ -34,8 +34,8 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file) 
     std::error_code ignored;
     std::filesystem::create_directories(ctx.program_dir().setups_dir(), ignored);
   }
-  ConsoleSetupView view(options.quiet);
-  SetupCommandPrompts prompts(ctx.prompts(), view, file, options.yes);
+  ConsoleSetupView view(ctx.output());
+  SetupCommandPrompts prompts(ctx.prompts(), ctx.output(), file, options.yes);
   SetupSession session(view);
   Outcome outcome;
   std::string saved_file;
@@ -48,7 +48,7 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file) 
                          options.address);
     outcome = restore.restore_setup();
   }
-  view.clear_progress_line();
+  ctx.output().end_progress();
   // A Retry question given up because --yes ran out of retries: the
   // controller did not answer.
   if (outcome.ending == Ending::Cancelled && prompts.retries_exhausted()) {

@@ -50,28 +50,13 @@ const char* choices(Buttons b) {
 
 }  // namespace
 
-ConsolePrompts::ConsolePrompts(AnswerPolicy policy, std::FILE* out, std::FILE* in)
+ConsolePrompts::ConsolePrompts(AnswerPolicy policy, ConsoleOutput& out, std::FILE* in)
     : policy_(policy), out_(out), in_(in) {}
-
-std::string ConsolePrompts::format(const MessageBox& box) {
-  std::string text;
-  bool pending_break = false;
-  for (char c : box.text) {
-    if (c == '\r' || c == '\n') {
-      pending_break = true;
-      continue;
-    }
-    if (pending_break && !text.empty()) text += " | ";
-    pending_break = false;
-    text += c;
-  }
-  return "[" + box.title + "] " + text;
-}
 
 std::optional<Answer> ConsolePrompts::ask_terminal(const MessageBox& box) {
   for (int attempt = 0; attempt < 5; ++attempt) {
-    std::fputs(choices(box.buttons), out_);
-    std::fflush(out_);
+    std::fputs(choices(box.buttons), stdout);
+    std::fflush(stdout);
     char line[64];
     if (std::fgets(line, sizeof line, in_) == nullptr) return std::nullopt;
     const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
@@ -97,7 +82,6 @@ std::optional<Answer> ConsolePrompts::ask_terminal(const MessageBox& box) {
 
 Answer ConsolePrompts::message_box(const MessageBox& box) {
   ++boxes_shown_;
-  std::fputs(format(box).c_str(), out_);
   Answer answer = Answer::Ok;
   if (box.buttons == Buttons::Ok) {
     answer = Answer::Ok;
@@ -105,13 +89,15 @@ Answer ConsolePrompts::message_box(const MessageBox& box) {
     answer = positive(box.buttons);
   } else if (policy_ == AnswerPolicy::No) {
     answer = negative(box.buttons);
-  } else if (isatty(fileno(in_)) != 0) {
+  } else if (isatty(fileno(in_)) != 0 && !out_.json()) {
+    out_.message(box, std::nullopt);
     answer = ask_terminal(box).value_or(negative(box.buttons));
+    if (answer == Answer::No || answer == Answer::Cancel) declined_ = true;
+    return answer;
   } else {
     answer = negative(box.buttons);
   }
-  std::fputc('\n', out_);
-  std::fflush(out_);
+  out_.message(box, answer);
   if (answer == Answer::No || answer == Answer::Cancel) declined_ = true;
   return answer;
 }
@@ -120,11 +106,13 @@ std::optional<std::string> ConsolePrompts::open_file(const FileDialog& dialog) {
   std::optional<std::string> path = open_path_;
   if (!path && open_resolver_) path = open_resolver_(dialog);
   if (!path) declined_ = true;
+  out_.file("open", path);
   return path;
 }
 
 std::optional<std::string> ConsolePrompts::save_file(const FileDialog&) {
   if (!save_path_) declined_ = true;
+  out_.file("save", save_path_);
   return save_path_;
 }
 

@@ -1,6 +1,6 @@
-// Prompts on a terminal: every box is printed as one line "[TITLE] TEXT" (lines
-// of the text joined with " | "); questions are answered by --yes / --no, asked
-// on the terminal when standard input is one, and answered No / Cancel otherwise.
+// Prompts on the command line: every box goes to the console output ("[TITLE]
+// TEXT", or JSON); questions are answered by --yes / --no, asked on the
+// terminal when standard input is one, and answered No / Cancel otherwise.
 #pragma once
 
 #include <cstdio>
@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/console_output.h"
 #include "errors/prompts.h"
 
 namespace r7::cli {
@@ -16,7 +17,7 @@ enum class AnswerPolicy { Ask, Yes, No };
 
 class ConsolePrompts final : public Prompts {
  public:
-  ConsolePrompts(AnswerPolicy policy, std::FILE* out = stdout, std::FILE* in = stdin);
+  ConsolePrompts(AnswerPolicy policy, ConsoleOutput& out, std::FILE* in = stdin);
 
   Answer message_box(const MessageBox& box) override;
   // A file dialog is answered with the preset path of the command line
@@ -37,14 +38,11 @@ class ConsolePrompts final : public Prompts {
   bool declined() const { return declined_; }
   int boxes_shown() const { return boxes_shown_; }
 
-  // "[TITLE] TEXT" as printed.
-  static std::string format(const MessageBox& box);
-
  private:
   std::optional<Answer> ask_terminal(const MessageBox& box);
 
   AnswerPolicy policy_;
-  std::FILE* out_;
+  ConsoleOutput& out_;
   std::FILE* in_;
   std::optional<std::string> open_path_;
   std::optional<std::string> save_path_;

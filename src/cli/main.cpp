@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
   auto* yes = app.add_flag("--yes", options.yes, "answer every question Yes / Retry / OK");
   app.add_flag("--no", options.no, "answer every question No / Cancel")->excludes(yes);
   app.add_flag("--quiet", options.quiet, "only errors and the final result");
+  app.add_flag("--json", options.json,
+               "one JSON object per line on standard output instead of text");
   app.add_flag("--force", options.force,
                "flash a file whose check found errors (never implied by --yes)");
 
@@ -55,6 +57,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", e.what());
     return e.exit_code();
   }
+  ctx.output().outcome(ctx.last_outcome(), exit_code);
   std::fflush(stdout);
   return exit_code;
 }

@@ -2,51 +2,42 @@
 // their file dialogs and Retry questions are answered on the command line.
 #pragma once
 
-#include <cstdio>
 #include <optional>
 #include <string>
 
+#include "cli/console_output.h"
 #include "errors/prompts.h"
 #include "setup/setup_view.h"
 
 namespace r7::cli {
 
-// History and error-list lines go to standard output, one per line (the
-// history is left out with --quiet; error lines never are). Progress is one
-// updating line when standard output is a terminal, and silent otherwise.
+// History and error-list lines go to the console output (the history is left
+// out with --quiet; error lines never are), the progress to its progress line.
 class ConsoleSetupView final : public SetupView {
  public:
-  explicit ConsoleSetupView(bool quiet, std::FILE* out = stdout);
-  ~ConsoleSetupView() override;
+  explicit ConsoleSetupView(ConsoleOutput& out) : out_(out) {}
 
-  void add_history(const std::string& text) override;
+  void add_history(const std::string& text) override { out_.line("history", text); }
   void clear_history() override {}
-  void add_error(const std::string& text) override;
+  void add_error(const std::string& text) override { out_.line("error", text); }
   void clear_errors() override {}
   void set_progress_visible(bool visible) override;
   void set_progress_range(int minimum, int maximum) override;
   void set_progress_value(int value) override;
   void set_window_enabled(bool) override {}
-  // On a terminal "what (up to N s) ..." in place of the progress line.
-  void begin_wait(const std::string& what, std::uint32_t up_to_ms) override;
-  void end_wait() override;
-
-  // Removes the progress line so that another line can be printed.
-  void clear_progress_line();
+  void begin_wait(const std::string& what, std::uint32_t up_to_ms) override {
+    out_.wait(what, up_to_ms);
+  }
+  void end_wait() override { out_.end_wait(); }
 
  private:
-  void print(const std::string& line);
-  void draw_progress();
+  void show();
 
-  bool quiet_;
-  std::FILE* out_;
-  bool terminal_;
+  ConsoleOutput& out_;
   bool visible_ = false;
-  bool drawn_ = false;
   int minimum_ = 0;
   int maximum_ = 0;
   int value_ = 0;
-  std::string wait_;  // what a wait in progress is for
 };
 
 // Prompts for one setup command: the file dialogs are answered with the
@@ -56,7 +47,7 @@ class ConsoleSetupView final : public SetupView {
 // controller cannot keep an unattended run going for ever.
 class SetupCommandPrompts final : public Prompts {
  public:
-  SetupCommandPrompts(Prompts& console, ConsoleSetupView& view, std::optional<std::string> file,
+  SetupCommandPrompts(Prompts& console, ConsoleOutput& out, std::optional<std::string> file,
                       bool bounded_retries, int retry_budget = 3);
 
   Answer message_box(const MessageBox& box) override;
@@ -69,7 +60,7 @@ class SetupCommandPrompts final : public Prompts {
 
  private:
   Prompts& console_;
-  ConsoleSetupView& view_;
+  ConsoleOutput& out_;
   std::optional<std::string> file_;
   bool bounded_retries_;
   int retries_left_;
