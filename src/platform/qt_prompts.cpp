@@ -2,12 +2,18 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSpacerItem>
 #include <QStringList>
+#include <QVBoxLayout>
 
 namespace r7 {
 
@@ -126,6 +132,39 @@ Answer QtPrompts::message_box(const MessageBox& box) {
   }
   // Closed with Escape or the close box: the negative answer of the set.
   return answers.size() > 1 ? answers.back() : answers.front();
+}
+
+std::optional<int> QtPrompts::choose(const Choice& choice) {
+  QDialog d(parent());
+  d.setObjectName(QStringLiteral("dlg_Choice"));
+  d.setWindowTitle(choice.title.empty() ? title_ : from_local(choice.title));
+  auto* label = new QLabel(box_text(choice.text), &d);
+  label->setWordWrap(true);
+  auto* list = new QListWidget(&d);
+  list->setObjectName(QStringLiteral("lst_Choice"));
+  for (const std::string& option : choice.options)
+    list->addItem(from_local(option));
+  // Every option in view, none scrolled away.
+  list->setMinimumWidth(list->sizeHintForColumn(0) + 4 * list->frameWidth() + 8);
+  list->setMinimumHeight(list->sizeHintForRow(0) * list->count() + 2 * list->frameWidth());
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &d);
+  QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+  ok->setEnabled(false);  // nothing is chosen for the user
+  QObject::connect(list, &QListWidget::itemSelectionChanged, ok,
+                   [list, ok] { ok->setEnabled(!list->selectedItems().isEmpty()); });
+  QObject::connect(list, &QListWidget::itemDoubleClicked, &d, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &d, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &d, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&d);
+  layout->addWidget(label);
+  layout->addWidget(list);
+  layout->addWidget(buttons);
+
+  if (busy_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  const int result = d.exec();
+  if (busy_) QApplication::restoreOverrideCursor();
+  if (result != QDialog::Accepted || list->selectedItems().isEmpty()) return std::nullopt;
+  return list->row(list->selectedItems().front());
 }
 
 QString QtPrompts::qt_filter(const std::string& filter, const std::string& preset_pattern) {
