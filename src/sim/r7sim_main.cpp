@@ -116,8 +116,7 @@ int main(int argc, char** argv) {
   app.add_flag("--defaults", o.defaults,
                "start at the defaults instead of the demonstration setup");
   app.add_flag("--stuck-in-bootloader", o.stuck_in_bootloader,
-               "start as a download that broke off after the erase leaves it: only the "
-               "bootloader answers (no Modbus) until a download completes");
+               "only the bootloader answers until a download completes (one broke off)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
