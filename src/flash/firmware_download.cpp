@@ -69,7 +69,7 @@ Choice recovery_choice() {
   Choice choice;
   choice.title = "Bootloader Download";
   choice.text =
-      "The controller does not answer over Modbus, but its bootloader does: an earlier download "
+      "The controller does not answer over Modbus, but its bootloader does:\ran earlier download "
       "did not complete.\rChoose the controller's model and software revision to download its "
       "firmware again.";
   for (const FirmwareSelection& s : kSelections) {

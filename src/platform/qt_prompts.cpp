@@ -1,5 +1,7 @@
 #include "platform/qt_prompts.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCursor>
 #include <QDialog>
@@ -139,14 +141,13 @@ std::optional<int> QtPrompts::choose(const Choice& choice) {
   d.setObjectName(QStringLiteral("dlg_Choice"));
   d.setWindowTitle(choice.title.empty() ? title_ : from_local(choice.title));
   auto* label = new QLabel(box_text(choice.text), &d);
-  label->setWordWrap(true);
   auto* list = new QListWidget(&d);
   list->setObjectName(QStringLiteral("lst_Choice"));
   for (const std::string& option : choice.options)
     list->addItem(from_local(option));
   // Every option in view, none scrolled away.
   list->setMinimumWidth(list->sizeHintForColumn(0) + 4 * list->frameWidth() + 8);
-  list->setMinimumHeight(list->sizeHintForRow(0) * list->count() + 2 * list->frameWidth());
+  list->setFixedHeight(list->sizeHintForRow(0) * list->count() + 2 * list->frameWidth() + 4);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &d);
   QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
   ok->setEnabled(false);  // nothing is chosen for the user
@@ -156,6 +157,13 @@ std::optional<int> QtPrompts::choose(const Choice& choice) {
   QObject::connect(buttons, &QDialogButtonBox::accepted, &d, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &d, &QDialog::reject);
   auto* layout = new QVBoxLayout(&d);
+  // The text's lines unwrapped unless one is wider than about 100 characters.
+  int text_width = 0;
+  for (const QString& line : label->text().split(QLatin1Char('\n')))
+    text_width = std::max(text_width, label->fontMetrics().horizontalAdvance(line));
+  const int widest = label->fontMetrics().averageCharWidth() * 100;
+  label->setWordWrap(text_width > widest);
+  if (text_width > widest) label->setMinimumWidth(widest);
   layout->addWidget(label);
   layout->addWidget(list);
   layout->addWidget(buttons);
