@@ -135,7 +135,7 @@ void register_flash_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
                     ->check(CLI::IsMember({6180, 6170}));
   flash
       ->add_option("--revision", recovery->revision,
-                   "its software revision (below 2000 or not decides the files); with --model")
+                   "its software revision (below 2000 or not decides the files)")
       ->check(CLI::Range(0, 32767))
       ->needs(model);
   model->needs("--revision");
