@@ -1,4 +1,6 @@
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 #include "cli/cli_context.h"
 #include "cli/console_flash_view.h"
@@ -56,8 +58,22 @@ int run_identify(CliContext& ctx) {
   return exit_status_of(ctx, Outcome{});
 }
 
-int run_flash(CliContext& ctx, const std::string& file) {
+// What `flash` is told about a controller that answers only its bootloader.
+struct RecoveryOptions {
+  std::optional<int> model;
+  std::optional<int> revision;
+};
+
+// The choice a bootloader-only controller asks for, answered from --model and
+// --revision (option i is selection i + 1); unanswered without them.
+void preset_recovery_choice(CliContext& ctx, const RecoveryOptions& recovery) {
+  if (!recovery.model || !recovery.revision) return;
+  ctx.prompts().preset_choice(selection_for(*recovery.model, *recovery.revision) - 1);
+}
+
+int run_flash(CliContext& ctx, const std::string& file, const RecoveryOptions& recovery) {
   FlashJob job(ctx);
+  preset_recovery_choice(ctx, recovery);
   // --yes answers questions; a file with errors is flashed only with --force.
   job.download.set_file_errors(ctx.options().force ? FileErrors::Accept : FileErrors::Refuse);
   if (!file.empty()) {
@@ -68,7 +84,17 @@ int run_flash(CliContext& ctx, const std::string& file) {
       return job.download.firmware_path();
     });
   }
-  return exit_status_of(ctx, job.download.download_firmware());
+  const Outcome outcome = job.download.download_firmware();
+  if (ctx.prompts().choice_unanswered()) {
+    // Model and revision cannot be read from a bootloader, and are not guessed.
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "The controller does not answer over Modbus, but its bootloader answers. Name "
+                 "its model and revision to download the firmware again: flash --model 6180|6170 "
+                 "--revision N [FILE]\n");
+    return exit_status_of(ctx, Outcome(Ending::NoController, "Bootloader answers"));
+  }
+  return exit_status_of(ctx, outcome);
 }
 
 int run_online(CliContext& ctx) {
@@ -101,7 +127,20 @@ void register_flash_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
   flash->add_option(
       "FILE", *firmware,
       "firmware file (default: the selection's default file in the program directory)");
-  flash->callback([&ctx, &exit_code, firmware] { exit_code = run_flash(ctx, *firmware); });
+  auto recovery = std::make_shared<RecoveryOptions>();
+  auto* model = flash
+                    ->add_option("--model", recovery->model,
+                                 "6180 or 6170: for a controller that answers only in its "
+                                 "bootloader (a download broke off)")
+                    ->check(CLI::IsMember({6180, 6170}));
+  flash
+      ->add_option("--revision", recovery->revision,
+                   "its software revision (below 2000 or not decides the files)")
+      ->check(CLI::Range(0, 32767))
+      ->needs(model);
+  model->needs("--revision");
+  flash->callback(
+      [&ctx, &exit_code, firmware, recovery] { exit_code = run_flash(ctx, *firmware, *recovery); });
 
   app.add_subcommand("online", "is the device's bootloader online (engineering)")
       ->callback([&ctx, &exit_code] { exit_code = run_online(ctx); });

@@ -102,6 +102,22 @@ Answer ConsolePrompts::message_box(const MessageBox& box) {
   return answer;
 }
 
+std::optional<int> ConsolePrompts::choose(const Choice& choice) {
+  if (!choice_ || *choice_ < 0 || static_cast<std::size_t>(*choice_) >= choice.options.size()) {
+    choice_unanswered_ = true;
+    declined_ = true;
+    return std::nullopt;
+  }
+  MessageBox shown;
+  shown.title = choice.title;
+  shown.text = choice.text;
+  const std::string& option = choice.options[static_cast<std::size_t>(*choice_)];
+  std::fputs((format(shown) + " | Chosen: " + option).c_str(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+  return choice_;
+}
+
 std::optional<std::string> ConsolePrompts::open_file(const FileDialog& dialog) {
   std::optional<std::string> path = open_path_;
   if (!path && open_resolver_) path = open_resolver_(dialog);

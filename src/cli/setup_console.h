@@ -51,6 +51,7 @@ class SetupCommandPrompts final : public Prompts {
                       bool bounded_retries, int retry_budget = 3);
 
   Answer message_box(const MessageBox& box) override;
+  std::optional<int> choose(const Choice& choice) override { return console_.choose(choice); }
   std::optional<std::string> open_file(const FileDialog& dialog) override;
   std::optional<std::string> save_file(const FileDialog& dialog) override;
   void set_busy(bool busy) override { console_.set_busy(busy); }

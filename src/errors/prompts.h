@@ -1,11 +1,13 @@
 // The prompts seam: everything that asks the user something or changes what the
-// user sees outside the windows (message boxes, file dialogs, the busy pointer).
+// user sees outside the windows (message boxes, choices, file dialogs, the busy
+// pointer).
 // A job may call it from a worker thread; the GUI's implementation answers on
 // the GUI thread and blocks the caller until the user has answered.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace r7 {
 
@@ -33,10 +35,19 @@ struct FileDialog {
   bool hide_read_only = false;
 };
 
+// A choice of one among several options.
+struct Choice {
+  std::string title;  // empty: the application's own title
+  std::string text;   // lines separated by "\r" or "\n"
+  std::vector<std::string> options;
+};
+
 class Prompts {
  public:
   virtual ~Prompts() = default;
   virtual Answer message_box(const MessageBox& box) = 0;
+  // The index of the chosen option, or nullopt when the user cancelled.
+  virtual std::optional<int> choose(const Choice& choice) = 0;
   // The chosen full path, or nullopt when the user cancelled.
   virtual std::optional<std::string> open_file(const FileDialog& dialog) = 0;
   virtual std::optional<std::string> save_file(const FileDialog& dialog) = 0;

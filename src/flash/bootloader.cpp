@@ -64,8 +64,8 @@ std::string bootloader_frame(std::uint8_t command, std::string_view data) {
 // Only the echo of this command counts, and after a try that failed the line
 // is left to fall quiet before the next one, so a late acknowledgement of
 // another frame (or of an earlier try) never passes for this one.
-bool Bootloader::exchange(std::uint8_t command, float timeout_ms) {
-  for (tries_ = 1; tries_ <= kCommandTries; ++tries_) {
+bool Bootloader::exchange(std::uint8_t command, float timeout_ms, int tries) {
+  for (tries_ = 1; tries_ <= tries; ++tries_) {
     reply_ = comms_.transmit(kXonSlot, frame_, timeout_ms, expect_bytes(2));
     if (is_acknowledgement(reply_, command)) return true;
     if (comms_.last_result() == ExchangeResult::PortUnavailable) continue;
@@ -75,13 +75,18 @@ bool Bootloader::exchange(std::uint8_t command, float timeout_ms) {
                                         : kAfterWrongReplyMs;
     comms_.drain(kXonSlot, quiet, 2 * quiet);
   }
-  tries_ = kCommandTries;
+  tries_ = tries;
   return false;
 }
 
 bool Bootloader::download_completed() {
   frame_ = bootloader_frame(kCmdDownloadCompleted, {});
   return exchange(kCmdDownloadCompleted, kCommandTimeoutMs);
+}
+
+bool Bootloader::resident() {
+  frame_ = bootloader_frame(kCmdDownloadCompleted, {});
+  return exchange(kCmdDownloadCompleted, kCommandTimeoutMs, 1);
 }
 
 bool Bootloader::erase_flash() {

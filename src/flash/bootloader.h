@@ -55,6 +55,9 @@ class Bootloader {
       : comms_(comms), prompts_(prompts), view_(view) {}
 
   bool download_completed();
+  // The download-completed command, one try: true when a resident bootloader
+  // acknowledges it (a controller whose application no longer runs).
+  bool resident();
   bool erase_flash();
   bool execute_download_app(std::string_view address);
   // The unframed online probe (the byte 0x00, 500 ms, one try): the reply.
@@ -68,8 +71,8 @@ class Bootloader {
   int tries() const { return tries_; }
 
  private:
-  // Sends frame_ up to three times; true on the acknowledgement FF + command.
-  bool exchange(std::uint8_t command, float timeout_ms);
+  // Sends frame_ up to `tries` times; true on the acknowledgement FF + command.
+  bool exchange(std::uint8_t command, float timeout_ms, int tries = kCommandTries);
   // The transfer of one S1/S2 line; false when it was not acknowledged.
   bool send_record(const std::string& line, std::size_t line_count);
   void report_record_failure(const std::string& record_type, std::size_t line_count);

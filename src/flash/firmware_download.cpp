@@ -65,6 +65,22 @@ int selection_for(int device_type, int revision) {
   return 0;
 }
 
+Choice recovery_choice() {
+  Choice choice;
+  choice.title = "Bootloader Download";
+  choice.text =
+      "The controller does not answer over Modbus, but its bootloader does:\ran earlier download "
+      "did not complete.\rChoose the controller's model and software revision to download its "
+      "firmware again.";
+  for (const FirmwareSelection& s : kSelections) {
+    choice.options.push_back(
+        std::to_string(s.device_type) +
+        (s.newer_revision ? ", revision 2000 or above: " : ", revision below 2000: ") +
+        (s.download_app + 1) + ", " + s.browse_pattern);
+  }
+  return choice;
+}
+
 FirmwareDownload::FirmwareDownload(Comms& comms, Prompts& prompts, FlashView& view, Clock& clock,
                                    const ProgramDir& program_dir)
     : comms_(comms),
@@ -141,8 +157,7 @@ Outcome FirmwareDownload::download_firmware() {
   view_.set_start_enabled(false);
   std::optional<Outcome> end = identify_for_download();
   if (!end) end = confirm_files();
-  if (!end) end = check_software_number();
-  if (!end) end = enter_download_mode();
+  if (!end) end = prepare_controller();
   const Outcome outcome = end ? *end : bootloader_download();
   start_end();
   return outcome;
@@ -152,6 +167,7 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
   view_.add_command("Check of device type");
   model_selection_ = 0;
   device_type_ = 0;
+  recovering_ = false;
   bool unrecognised_shown = false;
   const auto type = read_device_type([this, &unrecognised_shown] {
     prompts_.message("Controller is unrecognized !!");
@@ -160,9 +176,7 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
   if (!type) {
     view_.add_response("Failed");
     if (unrecognised_shown) return Outcome(Ending::Unrecognised, "Check of device type");
-    prompts_.message("No response from controller received.", "Communication Error",
-                     Icon::Critical);
-    return Outcome(Ending::NoController, "Check of device type");
+    return no_modbus_reply(type.error());
   }
   device_type_ = *type;
   view_.add_response("Successful");
@@ -176,6 +190,42 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
   }
   model_selection_ = selection_for(device_type_, *revision);
   view_.add_response("Successful");
+  return std::nullopt;
+}
+
+// Nothing answered over Modbus. A controller whose download broke off still
+// has its bootloader, which acknowledges a download-completed command; a
+// port that cannot be opened is not asked.
+std::optional<Outcome> FirmwareDownload::no_modbus_reply(const RegisterError& error) {
+  if (error.failure != RegisterFailure::PortFailure && boot_.resident()) {
+    add_history("Bootloader answers", "Successful");
+    return choose_recovery_selection();
+  }
+  prompts_.message("No response from controller received.", "Communication Error", Icon::Critical);
+  return Outcome(Ending::NoController, "Check of device type");
+}
+
+// Neither device type nor revision can be read from a bootloader: the user
+// names the selection, or cancels before anything is written.
+std::optional<Outcome> FirmwareDownload::choose_recovery_selection() {
+  const std::optional<int> chosen = prompts_.choose(recovery_choice());
+  const FirmwareSelection* selection = chosen ? firmware_selection(*chosen + 1) : nullptr;
+  if (selection == nullptr) return Outcome(Ending::Cancelled, "Bootloader answers");
+  model_selection_ = *chosen + 1;
+  device_type_ = selection->device_type;
+  recovering_ = true;
+  return std::nullopt;
+}
+
+// A running controller is checked and switched into its bootloader; one that
+// runs only its bootloader is there already and has no software number to read.
+std::optional<Outcome> FirmwareDownload::prepare_controller() {
+  if (!recovering_) {
+    if (auto end = check_software_number()) return end;
+    return enter_download_mode();
+  }
+  view_.set_warning_visible(true);
+  view_.set_quit_enabled(false);
   return std::nullopt;
 }
 

@@ -1,7 +1,8 @@
 // The firmware download: identify the controller over Modbus, choose the
 // files, check the software number, switch the controller into download mode,
 // then the bootloader download; plus the two engineering functions (online
-// probe, erase).
+// probe, erase). A controller that answers only its bootloader (a download
+// broke off) is downloaded again with the selection the user names.
 #pragma once
 
 #include <array>
@@ -39,6 +40,10 @@ struct FirmwareSelection {
 const FirmwareSelection* firmware_selection(int model_selection);
 // The selection for a device type and revision (0 for an unknown type).
 int selection_for(int device_type, int revision);
+// What the user is asked when only the bootloader answers: option i is
+// selection i + 1, named by model, revision class, download application and
+// firmware pattern.
+Choice recovery_choice();
 
 // What a download does with a firmware or download-application file whose
 // check found errors: ask the user (the windows), refuse it (the command line),
@@ -104,6 +109,9 @@ class FirmwareDownload {
 
   // Steps of download_firmware(); each returns the ending when it ends the job.
   std::optional<Outcome> identify_for_download();
+  std::optional<Outcome> no_modbus_reply(const RegisterError& error);
+  std::optional<Outcome> choose_recovery_selection();
+  std::optional<Outcome> prepare_controller();
   std::optional<Outcome> confirm_files();
   std::optional<Outcome> check_software_number();
   std::optional<Outcome> enter_download_mode();
@@ -121,6 +129,7 @@ class FirmwareDownload {
   const ProgramDir& program_dir_;
   int device_type_ = 0;
   int model_selection_ = 0;
+  bool recovering_ = false;  // the controller answers only its bootloader
   std::string transfer_record_path_;
   std::string firmware_path_;
   std::string device_code_;

@@ -54,6 +54,9 @@ class GuiThreadPrompts final : public Prompts {
   Answer message_box(const MessageBox& box) override {
     return run_on_gui_thread([this, &box] { return inner_.message_box(box); });
   }
+  std::optional<int> choose(const Choice& choice) override {
+    return run_on_gui_thread([this, &choice] { return inner_.choose(choice); });
+  }
   std::optional<std::string> open_file(const FileDialog& dialog) override {
     return run_on_gui_thread([this, &dialog] { return inner_.open_file(dialog); });
   }

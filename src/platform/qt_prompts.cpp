@@ -1,13 +1,21 @@
 #include "platform/qt_prompts.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCursor>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSpacerItem>
 #include <QStringList>
+#include <QVBoxLayout>
 
 namespace r7 {
 
@@ -126,6 +134,45 @@ Answer QtPrompts::message_box(const MessageBox& box) {
   }
   // Closed with Escape or the close box: the negative answer of the set.
   return answers.size() > 1 ? answers.back() : answers.front();
+}
+
+std::optional<int> QtPrompts::choose(const Choice& choice) {
+  QDialog d(parent());
+  d.setObjectName(QStringLiteral("dlg_Choice"));
+  d.setWindowTitle(choice.title.empty() ? title_ : from_local(choice.title));
+  auto* label = new QLabel(box_text(choice.text), &d);
+  auto* list = new QListWidget(&d);
+  list->setObjectName(QStringLiteral("lst_Choice"));
+  for (const std::string& option : choice.options)
+    list->addItem(from_local(option));
+  // Every option in view, none scrolled away.
+  list->setMinimumWidth(list->sizeHintForColumn(0) + 4 * list->frameWidth() + 8);
+  list->setFixedHeight(list->sizeHintForRow(0) * list->count() + 2 * list->frameWidth() + 4);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &d);
+  QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+  ok->setEnabled(false);  // nothing is chosen for the user
+  QObject::connect(list, &QListWidget::itemSelectionChanged, ok,
+                   [list, ok] { ok->setEnabled(!list->selectedItems().isEmpty()); });
+  QObject::connect(list, &QListWidget::itemDoubleClicked, &d, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &d, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &d, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&d);
+  // The text's lines unwrapped unless one is wider than about 100 characters.
+  int text_width = 0;
+  for (const QString& line : label->text().split(QLatin1Char('\n')))
+    text_width = std::max(text_width, label->fontMetrics().horizontalAdvance(line));
+  const int widest = label->fontMetrics().averageCharWidth() * 100;
+  label->setWordWrap(text_width > widest);
+  if (text_width > widest) label->setMinimumWidth(widest);
+  layout->addWidget(label);
+  layout->addWidget(list);
+  layout->addWidget(buttons);
+
+  if (busy_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  const int result = d.exec();
+  if (busy_) QApplication::restoreOverrideCursor();
+  if (result != QDialog::Accepted || list->selectedItems().isEmpty()) return std::nullopt;
+  return list->row(list->selectedItems().front());
 }
 
 QString QtPrompts::qt_filter(const std::string& filter, const std::string& preset_pattern) {

@@ -1,4 +1,5 @@
-// Prompts on Qt widgets: QMessageBox, QFileDialog and the override cursor.
+// Prompts on Qt widgets: QMessageBox, a list dialog for choices, QFileDialog
+// and the override cursor.
 // Called on the GUI thread (jobs on a worker reach it through GuiThreadPrompts).
 #pragma once
 
@@ -23,6 +24,9 @@ class QtPrompts final : public Prompts {
   explicit QtPrompts(QString application_title);
 
   Answer message_box(const MessageBox& box) override;
+  // The options as a list; OK only once one is selected (a double click
+  // chooses it too), Cancel, Escape or the close box cancel.
+  std::optional<int> choose(const Choice& choice) override;
   std::optional<std::string> open_file(const FileDialog& dialog) override;
   std::optional<std::string> save_file(const FileDialog& dialog) override;
   void set_busy(bool busy) override;

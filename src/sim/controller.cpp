@@ -552,6 +552,15 @@ void Controller::power_cycle() {
   restart(now_us(), config_.timing.power_up_ms, false);
 }
 
+void Controller::break_off_download() {
+  flash_.clear();
+  ram_.clear();
+  app_complete_ = false;
+  firmware_ = FirmwareState::Erased;
+  mode_ = Mode::Bootloader;
+  ++changes_;
+}
+
 void Controller::restart(std::uint64_t at, std::uint32_t silence_ms, bool keep_input) {
   ram_.clear();
   app_complete_ = false;

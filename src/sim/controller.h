@@ -126,6 +126,10 @@ class Controller {
   void power_cycle();
   // Back to the defaults at once (what 1602 := 800 does, without the silence).
   void restore_defaults();
+  // As a download that broke off after its erase leaves the controller: the
+  // flash erased, the bootloader running, and so after every power cycle
+  // until a download completes.
+  void break_off_download();
 
   // A register as a Modbus read sees it; nullopt where the answer is exception 2.
   std::optional<std::int16_t> read_register(int reg) const;

@@ -3,6 +3,7 @@
 //   r7sim [--link PATH] [--model 6180|6170] [--revision N] [--software N]
 //         [--serial A B] [--state FILE] [--pace] [--chunk BYTES:MS]
 //         [--fault SPEC]... [--address N] [--seed N] [--defaults]
+//         [--stuck-in-bootloader]
 //
 // The first line of standard output is the device path (a new line follows
 // each time a hangup fault replaces the pseudo-terminal). SIGTERM or SIGINT
@@ -37,6 +38,7 @@ struct Options {
   std::optional<int> address;
   std::uint32_t seed = 1;
   bool defaults = false;
+  bool stuck_in_bootloader = false;
 };
 
 int serve(const Options& o) {
@@ -68,6 +70,7 @@ int serve(const Options& o) {
     std::fprintf(stderr, "r7sim: %s holds a %d; starting a %d without it\n", o.state.c_str(),
                  saved->model, model);
   }
+  if (o.stuck_in_bootloader) controller.break_off_download();
 
   PtyServer::Options server_options;
   if (!o.link.empty()) server_options.link = o.link;
@@ -78,8 +81,9 @@ int serve(const Options& o) {
     std::fflush(stdout);
   };
   announce(server.open());
-  std::fprintf(stderr, "r7sim: %d at address %d, software %d, revision %d\n", model, config.address,
-               config.software, config.revision);
+  std::fprintf(stderr, "r7sim: %d at address %d, software %d, revision %d%s\n", model,
+               config.address, config.software, config.revision,
+               controller.mode() == Mode::Bootloader ? ", only its bootloader answers" : "");
   server.run(announce);
   return 0;
 }
@@ -111,6 +115,8 @@ int main(int argc, char** argv) {
   app.add_option("--seed", o.seed, "seed of the fault generator (default 1)");
   app.add_flag("--defaults", o.defaults,
                "start at the defaults instead of the demonstration setup");
+  app.add_flag("--stuck-in-bootloader", o.stuck_in_bootloader,
+               "only the bootloader answers until a download completes (one broke off)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -37,7 +37,15 @@ struct CliFlash : ::testing::Test {
     text += sim::srecord_line('8', 0, 3, "") + "\r\n";
     write_file(home / "731-0000.S19", text);
 
-    sim = std::make_unique<Process>(R7SIM_EXE, std::vector<std::string>{"--link", link});
+    restart_sim({});
+  }
+
+  // Stops r7sim (it saves its state file then) and starts it with `args`.
+  void restart_sim(const std::vector<std::string>& args) {
+    sim.reset();
+    std::vector<std::string> argv = {"--link", link};
+    argv.insert(argv.end(), args.begin(), args.end());
+    sim = std::make_unique<Process>(R7SIM_EXE, argv);
     ASSERT_FALSE(sim->read_line(10000).empty()) << "r7sim did not start";
   }
 
@@ -76,6 +84,35 @@ TEST_F(CliFlash, FlashThroughThePseudoTerminalLogsEveryStepAndTheNewSoftwareRuns
   const ProcessResult after = cli({"read", "3"});
   EXPECT_EQ(after.exit_code, 0) << after.err;
   EXPECT_NE(after.out.find("register 3: 3"), std::string::npos) << after.out;
+}
+
+// A download that broke off: only the bootloader answers, also after r7sim
+// restarts from its state file. Without --model/--revision flash refuses to
+// guess; with them it downloads again and the controller runs the new software.
+TEST_F(CliFlash, ControllerStuckInItsBootloaderIsRecoveredWithModelAndRevision) {
+  const std::string state = (home / "r7.json").string();
+  restart_sim({"--stuck-in-bootloader", "--state", state});
+  restart_sim({"--state", state});
+  const ProcessResult refused = cli({"--yes", "flash"});
+  EXPECT_EQ(refused.exit_code, 2) << refused.out << refused.err;
+  EXPECT_NE(refused.err.find("bootloader answers"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("--model 6180|6170 --revision N"), std::string::npos);
+  EXPECT_EQ(refused.out.find("File Transfer"), std::string::npos) << refused.out;
+
+  const ProcessResult r = cli({"--yes", "flash", "--model", "6180", "--revision", "1850"});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_EQ(
+      r.out.rfind("> Check of device type\n< Failed\n> Bootloader answers\n< Successful\n", 0), 0U)
+      << r.out;
+  EXPECT_NE(r.out.find("> File Transferred " + (home / "731-0000.S19").string() +
+                       "\n< Successful\n"
+                       "> Download completed \n< Successful\n"
+                       "[Download Completed] Please cycle Device Power.\n"),
+            std::string::npos)
+      << r.out;
+  const ProcessResult id = cli({"identify"});
+  EXPECT_EQ(id.exit_code, 0) << id.err;
+  EXPECT_NE(id.out.find("Software number: 3 (hex 0003)"), std::string::npos) << id.out;
 }
 
 TEST_F(CliFlash, IdentifyAndCheckNeedNoDownloadMode) {

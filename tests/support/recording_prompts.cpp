@@ -23,6 +23,14 @@ Answer RecordingPrompts::message_box(const MessageBox& box) {
   return Answer::Ok;
 }
 
+std::optional<int> RecordingPrompts::choose(const Choice& choice) {
+  choices.push_back(choice);
+  if (choice_answers_.empty()) return std::nullopt;
+  const std::optional<int> a = choice_answers_.front();
+  choice_answers_.pop_front();
+  return a;
+}
+
 std::optional<std::string> RecordingPrompts::open_file(const FileDialog& dialog) {
   open_dialogs.push_back(dialog);
   if (open_answers_.empty()) return std::nullopt;

@@ -159,6 +159,73 @@ TEST_F(FirmwareDownloadTest, SilentControllerFailsTheFirstStep) {
   EXPECT_EQ(prompts.boxes[0].title, "Communication Error");
   EXPECT_EQ(prompts.boxes[0].icon, Icon::Critical);
   EXPECT_EQ(outcome.ending, Ending::NoController);
+  EXPECT_TRUE(prompts.choices.empty());  // no bootloader answered either
+  expect_window_restored();
+}
+
+// A download that broke off after the erase: only the bootloader answers. The
+// user's choice names the selection; no software number is read and no
+// download mode written, and afterwards the controller runs the new software.
+TEST_F(FirmwareDownloadTest, ControllerStuckInItsBootloaderIsDownloadedWithTheChosenSelection) {
+  struct Case {
+    int model;
+    int option;
+    std::string app, pattern, firmware;
+    int software;
+  };
+  const Case cases[] = {{6180, 0, "Dnld_R7.s19", "731*.S19", "731-0000.S19", 3},
+                        {6170, 3, "Mole_R7.s19", "8830*.S19", "8830-0000.S19", 5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.firmware);
+    start_with(1850, 2, c.model);
+    controller().break_off_download();
+    view = test::RecordingFlashView{};
+    prompts = test::RecordingPrompts{};
+    prompts.answer_choice(c.option);
+    prompts.answer_open(path(c.firmware));
+    outcome = download->download_firmware();
+
+    ASSERT_EQ(prompts.choices.size(), 1U);
+    EXPECT_THAT(prompts.choices[0].options,
+                ElementsAre("6180, revision below 2000: Dnld_R7.s19, 731*.S19",
+                            "6180, revision 2000 or above: Mole_R7.s19, 8831*.S19",
+                            "6170, revision below 2000: Dnld_R7.s19, 730*.S19",
+                            "6170, revision 2000 or above: Mole_R7.s19, 8830*.S19"));
+    ASSERT_EQ(prompts.open_dialogs.size(), 1U);
+    EXPECT_EQ(prompts.open_dialogs[0].file_name, c.pattern);
+    EXPECT_THAT(
+        view.commands,
+        ElementsAre("Check of device type", "Bootloader answers", "File Transfer of " + path(c.app),
+                    "Download completed", "Execute download app", "Erase Sectors (chip)",
+                    "File Transferred " + path(c.firmware), "Download completed "));
+    ASSERT_EQ(view.responses.size(), 8U);
+    EXPECT_EQ(view.responses[0], "Failed");
+    EXPECT_EQ(std::vector<std::string>(view.responses.begin() + 1, view.responses.end()),
+              std::vector<std::string>(7, "Successful"));
+    EXPECT_THAT(prompts.texts(), ElementsAre("Please cycle Device Power."));
+    EXPECT_EQ(outcome.ending, Ending::Completed);
+    expect_window_restored();
+
+    controller().power_cycle();
+    fake_clock().advance(5000);
+    EXPECT_EQ(controller().mode(), sim::Mode::Application);
+    EXPECT_EQ(controller().read_register(reg::kSoftwareNumber), c.software);
+  }
+}
+
+TEST_F(FirmwareDownloadTest, CancelledChoiceLeavesTheStuckControllerUntouched) {
+  controller().break_off_download();
+  outcome = download->download_firmware();  // the choice unscripted: cancelled
+  EXPECT_EQ(prompts.choices.size(), 1U);
+  EXPECT_THAT(view.commands, ElementsAre("Check of device type", "Bootloader answers"));
+  EXPECT_THAT(view.responses, ElementsAre("Failed", "Successful"));
+  EXPECT_TRUE(prompts.open_dialogs.empty());
+  EXPECT_TRUE(prompts.boxes.empty());
+  EXPECT_EQ(outcome.ending, Ending::Cancelled);
+  EXPECT_TRUE(controller().application_image().empty());
+  EXPECT_TRUE(controller().flash().empty());
+  EXPECT_EQ(controller().firmware_state(), sim::FirmwareState::Erased);
+  EXPECT_EQ(controller().mode(), sim::Mode::Bootloader);
   expect_window_restored();
 }
 
