@@ -110,11 +110,8 @@ std::optional<int> ConsolePrompts::choose(const Choice& choice) {
   }
   MessageBox shown;
   shown.title = choice.title;
-  shown.text = choice.text;
-  const std::string& option = choice.options[static_cast<std::size_t>(*choice_)];
-  std::fputs((format(shown) + " | Chosen: " + option).c_str(), out_);
-  std::fputc('\n', out_);
-  std::fflush(out_);
+  shown.text = choice.text + "\rChosen: " + choice.options[static_cast<std::size_t>(*choice_)];
+  out_.message(shown, std::nullopt);
   return choice_;
 }
 
