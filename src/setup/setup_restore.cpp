@@ -134,15 +134,8 @@ std::optional<Outcome> RestoreSetup::choose_file(TextLines& lines) {
 std::optional<Outcome> RestoreSetup::check_before_erasing(const TextLines& lines,
                                                           bool& has_profiles) {
   const SetupFileCheck check = check_setup_file(lines);
-  if (check.too_short) {
-    prompts_.message("The file " + file_ +
-                     " is not a setup file: it has fewer than seven lines. Upload Canceled!");
-    return Outcome(Ending::FileProblem);
-  }
-  if (check.cut_short) {
-    prompts_.message("The file " + file_ +
-                     " was cut short: its data do not end with the line for register 25 that "
-                     "every saved setup ends with. Upload Canceled!");
+  if (!check.usable()) {
+    prompts_.message(setup_file_problem(check, file_) + " Upload Canceled!");
     return Outcome(Ending::FileProblem);
   }
   const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
