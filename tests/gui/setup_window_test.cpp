@@ -179,7 +179,8 @@ class SetupWindowTest : public QObject {
     s.clock.release();
     QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
     QVERIFY(list_lines(&w, QStringLiteral("List1")).contains(QStringLiteral("25 0 Successful")));
-    QCOMPARE(s.rig.prompts.texts().back(), std::string("Upload Complete"));
+    QCOMPARE(s.rig.prompts.texts().back(),
+             std::string("Upload Complete\rVerified: the controller holds the file's setup."));
   }
 };
 
