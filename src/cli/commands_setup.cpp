@@ -1,4 +1,5 @@
-// `save [FILE]` and `restore FILE`: the setup window's Download and Upload.
+// `save [FILE]`, `restore FILE` and `compare FILE`: the setup window's
+// Download, Upload and Compare.
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -8,6 +9,7 @@
 
 #include "cli/cli_context.h"
 #include "cli/setup_console.h"
+#include "setup/setup_compare.h"
 #include "setup/setup_restore.h"
 #include "setup/setup_save.h"
 #include "setup/setup_session.h"
@@ -16,16 +18,36 @@ namespace r7::cli {
 
 namespace {
 
-enum class Job { Save, Restore };
+enum class Job { Save, Restore, Compare };
 
-int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file) {
+// The differences as a table, and the count on the last line.
+// The table of differences (printed even with --quiet) and a count.
+void print_differences(CliContext& ctx, const std::vector<SetupDifference>& differences) {
+  ConsoleOutput& out = ctx.output();
+  if (out.json()) {
+    for (const SetupDifference& d : differences)
+      out.difference(d.what, d.register_no, d.name, d.file_value, d.controller_value);
+    return;
+  }
+  if (differences.empty()) {
+    out.line("result", "No differences.");
+    return;
+  }
+  for (const std::string& line : difference_table(differences))
+    out.line("result", line);
+  out.line("result", std::to_string(differences.size()) + " difference(s).");
+}
+
+int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
+              bool verify = true) {
   GlobalOptions& options = ctx.options();
-  if (job == Job::Restore) {
+  if (job != Job::Save) {
     // The open dialog accepts only existing files; nothing is sent (and the
     // controller is not erased) for a FILE that is not there.
     std::error_code ec;
     if (!file || !std::filesystem::is_regular_file(*file, ec)) {
-      std::fprintf(stderr, "restore: %s: no such file\n", file ? file->c_str() : "");
+      std::fprintf(stderr, "%s: %s: no such file\n", job == Job::Restore ? "restore" : "compare",
+                   file ? file->c_str() : "");
       return kExitFile;
     }
   }
@@ -39,16 +61,25 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file) 
   SetupSession session(view);
   Outcome outcome;
   std::string saved_file;
+  std::optional<std::vector<SetupDifference>> compared;
   if (job == Job::Save) {
     SaveSetup save(ctx.comms(), prompts, session, ctx.clock(), ctx.program_dir(), options.address);
     outcome = save.save_setup();
     saved_file = save.file_path();
-  } else {
+  } else if (job == Job::Restore) {
     RestoreSetup restore(ctx.comms(), prompts, session, ctx.clock(), ctx.program_dir(),
                          options.address);
+    restore.set_verify(verify);
     outcome = restore.restore_setup();
+    if (outcome.differences > 0) compared = restore.verify_differences();
+  } else {
+    CompareSetup compare(ctx.comms(), prompts, session, ctx.clock(), ctx.program_dir(),
+                         options.address);
+    outcome = compare.compare_setup();
+    if (outcome.completed() || outcome.ending == Ending::Differs) compared = compare.differences();
   }
   ctx.output().end_progress();
+  if (compared) print_differences(ctx, *compared);
   // A Retry question given up because --yes ran out of retries: the
   // controller did not answer.
   if (outcome.ending == Ending::Cancelled && prompts.retries_exhausted()) {
@@ -76,10 +107,21 @@ void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
       [&ctx, &exit_code, save_file] { exit_code = run_setup(ctx, Job::Save, *save_file); });
 
   auto restore_file = std::make_shared<std::string>();
-  auto* restore = app.add_subcommand("restore", "restore a setup file into the controller");
+  auto no_verify = std::make_shared<bool>(false);
+  auto* restore = app.add_subcommand(
+      "restore", "restore a setup file into the controller, then read it back and compare");
   restore->add_option("FILE", *restore_file, "setup file to read")->required();
-  restore->callback([&ctx, &exit_code, restore_file] {
-    exit_code = run_setup(ctx, Job::Restore, *restore_file);
+  restore->add_flag("--no-verify", *no_verify, "do not read the controller back after the restore");
+  restore->callback([&ctx, &exit_code, restore_file, no_verify] {
+    exit_code = run_setup(ctx, Job::Restore, *restore_file, !*no_verify);
+  });
+
+  auto compare_file = std::make_shared<std::string>();
+  auto* compare = app.add_subcommand(
+      "compare", "compare a setup file with the controller (exit 7 when they differ)");
+  compare->add_option("FILE", *compare_file, "setup file to read")->required();
+  compare->callback([&ctx, &exit_code, compare_file] {
+    exit_code = run_setup(ctx, Job::Compare, *compare_file);
   });
 }
 

@@ -46,6 +46,8 @@ const char* ending_name(Ending e) {
       return "software mismatch";
     case Ending::Failed:
       return "failed";
+    case Ending::Differs:
+      return "differs";
   }
   return "";
 }
@@ -94,7 +96,7 @@ void ConsoleOutput::line(const char* kind, const std::string& text) {
         Json{{"type", k}, {"text", text}}.dump(-1, ' ', false, Json::error_handler_t::replace));
     return;
   }
-  if (quiet_ && k != "error") return;
+  if (quiet_ && k != "error" && k != "result") return;
   clear_line();
   const char* prefix = k == "command" ? "> " : k == "response" ? "< " : "";
   std::fprintf(out_, "%s%s\n", prefix, text.c_str());
@@ -114,6 +116,17 @@ void ConsoleOutput::message(const MessageBox& box, std::optional<Answer> answer)
   clear_line();
   std::fputs((format(box) + "\n").c_str(), out_);
   std::fflush(out_);
+}
+
+void ConsoleOutput::difference(const std::string& what, std::optional<int> register_no,
+                               const std::string& name, const std::string& file_value,
+                               const std::string& controller_value) {
+  Json j{{"type", "difference"}, {"what", what}};
+  j["register"] = register_no ? Json(*register_no) : Json(nullptr);
+  j["name"] = name;
+  j["file"] = file_value;
+  j["controller"] = controller_value;
+  write_json(j.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
 void ConsoleOutput::file(const char* dialog, const std::optional<std::string>& path) {
@@ -170,6 +183,7 @@ void ConsoleOutput::outcome(const std::optional<Outcome>& outcome, int exit_stat
     if (!outcome->step.empty()) j["step"] = outcome->step;
     if (outcome->refused > 0) j["refused"] = outcome->refused;
     if (outcome->skipped > 0) j["skipped"] = outcome->skipped;
+    if (outcome->differences > 0) j["differences"] = outcome->differences;
   }
   write_json(j.dump(-1, ' ', false, Json::error_handler_t::replace));
 }

@@ -27,12 +27,16 @@ class ConsoleOutput {
 
   // A line of `kind`: "command" / "response" (the firmware download's
   // histories, printed "> TEXT" / "< TEXT"), "history" (the setup window's),
-  // "error" (Read/Write Errors, printed even with --quiet), "text" (anything
-  // else a command prints), "warning".
+  // "error" (Read/Write Errors) and "result" (a command's result table), both
+  // printed even with --quiet, "text" (anything else a command prints),
+  // "warning".
   void line(const char* kind, const std::string& text);
   // A message box as "[TITLE] TEXT" (lines joined with " | "), and the
   // answer a question got.
   void message(const MessageBox& box, std::optional<Answer> answer);
+  // One difference between a setup file and a controller (--json).
+  void difference(const std::string& what, std::optional<int> register_no, const std::string& name,
+                  const std::string& file_value, const std::string& controller_value);
   // Which file a dialog was answered with.
   void file(const char* dialog, const std::optional<std::string>& path);
   // Progress of a transfer: `done` of `total` (`unit`: "bytes", "lines").

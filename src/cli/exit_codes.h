@@ -13,6 +13,7 @@ inline constexpr int kExitFile = 3;          // a file is missing, unreadable or
 inline constexpr int kExitCancelled = 4;     // cancelled, or a question answered No
 inline constexpr int kExitFailed = 5;        // a transfer or a write failed
 inline constexpr int kExitPort = 6;          // the serial port could not be opened
+inline constexpr int kExitDiffers = 7;       // compare: the setup file and the controller differ
 
 // `port_unavailable`: the last exchange found the serial port unusable, which
 // is what a controller that "did not answer" or a failed step then means.
@@ -33,6 +34,8 @@ constexpr int exit_status(const Outcome& outcome, bool port_unavailable) {
       return kExitFile;
     case Ending::Failed:
       return port_unavailable ? kExitPort : kExitFailed;
+    case Ending::Differs:
+      return kExitDiffers;
   }
   return kExitFailed;
 }

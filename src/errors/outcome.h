@@ -18,6 +18,7 @@ enum class Ending {
   ModelMismatch,     // the setup file was saved from another model
   SoftwareMismatch,  // the firmware file's software number does not fit the controller
   Failed,            // a transfer step or a write failed, or a run-time error ended it
+  Differs,           // a compare found the setup file and the controller different
 };
 
 struct Outcome {
@@ -28,6 +29,7 @@ struct Outcome {
   Ending ending = Ending::Completed;
   int refused = 0;       // writes the controller refused (listed under Read/Write Errors)
   int skipped = 0;       // lines of a setup file that were not written
+  int differences = 0;   // between a setup file and the controller (compare, verify)
   std::string step;      // the step that failed, when one did
   int error_number = 0;  // the run-time error that ended the job, 0 when none
 

@@ -176,6 +176,18 @@ SetupFileCheck check_setup_file(const TextLines& lines) {
   return check;
 }
 
+std::string setup_file_problem(const SetupFileCheck& check, const std::string& file) {
+  if (check.too_short) {
+    return "The file " + file + " is not a setup file: it has fewer than seven lines.";
+  }
+  if (check.cut_short) {
+    return "The file " + file +
+           " was cut short: its data do not end with the line for register 25 that every saved "
+           "setup ends with.";
+  }
+  return {};
+}
+
 SetupFileWriter::SetupFileWriter(std::filesystem::path target)
     : target_(std::move(target)), temp_(temporary_beside(target_)) {
   out_.open(temp_, std::ios::binary | std::ios::trunc);

@@ -88,6 +88,17 @@ struct SetupFileCheck {
 
 SetupFileCheck check_setup_file(const TextLines& lines);
 
+// Why `file` cannot be used, as a sentence naming it; empty when it is usable.
+std::string setup_file_problem(const SetupFileCheck& check, const std::string& file);
+
+// Where the data lines of a setup go as a save reads them from a controller:
+// the setup file, or a list to compare with one.
+class SetupLineSink {
+ public:
+  virtual ~SetupLineSink() = default;
+  virtual void write_line(std::string_view text) = 0;
+};
+
 // A new setup file, written beside its final name and put in place only when
 // complete: the user's earlier file under that name survives a save that is
 // cancelled or fails. Every failure is RunError (75 cannot create or write,
@@ -95,15 +106,15 @@ SetupFileCheck check_setup_file(const TextLines& lines);
 // temporary name ("<target>.~<process id>-<n>") is this process's own, and a
 // new writer first removes what killed saves of the same target left behind
 // (their process has ended, or they are old).
-class SetupFileWriter {
+class SetupFileWriter final : public SetupLineSink {
  public:
   explicit SetupFileWriter(std::filesystem::path target);
-  ~SetupFileWriter();
+  ~SetupFileWriter() override;
   SetupFileWriter(const SetupFileWriter&) = delete;
   SetupFileWriter& operator=(const SetupFileWriter&) = delete;
 
   // Writes the line and a CR LF.
-  void write_line(std::string_view text);
+  void write_line(std::string_view text) override;
   // Closes the file and moves it to its final name (replacing what is there).
   void commit();
   // Closes and removes the temporary file (also done by the destructor).

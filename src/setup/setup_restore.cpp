@@ -86,6 +86,7 @@ RestoreSetup::RestoreSetup(Comms& comms, Prompts& prompts, SetupSession& session
 Outcome RestoreSetup::restore_setup() {
   skipped_ = 0;
   placeholders_.clear();
+  differences_.clear();
   try {
     TextLines lines;
     if (auto e = choose_file(lines)) return *e;
@@ -134,15 +135,8 @@ std::optional<Outcome> RestoreSetup::choose_file(TextLines& lines) {
 std::optional<Outcome> RestoreSetup::check_before_erasing(const TextLines& lines,
                                                           bool& has_profiles) {
   const SetupFileCheck check = check_setup_file(lines);
-  if (check.too_short) {
-    prompts_.message("The file " + file_ +
-                     " is not a setup file: it has fewer than seven lines. Upload Canceled!");
-    return Outcome(Ending::FileProblem);
-  }
-  if (check.cut_short) {
-    prompts_.message("The file " + file_ +
-                     " was cut short: its data do not end with the line for register 25 that "
-                     "every saved setup ends with. Upload Canceled!");
+  if (!check.usable()) {
+    prompts_.message(setup_file_problem(check, file_) + " Upload Canceled!");
     return Outcome(Ending::FileProblem);
   }
   const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
@@ -259,6 +253,7 @@ Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
     session_.view().set_progress_value(++lines_done);
   }
   remove_placeholders();
+  const Verified verified = verify(lines);
   if (session_.refusals() < 1) {
     session_.error_file().remove();
   } else {
@@ -272,8 +267,40 @@ Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
     text += "\r" + std::to_string(session_.refusals()) + " write(s) refused by the controller, " +
             std::to_string(skipped_) + " line(s) skipped: see the history and Read/Write Errors.";
   }
+  if (!verified.text.empty()) text += "\r" + verified.text;
   prompts_.message(text);
-  return end(Ending::Completed, false);
+  Outcome o = end(verified.ending, false);
+  o.differences = static_cast<int>(differences_.size());
+  if (!o.completed()) o.step = "Verify";
+  return o;
+}
+
+// Registers the controller changes by itself during a restore would have to be
+// left out here; the simulated controller's round trip (save, restore, save)
+// shows none. Registers the file does not list are no differences: they stay
+// at the defaults the restore began with.
+RestoreSetup::Verified RestoreSetup::verify(const TextLines& lines) {
+  if (!verify_) return {Ending::Completed, {}};
+  const std::string model = std::to_string(model_);
+  std::error_code ec;
+  if (!std::filesystem::exists(program_dir_.sequences_dir() / (model + ".cds"), ec)) {
+    const std::string text = "Not verified: no " + model + ".cds file to read the controller with.";
+    session_.show(text);
+    return {Ending::Completed, text};
+  }
+  session_.show("******Verifying Upload******");
+  SetupComparison comparison(access_, prompts_, session_, error_messages_, program_dir_);
+  const Outcome o = comparison.run(lines, model, CompareScope::FileRegisters);
+  differences_ = comparison.differences();
+  for (const SetupDifference& d : differences_)
+    session_.show(difference_line(d));
+  if (o.completed()) return {Ending::Completed, "Verified: the controller holds the file's setup."};
+  if (o.ending == Ending::Differs) {
+    return {Ending::Failed, "Not verified: " + std::to_string(differences_.size()) +
+                                " difference(s) between the file and the controller: see the "
+                                "history."};
+  }
+  return {Ending::Failed, "Not verified: the controller could not be read back."};
 }
 
 std::optional<Outcome> RestoreSetup::write_data_line(const DataLine& d, int& current_profile) {

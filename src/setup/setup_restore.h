@@ -1,7 +1,8 @@
 // The restore ("Upload": file to controller): return the controller to its
 // defaults, check the model, write every data line of the setup file, making
 // placeholder profiles where the file skips profile numbers and erasing them
-// at the end.
+// at the end; then read the controller back as a save does and report where
+// it differs from the file (the verify).
 #pragma once
 
 #include <optional>
@@ -14,6 +15,7 @@
 #include "errors/outcome.h"
 #include "errors/prompts.h"
 #include "setup/register_access.h"
+#include "setup/setup_compare.h"
 #include "setup/setup_file.h"
 #include "setup/setup_session.h"
 #include "setup/setup_text.h"
@@ -35,8 +37,16 @@ class RestoreSetup {
   bool make_placeholder_profile(int profile);
   // The profile numbers the restore made placeholders for.
   const std::vector<int>& placeholder_profiles() const { return placeholders_; }
+  // Whether the restore ends with the verify (it does unless switched off).
+  void set_verify(bool on) { verify_ = on; }
+  // Where the verify found the controller different from the file.
+  const std::vector<SetupDifference>& verify_differences() const { return differences_; }
 
  private:
+  struct Verified {
+    Ending ending;
+    std::string text;  // the closing box's line about it; empty without a verify
+  };
   std::optional<Outcome> choose_file(TextLines& lines);
   std::optional<Outcome> check_before_erasing(const TextLines& lines, bool& has_profiles);
   std::string skipped_lines_text(const SetupFileCheck& check) const;
@@ -48,6 +58,7 @@ class RestoreSetup {
   std::optional<Outcome> write_data_line(const DataLine& d, int& current_profile);
   std::optional<Outcome> ensure_placeholders(int current_profile);
   void remove_placeholders();
+  Verified verify(const TextLines& lines);
   // Closes the error file and unlocks the window (and hides the progress bar).
   Outcome end(Ending ending, bool hide_progress);
 
@@ -61,6 +72,8 @@ class RestoreSetup {
   int model_ = 0;     // the controller's model (register 0)
   int skipped_ = 0;
   std::vector<int> placeholders_;
+  bool verify_ = true;
+  std::vector<SetupDifference> differences_;
 };
 
 }  // namespace r7

@@ -57,6 +57,10 @@ void add_fault(Faults& faults, std::string_view spec) {
     if (reg < 0 || reg > 65535) bad("register out of range in fault", spec);
     if (code != 2 && code != 3) bad("exception code must be 2 or 3 in fault", spec);
     faults.refuse[static_cast<int>(reg)] = static_cast<int>(code);
+  } else if (kind == "forget" && has_arg) {
+    const long reg = whole(arg, spec);
+    if (reg < 0 || reg > 65535) bad("register out of range in fault", spec);
+    faults.forget.insert(static_cast<int>(reg));
   } else if (kind == "hangup" && has_arg) {
     const long n = whole(arg, spec);
     if (n < 1 || n > 1000000) bad("exchange count out of range in fault", spec);

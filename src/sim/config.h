@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -18,13 +19,16 @@ struct Faults {
   std::uint32_t late_ms = 0;  // late:MS  every reply starts MS later
   // refuse:REG[:CODE]  writes of REG answered with exception CODE (2 or 3)
   std::map<int, int> refuse;
+  // forget:REG  writes of REG are acknowledged (echoed) but not stored
+  std::set<int> forget;
   // hangup:N  the line drops after every N-th exchange; the port then fails
   // with error 57 until it is closed and opened again
   int hangup_after = 0;
 };
 
 // Adds one fault ("drop:0.1", "crc:0.05", "garbage", "late:300", "refuse:1602",
-// "refuse:100:3", "hangup:20"); throws std::invalid_argument for anything else.
+// "refuse:100:3", "forget:101", "hangup:20"); throws std::invalid_argument for
+// anything else.
 void add_fault(Faults& faults, std::string_view spec);
 
 // How reply bytes reach the master.

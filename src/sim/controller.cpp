@@ -305,6 +305,7 @@ void Controller::handle_modbus(const std::string& frame, std::uint64_t at) {
     if (auto refused = config_.faults.refuse.find(reg); refused != config_.faults.refuse.end()) {
       return exception(refused->second);
     }
+    if (config_.faults.forget.count(reg) != 0) return reply(frame, at);  // echoed, not stored
     const WriteOutcome outcome = write_effects(reg, value);
     if (outcome.exception != 0) return exception(outcome.exception);
     reply(frame, at);  // the echo

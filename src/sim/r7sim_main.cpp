@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   app.add_flag("--pace", o.pace, "send replies at the line rate of the baud rate");
   app.add_option("--chunk", o.chunk, "deliver replies in chunks, BYTES:MS (as USB adapters)");
   app.add_option("--fault", o.faults,
-                 "drop:P, crc:P, garbage[:P], late:MS, refuse:REG[:CODE], hangup:N");
+                 "drop:P, crc:P, garbage[:P], late:MS, refuse:REG[:CODE], forget:REG, hangup:N");
   app.add_option("--address", o.address, "Modbus address (default 1)")->check(CLI::Range(1, 247));
   app.add_option("--seed", o.seed, "seed of the fault generator (default 1)");
   app.add_flag("--defaults", o.defaults,

@@ -18,6 +18,7 @@
 #include "setup/setup_restore.h"
 #include "setup/setup_save.h"
 #include "ui/frm_comms_settings.h"
+#include "ui/frm_compare.h"
 
 namespace r7 {
 
@@ -148,17 +149,21 @@ void FrmDownloadParm::build_controls() {
                   "This will download the registers from the controller to a text file.");
   cmdUpload_ = make_button(this, "cmdUpload", "Upload",
                            "This will upload the registers from a text file to the controller.");
+  cmdCompare_ =
+      make_button(this, "cmdCompare", "Compare",
+                  "This will compare the registers in a text file with those of the controller.");
   cmdExit_ = make_button(this, "cmdExit", "E&xit");
   ProgressBar1_ = new QProgressBar(this);
   ProgressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
 
-  // The frame and the three buttons on the left, the two lists on the right,
+  // The frame and the four buttons on the left, the two lists on the right,
   // each with its "Clear" beside it; the progress bar across the bottom.
   auto* left = new QVBoxLayout;
   left->addWidget(Frame1);
   left->addSpacing(8);
   left->addWidget(cmdDownload_);
   left->addWidget(cmdUpload_);
+  left->addWidget(cmdCompare_);
   left->addWidget(cmdExit_);
   left->addStretch(1);
 
@@ -178,6 +183,7 @@ void FrmDownloadParm::build_controls() {
 
   connect(cmdDownload_, &QPushButton::clicked, this, [this] { cmdDownload_Click(); });
   connect(cmdUpload_, &QPushButton::clicked, this, [this] { cmdUpload_Click(); });
+  connect(cmdCompare_, &QPushButton::clicked, this, [this] { cmdCompare_Click(); });
   connect(cmdChangePortSettings_, &QPushButton::clicked, this,
           [this] { cmdChangePortSettings_Click(); });
   connect(cmdClearListBox_, &QPushButton::clicked, this, [this] { cmdClearListBox_Click(); });
@@ -196,10 +202,14 @@ void FrmDownloadParm::Form_Load() {
   lblCommPort_->setText(comm_port_caption(services_.comms));
 }
 
-void FrmDownloadParm::run(std::function<void(int address)> job) {
+void FrmDownloadParm::run(std::function<void(int address)> job, std::function<void()> then) {
   if (runner_.busy()) return;
   const int address = cmbAddress_->currentText().toInt();
-  runner_.start([job = std::move(job), address] { job(address); }, [this] { update_enabled(); });
+  runner_.start([job = std::move(job), address] { job(address); },
+                [this, then = std::move(then)] {
+                  update_enabled();
+                  if (then) then();
+                });
   update_enabled();
 }
 
@@ -221,6 +231,35 @@ void FrmDownloadParm::cmdUpload_Click() {
                  address)
         .restore_setup();
   });
+}
+
+// The differences also go into the history, one line each.
+void FrmDownloadParm::cmdCompare_Click() {
+  auto comparison = std::make_shared<Comparison>();
+  run(
+      [this, comparison](int address) {
+        CompareSetup job(services_.comms, job_prompts_, session_, services_.clock,
+                         services_.program_dir, address);
+        comparison->outcome = job.compare_setup();
+        comparison->differences = job.differences();
+        comparison->file = job.file_path();
+        for (const SetupDifference& d : comparison->differences)
+          session_.show(difference_line(d));
+      },
+      [this, comparison] { show_comparison(*comparison); });
+}
+
+void FrmDownloadParm::show_comparison(const Comparison& comparison) {
+  if (comparison.outcome.completed()) {
+    services_.prompts.message("The controller holds the setup of " + comparison.file + ".",
+                              "Compare Complete");
+    return;
+  }
+  if (comparison.outcome.ending != Ending::Differs) return;  // the job has said why
+  delete compare_;
+  compare_ = new FrmCompare(comparison.file, comparison.differences, this);
+  compare_->setAttribute(Qt::WA_DeleteOnClose);
+  compare_->show();
 }
 
 void FrmDownloadParm::cmdChangePortSettings_Click() {

@@ -1,15 +1,20 @@
 // frm_DownloadParm, "Save/Restore Setup": saving a controller's setup to a
-// text file ("Download") and restoring it ("Upload"). The jobs (SaveSetup,
-// RestoreSetup) run on a worker thread; the window shows their history and
-// error lists and stays locked while one runs.
+// text file ("Download"), restoring it ("Upload") and comparing one with the
+// controller ("Compare"). The jobs (SaveSetup, RestoreSetup, CompareSetup) run
+// on a worker thread; the window shows their history and error lists and
+// stays locked while one runs.
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "errors/outcome.h"
 #include "platform/gui_thread.h"
+#include "setup/setup_compare.h"
 #include "setup/setup_session.h"
 #include "setup/setup_view.h"
 #include "ui/job_runner.h"
@@ -27,6 +32,7 @@ class QPushButton;
 namespace r7 {
 
 class FrmCommsSettings;
+class FrmCompare;
 
 class FrmDownloadParm final : public QDialog, public SetupView {
   Q_OBJECT
@@ -43,6 +49,7 @@ class FrmDownloadParm final : public QDialog, public SetupView {
   // Handlers.
   void cmdDownload_Click();
   void cmdUpload_Click();
+  void cmdCompare_Click();
   void cmdChangePortSettings_Click();
   void cmdClearListBox_Click();
   void cmdClearList2_Click();
@@ -69,8 +76,18 @@ class FrmDownloadParm final : public QDialog, public SetupView {
   QGroupBox* build_frame();
   QGridLayout* build_lists();
   void Form_Load();
-  // Runs a job on the worker thread with the address the window shows.
-  void run(std::function<void(int address)> job);
+  // What the compare found, handed from the worker thread to the window.
+  struct Comparison {
+    Outcome outcome;
+    std::vector<SetupDifference> differences;
+    std::string file;
+  };
+
+  // Runs a job on the worker thread with the address the window shows;
+  // `then` runs on the GUI thread once it has ended.
+  void run(std::function<void(int address)> job, std::function<void()> then = {});
+  // The differences in frm_Compare, or the box that there are none.
+  void show_comparison(const Comparison& comparison);
   // Enabled unless a job runs or has locked the window.
   void update_enabled();
   void gui(std::function<void()> f) { post_to_gui_thread(this, std::move(f)); }
@@ -89,6 +106,7 @@ class FrmDownloadParm final : public QDialog, public SetupView {
   QComboBox* cmbAddress_ = nullptr;
   QPushButton* cmdDownload_ = nullptr;
   QPushButton* cmdUpload_ = nullptr;
+  QPushButton* cmdCompare_ = nullptr;
   QPushButton* cmdExit_ = nullptr;
   QListWidget* List1_ = nullptr;
   QPushButton* cmdClearListBox_ = nullptr;
@@ -97,6 +115,7 @@ class FrmDownloadParm final : public QDialog, public SetupView {
   QProgressBar* ProgressBar1_ = nullptr;
   QLabel* lblStatus_ = nullptr;  // what a long wait is for, and how long it took so far
   WaitIndicator* wait_ = nullptr;
+  QPointer<FrmCompare> compare_;  // the last compare's differences, while shown
 };
 
 }  // namespace r7

@@ -1,4 +1,4 @@
-// r7flash-cli save and restore against r7sim on a pseudo-terminal through the
+// r7flash-cli save, compare and restore against r7sim on a pseudo-terminal through the
 // real serial port, with the controller's state kept in a state file.
 #include <gtest/gtest.h>
 
@@ -81,8 +81,18 @@ TEST_F(CliSetup, SaveChangeRestoreAndSaveAgainGiveTheSameDataLines) {
   EXPECT_NE(std::find(saved.begin(), saved.end(), "110 -30000"), saved.end());
   EXPECT_EQ(saved.back(), "25 0");
 
+  // The controller holds the file's setup until one register changes.
+  const ProcessResult equal = cli({"--quiet", "compare", first.string()});
+  EXPECT_EQ(equal.exit_code, 0) << equal.out << equal.err;
+  EXPECT_EQ(equal.out, "No differences.\n");
   ASSERT_EQ(cli({"write", "100", "0"}).exit_code, 0);
   ASSERT_EQ(cli({"read", "100"}).exit_code, 0);
+  const ProcessResult differ = cli({"compare", first.string()});
+  EXPECT_EQ(differ.exit_code, 7) << differ.out << differ.err;
+  EXPECT_TRUE(contains(differ.out,
+                       "\nWhat      Register  Name           File  Controller\n"
+                       "Register  100       Display units  1     0\n1 difference(s).\n"))
+      << differ.out;
 
   const ProcessResult restore = cli({"--yes", "restore", first.string()});
   ASSERT_EQ(restore.exit_code, 0) << restore.out << restore.err;
@@ -91,7 +101,9 @@ TEST_F(CliSetup, SaveChangeRestoreAndSaveAgainGiveTheSameDataLines) {
                               0),
             0U)
       << restore.out;
-  EXPECT_TRUE(contains(restore.out, "\n*******Upload Complete*******\n[] Upload Complete\n"));
+  EXPECT_TRUE(contains(restore.out,
+                       "\n*******Upload Complete*******\n[] Upload Complete | Verified: the "
+                       "controller holds the file's setup.\n"));
   EXPECT_FALSE(fs::exists(home / "Reg Downloads" / "6180_Upload_Error.TXT"));
 
   // A new r7sim from the state file holds the restored setup. The default

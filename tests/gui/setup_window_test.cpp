@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 
 #include "app/settings_file.h"
@@ -14,6 +15,7 @@
 #include "gui_tests.h"
 #include "setup/setup_file.h"
 #include "ui/frm_comms_settings.h"
+#include "ui/frm_compare.h"
 #include "ui/frm_download_parm.h"
 
 namespace r7::test {
@@ -148,6 +150,46 @@ class SetupWindowTest : public QObject {
     QVERIFY(!w.isVisible());
   }
 
+  // Compare after a save and a change of one register: frm_Compare shows its
+  // row with the two values highlighted, the history its line; changed back,
+  // a box says that the controller holds the file's setup.
+  void compare_shows_the_changed_register_highlighted() {
+    SetupRig s(kThreeSlots, 6180);
+    FrmDownloadParm& w = *s.window;
+    w.show();
+    const std::filesystem::path file = s.rig.dir / "Reg Downloads" / "saved.txt";
+    s.rig.prompts.answer_save(file.string());
+    QTest::mouseClick(child<QPushButton>(w, "cmdDownload"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
+    sim::Controller& controller = s.rig.simulation->controller();
+    const std::int16_t saved = *controller.read_register(110);
+    const auto compare = [&] {
+      s.rig.prompts.answer_open(file.string());
+      QTest::mouseClick(child<QPushButton>(w, "cmdCompare"), Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
+    };
+    controller.set_register(110, static_cast<std::int16_t>(saved + 1));
+    compare();
+    QTRY_VERIFY(w.findChild<QDialog*>(QStringLiteral("frm_Compare")) != nullptr);
+    auto* table = child<QTableWidget>(*w.findChild<QDialog*>(QStringLiteral("frm_Compare")),
+                                      "tblDifferences");
+    QCOMPARE(table->rowCount(), 1);
+    const QStringList row{"Register", "110", table->item(0, 2)->text(), QString::number(saved),
+                          QString::number(saved + 1)};
+    for (int column = 0; column < 5; ++column) {
+      QCOMPARE(table->item(0, column)->text(), row[column]);
+      QCOMPARE(table->item(0, column)->background().color() == difference_highlight(), column >= 3);
+    }
+    QVERIFY(list_lines(&w, QStringLiteral("List1"))
+                .contains(QStringLiteral("Register 110 (%1): file %2, controller %3")
+                              .arg(row[2], row[3], row[4])));
+
+    controller.set_register(110, saved);
+    compare();
+    QCOMPARE(s.rig.prompts.texts().back(),
+             "The controller holds the setup of " + file.string() + ".");
+  }
+
   // The restore waits 13 s between its two writes of register 25; the window
   // goes on painting and handling clicks meanwhile.
   void the_window_answers_during_the_restores_pause() {
@@ -179,7 +221,8 @@ class SetupWindowTest : public QObject {
     s.clock.release();
     QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
     QVERIFY(list_lines(&w, QStringLiteral("List1")).contains(QStringLiteral("25 0 Successful")));
-    QCOMPARE(s.rig.prompts.texts().back(), std::string("Upload Complete"));
+    QCOMPARE(s.rig.prompts.texts().back(),
+             std::string("Upload Complete\rVerified: the controller holds the file's setup."));
   }
 };
 

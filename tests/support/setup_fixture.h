@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "errors/error_log.h"
 #include "serial/comms.h"
 #include "setup/register_access.h"
+#include "setup/setup_compare.h"
 #include "setup/setup_restore.h"
 #include "setup/setup_save.h"
 #include "setup/setup_session.h"
@@ -129,15 +131,25 @@ class SetupFixture : public ::testing::Test {
     return std::filesystem::exists(file) ? read_file(file) : std::string();
   }
   // A restore of `file` (the open dialog's answer) with `answers` to its
-  // questions in order (Yes to "This erase all current settings...").
+  // questions in order (Yes to "This erase all current settings..."); its
+  // verify only with `verify_restores`.
   void restore(const std::filesystem::path& file,
                std::initializer_list<Answer> answers = {Answer::Yes}) {
     for (Answer a : answers)
       prompts.answer(a);
     prompts.answer_open(file.string());
     RestoreSetup job(comms, prompts, session, sim.clock(), program_dir, 1);
+    job.set_verify(verify_restores);
     last = job.restore_setup();
     placeholders = job.placeholder_profiles();
+    differences = job.verify_differences();
+  }
+  // A compare of `file` (the open dialog's answer).
+  void compare(const std::filesystem::path& file) {
+    prompts.answer_open(file.string());
+    CompareSetup job(comms, prompts, session, sim.clock(), program_dir, 1);
+    last = job.compare_setup();
+    differences = job.differences();
   }
   // The files in "Reg Downloads", by name.
   std::vector<std::string> setup_folder() const {
@@ -160,9 +172,15 @@ class SetupFixture : public ::testing::Test {
   ProgramDir program_dir{dir.path()};
   SetupSession session{view};
   RegisterAccess access{comms, prompts, session, 1};
-  Outcome last;                   // of the last save or restore
+  Outcome last;                   // of the last save, restore or compare
   std::vector<int> placeholders;  // the last restore's placeholder profiles
+  bool verify_restores = false;
+  std::vector<SetupDifference> differences;  // the last compare's or restore's verify's
 };
+
+inline void PrintTo(const SetupDifference& d, std::ostream* os) {
+  *os << difference_line(d);
+}
 
 // A controller configuration at its defaults (no demonstration setup).
 inline sim::ControllerConfig defaults_config() {

@@ -256,8 +256,46 @@ TEST_F(SetupRestore, APlaceholderThatCannotBeMadeEndsTheUpload) {
   EXPECT_TRUE(view.window_enabled);
 }
 
+// The verify reads the controller back after the restore: a write that the
+// controller acknowledged but did not store is reported; registers the file
+// does not list are not differences. Switched off, nothing is read back.
+TEST_F(SetupRestore, TheVerifyReportsAWriteTheControllerDidNotStore) {
+  controller().faults().forget.insert(101);
+  const auto catalog = sim::parameter_registers(sim::kModel6180);
+  const auto r101 = *std::find_if(catalog.begin(), catalog.end(),
+                                  [](const sim::ParameterRegister& r) { return r.number == 101; });
+  ASSERT_NE(r101.default_value, 2);
+  const SetupDifference forgotten{"Register", 101, r101.description, "2",
+                                  std::to_string(r101.default_value)};
+  for (const bool verify : {true, false}) {
+    SCOPED_TRACE(verify);
+    verify_restores = verify;
+    log.requests.clear();
+    view.history.clear();
+    restore(file({"100 1", "101 2", "25 0"}));
+    EXPECT_EQ(controller().read_register(100), 1);
+    EXPECT_EQ(controller().read_register(101), r101.default_value);
+    if (verify) {
+      EXPECT_EQ(last.ending, Ending::Failed);
+      EXPECT_EQ(last.differences, 1);
+      EXPECT_EQ(differences, std::vector<SetupDifference>{forgotten});
+      EXPECT_EQ(Lines(view.history.end() - 3, view.history.end()),
+                (Lines{"******Verifying Upload******", difference_line(forgotten),
+                       "*******Upload Complete*******"}));
+      EXPECT_EQ(prompts.texts().back(),
+                "Upload Complete\rNot verified: 1 difference(s) between the file and the "
+                "controller: see the history.");
+    } else {
+      EXPECT_EQ(last.ending, Ending::Completed);
+      EXPECT_EQ(prompts.texts().back(), "Upload Complete");
+      EXPECT_TRUE(log.requests.back().is_write(reg::kRestart, 0));  // nothing read back
+    }
+  }
+}
+
 // Save a controller, restore the file into a controller at its defaults, save
 // again: the data lines are the same, and so are the registers and profiles.
+// The restore's verify finds no difference.
 class SetupRoundTrip : public test::SetupFixture {
  protected:
   SetupRoundTrip() : SetupFixture(test::defaults_config()) {
@@ -276,8 +314,11 @@ class SetupRoundTrip : public test::SetupFixture {
 
     controller().restore_defaults();
     ASSERT_NE(controller().snapshot(), before);
+    verify_restores = true;
     restore(setups() / "first.txt");
-    ASSERT_EQ(last.ending, Ending::Completed);
+    ASSERT_EQ(last.ending, Ending::Completed) << testing::PrintToString(differences);
+    EXPECT_EQ(prompts.texts().back(),
+              "Upload Complete\rVerified: the controller holds the file's setup.");
     EXPECT_EQ(session.refusals(), 0);
     EXPECT_EQ(placeholders, expected_placeholders);
     EXPECT_EQ(test::file_lines(save(setups() / "second.txt"), 8), first);

@@ -271,5 +271,88 @@ TEST_F(SetupSave, AFolderThatCannotBeWrittenTakesTheErrorPathADamagedReplyIsAske
   EXPECT_EQ(lines.at(1), "101 3");
 }
 
+// A compare reads the controller as the save does: the file saved above,
+// against the controller changed in one way per case. Only the selections
+// 4000 and 4001 are written; a different model ends it after one read.
+TEST_F(SetupSave, CompareFindsEachChangeAndWritesOnlyTheSelections) {
+  const fs::path saved = setups() / "saved.txt";
+  save(saved);
+  ASSERT_EQ(last.ending, Ending::Completed);
+  std::string other_model = test::read_file(saved);
+  other_model.replace(other_model.find("6180"), 4, "6170");
+  test::write_file(setups() / "6170.txt", other_model);
+  std::string edited = test::read_file(saved);  // 101 left out, 102 added
+  edited.replace(edited.find("101 3\r\n"), 7, "102 7\r\n");
+  test::write_file(setups() / "edited.txt", edited);
+  const sim::SavedState before = controller().saved_state();
+  const std::string none = kAbsent;
+  struct Case {
+    const char* name;
+    std::function<void(sim::Profiles&)> change;
+    std::vector<SetupDifference> expected;
+    fs::path file;
+  };
+  const std::vector<Case> cases{
+      {"equal", [](sim::Profiles&) {}, {}, saved},
+      {"registers",
+       [&](sim::Profiles&) {
+         controller().set_register(101, 4);
+         controller().set_register(1075, 8);  // a digital input: after the profiles
+       },
+       {{"Register", 101, "Display decimal point", "3", "4"},
+        {"Register", 1075, "Digital input 9 function", "9", "8"}},
+       saved},
+      {"registers in one only",
+       [](sim::Profiles&) {},
+       {{"Register", 101, "Display decimal point", none, "3"}, {"Register", 102, "", "7", none}},
+       setups() / "edited.txt"},
+      {"profile added",
+       [](sim::Profiles& p) {
+         p[2] = make_profile("EXTRA", {make_step(5, {{4020, 3}})});
+       },
+       {{"Profile 2", std::nullopt, "", none, "EXTRA, 1 step"}},
+       saved},
+      {"step and name",
+       [](sim::Profiles& p) {
+         p[3] = make_profile("SOAK2", {make_step(0, {{4004, 100}, {4007, 45}}),
+                                       make_step(5, {{4020, 2}, {4060, 0}})});
+       },
+       {{"Profile 3 name", std::nullopt, "", "SOAK", "SOAK2"},
+        {"Profile 3 step 1", reg::kStepType, "Step type", "2", "0"},
+        {"Profile 3 step 1", 4004, "Target setpoint 1", none, "100"},
+        {"Profile 3 step 1", 4006, "Event outputs", "6", none}},
+       saved},
+      {"model",
+       [](sim::Profiles&) {},
+       {{"Model", 0, "Model number", "6170", "6180"}},
+       setups() / "6170.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    controller().load(before);
+    sim::Profiles profiles = controller().profiles();
+    c.change(profiles);
+    controller().set_profiles(profiles);
+    log.requests.clear();
+    view.history.clear();
+    compare(c.file);
+    EXPECT_EQ(differences, c.expected);
+    EXPECT_EQ(last.ending, c.expected.empty() ? Ending::Completed : Ending::Differs);
+    EXPECT_EQ(last.differences, static_cast<int>(c.expected.size()));
+    for (const auto& w : log.writes())
+      EXPECT_TRUE(w.register_no == reg::kProfileSelect || w.register_no == reg::kStepSelect)
+          << w.register_no;
+    if (c.expected.empty() || c.expected[0].what != "Model") {
+      EXPECT_FALSE(log.writes().empty());
+      EXPECT_EQ(view.history,
+                (Lines{"******Beginning  Compare******", "*******Compare Complete*******"}));
+    } else {
+      EXPECT_EQ(log.requests.size(), 1U);
+    }
+  }
+  EXPECT_EQ(setup_folder(), (Lines{"6170.txt", "edited.txt", "saved.txt"}));  // no error file
+  EXPECT_TRUE(view.window_enabled);
+}
+
 }  // namespace
 }  // namespace r7
