@@ -68,7 +68,10 @@ bool Bootloader::exchange(std::uint8_t command, float timeout_ms, int tries) {
   for (tries_ = 1; tries_ <= tries; ++tries_) {
     reply_ = comms_.transmit(kXonSlot, frame_, timeout_ms, expect_bytes(2));
     if (is_acknowledgement(reply_, command)) return true;
-    if (comms_.last_result() == ExchangeResult::PortUnavailable) continue;
+    if (comms_.last_result() == ExchangeResult::PortUnavailable ||
+        comms_.last_result() == ExchangeResult::LineDropped) {
+      continue;  // nothing late can come on a port opened afresh
+    }
     // Nothing came: the acknowledgement may still be on its way. A wrong
     // reply came: only what follows it is thrown away.
     const double quiet = reply_.empty() ? std::min(static_cast<double>(timeout_ms), kLateReplyMs)

@@ -38,7 +38,8 @@ RegisterResult<std::vector<std::int16_t>> RegisterClient::exchange(const std::st
   // Modbus RTU carries no transaction number: a reply that comes after its
   // try gave up would be taken for the answer to the next request. Let it come
   // and go first; after a reply that did not fit, let what follows it go.
-  if (!result && result.error().failure == RegisterFailure::NoReply) {
+  if (!result && result.error().failure == RegisterFailure::NoReply &&
+      comms_.last_result() != ExchangeResult::LineDropped) {
     comms_.drain(kModbusSlot, kModbusTimeoutMs, kMaxDrainMs);
   } else if (!result && result.error().failure == RegisterFailure::Damaged) {
     comms_.drain(kModbusSlot, kAfterWrongReplyMs, kMaxDrainMs);

@@ -63,7 +63,32 @@ Comms::~Comms() {
   close_all();
 }
 
+void Comms::count_exchange(bool failed) {
+  if (failed) {
+    ++failing_exchanges_;
+    clean_exchanges_ = 0;
+  } else if (++clean_exchanges_ >= kCleanExchanges) {
+    failing_exchanges_ = 0;
+  }
+}
+
+bool Comms::given_up() {
+  if (failing_exchanges_ < kMaxFailingExchanges) return false;
+  if (!gave_up_) {
+    gave_up_ = true;
+    prompts_.message("The serial line keeps failing: the port was lost in " +
+                         std::to_string(failing_exchanges_) +
+                         " exchanges close together. Check the cable and the adapter; the job "
+                         "is given up.",
+                     "Serial Port", Icon::Critical);
+  }
+  return true;
+}
+
 void Comms::close_all() {
+  failing_exchanges_ = 0;
+  clean_exchanges_ = 0;
+  gave_up_ = false;
   for (PortSlot& s : slots_) {
     if (s.port && s.port->is_open()) s.port->close();
   }
@@ -187,6 +212,7 @@ Comms::Step Comms::run_step(const char* procedure, PortSlot& use,
     } catch (const RunError& e) {
       const int number = e.number();
       errors_.log_error(procedure, number);
+      port_failed_ = true;
       if (number == err::kDeviceUnavailable) return Step::Unavailable;
       if (number == err::kDeviceIo || number == err::kDeviceIoAlt) {
         if (attempt == kStepAttempts) break;
@@ -256,6 +282,15 @@ PortSlot* Comms::choose_port(int& slot) {
 std::string Comms::transmit(int slot, std::string_view message, float timeout_ms,
                             const ReplyLength& expected) {
   last_result_ = ExchangeResult::PortUnavailable;
+  if (given_up()) return {};
+  port_failed_ = false;
+  const std::string reply = exchange(slot, message, timeout_ms, expected);
+  count_exchange(port_failed_);
+  return reply;
+}
+
+std::string Comms::exchange(int slot, std::string_view message, float timeout_ms,
+                            const ReplyLength& expected) {
   const std::uint32_t started = clock_.tick_ms();
   PortSlot* chosen_slot = choose_port(slot);
   if (chosen_slot == nullptr) return {};
@@ -279,7 +314,8 @@ std::string Comms::transmit(int slot, std::string_view message, float timeout_ms
   const double gap = static_cast<double>(char_gap_ms(slot));
   std::string reply = receive(use, gap, timeout_ms, message.size(), expected);
   if (trace_ != nullptr) trace_->record(slot, use.device, false, reply, clock_.tick_ms() - written);
-  if (last_result_ != ExchangeResult::PortUnavailable) {
+  if (last_result_ != ExchangeResult::PortUnavailable &&
+      last_result_ != ExchangeResult::LineDropped) {
     last_result_ = reply.empty() ? ExchangeResult::NoReply : ExchangeResult::Reply;
   }
   return reply;
@@ -393,6 +429,7 @@ std::string Comms::receive(PortSlot& use, double gap, float timeout_ms, std::siz
 bool Comms::survive_failure(const RunError& e, PortSlot& use, int& failures, std::string& reply) {
   const int number = e.number();
   errors_.log_error(kTransmit, number);
+  port_failed_ = true;
   if (number == err::kDeviceUnavailable) {
     reply.clear();
     last_result_ = ExchangeResult::PortUnavailable;
@@ -404,9 +441,11 @@ bool Comms::survive_failure(const RunError& e, PortSlot& use, int& failures, std
     return !last_attempt;
   }
   if (last_attempt) return false;
-  if (reopen(kTransmit, use)) return true;
   reply.clear();
-  last_result_ = ExchangeResult::PortUnavailable;
+  // The request went out on the line that dropped: its reply will not come on
+  // the port opened again. The caller sends it again at once.
+  last_result_ =
+      reopen(kTransmit, use) ? ExchangeResult::LineDropped : ExchangeResult::PortUnavailable;
   return false;
 }
 

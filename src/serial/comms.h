@@ -76,7 +76,15 @@ enum class ExchangeResult {
   Reply,            // bytes came back
   NoReply,          // the time-out ran out with nothing received
   PortUnavailable,  // the port could not be opened (or was lost): empty reply
+  // The line dropped while the reply was awaited and the port was opened
+  // again: no reply will come for that request (and no late one either).
+  LineDropped,
 };
+
+// The port is given up for the rest of a job when it failed in this many
+// exchanges with fewer than kCleanExchanges good exchanges between any two.
+inline constexpr int kMaxFailingExchanges = 10;
+inline constexpr int kCleanExchanges = 20;
 
 // Receives one line per write and per completed reply (--trace FILE).
 class TraceSink {
@@ -147,7 +155,8 @@ class Comms {
   // is none (slot 0 is not defined either).
   int open_port(int& slot);
   // Closes every open port. A port belongs to the thread that opened it, so a
-  // job run on a worker thread closes them before it ends.
+  // job run on a worker thread closes them before it ends. A port given up
+  // after repeated failures is tried again afterwards.
   void close_all();
 
   // Writes `message` on `slot` and collects the reply within `timeout_ms`
@@ -199,6 +208,9 @@ class Comms {
   // Closes and reopens the slot's port after error 57/69; false when the port
   // could not be opened again.
   bool reopen(const char* procedure, PortSlot& use);
+  // transmit's work, counted by transmit toward giving the port up.
+  std::string exchange(int slot, std::string_view message, float timeout_ms,
+                       const ReplyLength& expected);
   std::string receive(PortSlot& use, double gap, float timeout_ms, std::size_t message_size,
                       const ReplyLength& expected);
   // receive's handling of a port failure; false when the reception must end.
@@ -210,8 +222,18 @@ class Comms {
   Clock& clock_;
   Prompts& prompts_;
   ErrorLog& errors_;
+  // Counts the exchange just made toward giving the port up (see
+  // kMaxFailingExchanges); `failed`: a port failure happened in it.
+  void count_exchange(bool failed);
+  // True (and says so once) when the port has been given up.
+  bool given_up();
+
   TraceSink* trace_ = nullptr;
   ExchangeResult last_result_ = ExchangeResult::NoReply;
+  bool port_failed_ = false;   // in the exchange under way
+  int failing_exchanges_ = 0;  // close together (see kCleanExchanges)
+  int clean_exchanges_ = 0;
+  bool gave_up_ = false;
   std::vector<PortSlot> slots_;
   // The inter-byte wait of slots 0 to 3: 10000 / baud, at least 1 ms.
   std::array<int, kMaxSlots> char_gap_ms_{};

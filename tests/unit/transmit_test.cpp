@@ -133,11 +133,28 @@ TEST_F(TransmitTest, DeviceErrorOnWriteReopensThePortAndWritesAgain) {
   EXPECT_EQ(std::count(line.events.begin(), line.events.end(), "close /dev/ttyS0"), 2);
 }
 
-TEST_F(TransmitTest, ARecurringDeviceErrorIsTriedThreeTimesThenGivenUp) {
-  line.fail(PortOp::Wait, 57, 100);
-  EXPECT_EQ(comms.transmit(1, "q", 250), "");
-  EXPECT_EQ(error_log(), logged("transmit", 57) + logged("transmit", 57) + logged("transmit", 57));
-  EXPECT_LT(clock.total_ms(), 10U);
+// A line that drops while a reply is awaited ends the exchange at once (its
+// reply cannot come on the port opened again); a line that keeps dropping is
+// given up, once said, until the job ends (close_all).
+TEST_F(TransmitTest, ALineThatKeepsDroppingIsGivenUp) {
+  line.fail(PortOp::Wait, 57, kMaxFailingExchanges);
+  for (int i = 0; i < kMaxFailingExchanges; ++i) {
+    EXPECT_EQ(comms.transmit(1, "q", 250), "");
+    EXPECT_EQ(comms.last_result(), ExchangeResult::LineDropped);
+  }
+  EXPECT_LT(clock.total_ms(), 50U);
+  EXPECT_TRUE(prompts.boxes.empty());
+  const auto writes = line.writes.size();
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(comms.transmit(1, "q", 250), "");
+    EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
+  }
+  EXPECT_EQ(line.writes.size(), writes);
+  ASSERT_EQ(prompts.boxes.size(), 1U);
+  EXPECT_EQ(prompts.boxes[0].title, "Serial Port");
+  comms.close_all();
+  line.answer_next_write({"ok", 2});
+  EXPECT_EQ(comms.transmit(1, "q", 250), "ok");
 }
 
 TEST_F(TransmitTest, AHangUpWhoseDeviceIsGoneEndsTheExchangeAtOnce) {
