@@ -15,6 +15,9 @@ namespace r7 {
 inline constexpr const char* kSettingsFileName = "VARNEL FLASH R7.INI";
 inline constexpr const char* kCommsSection = "COMMS CONTROLS";
 inline constexpr const char* kPortNamesSection = "PORT NAMES";
+inline constexpr const char* kOptionsSection = "OPTIONS";
+// "1" (the default) or "0": Start saves the controller's setup before download mode.
+inline constexpr const char* kSaveSetupKey = "SAVE SETUP BEFORE DOWNLOAD";
 
 // "DEVICE n COMM PORT " and "DEVICE n PORT SETTING " (both end in one blank).
 std::string comm_port_key(int slot);

@@ -5,6 +5,7 @@
 #include "cli/cli_context.h"
 #include "cli/console_flash_view.h"
 #include "flash/firmware_download.h"
+#include "setup/setup_backup.h"
 
 namespace r7::cli {
 
@@ -59,21 +60,28 @@ int run_identify(CliContext& ctx) {
 }
 
 // What `flash` is told about a controller that answers only its bootloader.
-struct RecoveryOptions {
-  std::optional<int> model;
+struct FlashOptions {
+  std::optional<int> model;  // for a controller that answers only its bootloader
   std::optional<int> revision;
+  bool no_backup = false;
 };
 
 // The choice a bootloader-only controller asks for, answered from --model and
 // --revision (option i is selection i + 1); unanswered without them.
-void preset_recovery_choice(CliContext& ctx, const RecoveryOptions& recovery) {
-  if (!recovery.model || !recovery.revision) return;
-  ctx.prompts().preset_choice(selection_for(*recovery.model, *recovery.revision) - 1);
+void preset_recovery_choice(CliContext& ctx, const FlashOptions& options) {
+  if (!options.model || !options.revision) return;
+  ctx.prompts().preset_choice(selection_for(*options.model, *options.revision) - 1);
 }
 
-int run_flash(CliContext& ctx, const std::string& file, const RecoveryOptions& recovery) {
+int run_flash(CliContext& ctx, const std::string& file, const FlashOptions& options) {
   FlashJob job(ctx);
-  preset_recovery_choice(ctx, recovery);
+  preset_recovery_choice(ctx, options);
+  if (!options.no_backup) {
+    job.download.set_setup_backup([&ctx] {
+      return save_setup_backup(ctx.comms(), ctx.prompts(), ctx.clock(), ctx.program_dir(),
+                               kFirmwareAddress);
+    });
+  }
   // --yes answers questions; a file with errors is flashed only with --force.
   job.download.set_file_errors(ctx.options().force ? FileErrors::Accept : FileErrors::Refuse);
   if (!file.empty()) {
@@ -127,20 +135,22 @@ void register_flash_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
   flash->add_option(
       "FILE", *firmware,
       "firmware file (default: the selection's default file in the program directory)");
-  auto recovery = std::make_shared<RecoveryOptions>();
+  auto options = std::make_shared<FlashOptions>();
   auto* model = flash
-                    ->add_option("--model", recovery->model,
+                    ->add_option("--model", options->model,
                                  "6180 or 6170: for a controller that answers only in its "
                                  "bootloader (a download broke off)")
                     ->check(CLI::IsMember({6180, 6170}));
   flash
-      ->add_option("--revision", recovery->revision,
+      ->add_option("--revision", options->revision,
                    "its software revision (below 2000 or not decides the files)")
       ->check(CLI::Range(0, 32767))
       ->needs(model);
   model->needs("--revision");
+  flash->add_flag("--no-backup", options->no_backup,
+                  "do not save the controller's setup to \"Reg Downloads\" before download mode");
   flash->callback(
-      [&ctx, &exit_code, firmware, recovery] { exit_code = run_flash(ctx, *firmware, *recovery); });
+      [&ctx, &exit_code, firmware, options] { exit_code = run_flash(ctx, *firmware, *options); });
 
   app.add_subcommand("online", "is the device's bootloader online (engineering)")
       ->callback([&ctx, &exit_code] { exit_code = run_online(ctx); });

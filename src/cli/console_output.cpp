@@ -114,7 +114,9 @@ void ConsoleOutput::message(const MessageBox& box, std::optional<Answer> answer)
     return;
   }
   clear_line();
-  std::fputs((format(box) + "\n").c_str(), out_);
+  std::string shown = format(box);
+  if (box.buttons != Buttons::Ok && answer) shown += " -> " + std::string(answer_name(*answer));
+  std::fputs((shown + "\n").c_str(), out_);
   std::fflush(out_);
 }
 
@@ -164,7 +166,9 @@ void ConsoleOutput::wait(const std::string& what, std::uint32_t up_to_ms) {
     write_json(Json{{"type", "wait"}, {"what", what}, {"up_to_ms", up_to_ms}}.dump());
     return;
   }
-  wait_ = what + " (up to " + std::to_string(up_to_ms / 1000) + " s) ...";
+  wait_ = what;
+  if (up_to_ms > 0) wait_ += " (up to " + std::to_string(up_to_ms / 1000) + " s)";
+  wait_ += " ...";
   draw();
 }
 

@@ -222,6 +222,7 @@ std::optional<Outcome> FirmwareDownload::choose_recovery_selection() {
 std::optional<Outcome> FirmwareDownload::prepare_controller() {
   if (!recovering_) {
     if (auto end = check_software_number()) return end;
+    if (auto end = back_up_setup()) return end;
     return enter_download_mode();
   }
   view_.set_warning_visible(true);
@@ -265,6 +266,27 @@ std::optional<Outcome> FirmwareDownload::check_software_number() {
     return Outcome(Ending::SoftwareMismatch, "Get software number");
   }
   view_.add_response("Successful");
+  return std::nullopt;
+}
+
+// The setup is saved while the controller still runs its firmware. Without
+// the backup the download goes on only when the user says so.
+std::optional<Outcome> FirmwareDownload::back_up_setup() {
+  if (!backup_) return std::nullopt;
+  view_.begin_wait("Saving the controller's setup", 0);
+  const Expected<std::string, std::string> saved = backup_();
+  view_.end_wait();
+  if (saved) {
+    add_history("Save setup to " + std::filesystem::path(*saved).filename().string(), "Successful");
+    return std::nullopt;
+  }
+  add_history("Save setup", "Failed");
+  const bool go_on = prompts_.ask_yes(
+      "The controller's setup could not be saved before the "
+      "download:\r" +
+          saved.error() + "\rDo you want to go on with the download without it?",
+      Answer::No);
+  if (!go_on) return Outcome(Ending::Failed, "Save setup");
   return std::nullopt;
 }
 

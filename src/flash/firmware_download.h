@@ -13,6 +13,7 @@
 
 #include "app/program_dir.h"
 #include "errors/clock.h"
+#include "errors/expected.h"
 #include "errors/outcome.h"
 #include "errors/prompts.h"
 #include "flash/bootloader.h"
@@ -49,6 +50,10 @@ Choice recovery_choice();
 // check found errors: ask the user (the windows), refuse it (the command line),
 // or take it (the command line's --force).
 enum class FileErrors { Ask, Refuse, Accept };
+
+// Saves the controller's setup before it is put into download mode: the file
+// written, or why there is none.
+using SetupBackup = std::function<Expected<std::string, std::string>()>;
 
 class FirmwareDownload {
  public:
@@ -88,6 +93,9 @@ class FirmwareDownload {
   Outcome erase_flash_sectors(const std::array<bool, 7>& sectors);
 
   void set_file_errors(FileErrors policy) { file_errors_ = policy; }
+  // Set: Start saves the setup before download mode (not when recovering a
+  // controller that answers only its bootloader: it has no setup to read).
+  void set_setup_backup(SetupBackup backup) { backup_ = std::move(backup); }
   int model_selection() const { return model_selection_; }
   const std::string& transfer_record_path() const { return transfer_record_path_; }
   const std::string& firmware_path() const { return firmware_path_; }
@@ -114,6 +122,7 @@ class FirmwareDownload {
   std::optional<Outcome> prepare_controller();
   std::optional<Outcome> confirm_files();
   std::optional<Outcome> check_software_number();
+  std::optional<Outcome> back_up_setup();
   std::optional<Outcome> enter_download_mode();
   std::optional<Outcome> preflight(const std::string& path);
   bool erase_with_wait();
@@ -136,6 +145,7 @@ class FirmwareDownload {
   std::string file_pattern_;
   std::string browse_dir_;
   FileErrors file_errors_ = FileErrors::Ask;
+  SetupBackup backup_;
 };
 
 }  // namespace r7

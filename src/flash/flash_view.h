@@ -23,8 +23,8 @@ class FlashView {
   virtual void set_quit_enabled(bool enabled) = 0;          // cmd_Quit
   virtual void set_file_text(const std::string& text) = 0;  // txt_File
   virtual void set_erase_enabled(bool enabled) = 0;         // cmd_EraseSectors
-  // A wait of up to `up_to_ms` begins (`what` says for what): the window shows
-  // the time passing until end_wait().
+  // A wait of up to `up_to_ms` (0: no known bound) begins (`what` says for
+  // what): the window shows the time passing until end_wait().
   virtual void begin_wait(const std::string& what, std::uint32_t up_to_ms) = 0;
   virtual void end_wait() = 0;
 };

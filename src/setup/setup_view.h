@@ -23,8 +23,8 @@ class SetupView {
   virtual void set_progress_value(int value) = 0;
   // The whole window is locked while a save or restore runs.
   virtual void set_window_enabled(bool enabled) = 0;
-  // A wait of up to `up_to_ms` begins (`what` says for what): the window shows
-  // the time passing until end_wait().
+  // A wait of up to `up_to_ms` (0: no known bound) begins (`what` says for
+  // what): the window shows the time passing until end_wait().
   virtual void begin_wait(const std::string& what, std::uint32_t up_to_ms) = 0;
   virtual void end_wait() = 0;
 };

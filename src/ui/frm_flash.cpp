@@ -18,8 +18,10 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "app/settings_file.h"
 #include "app/version.h"
 #include "platform/qt_prompts.h"
+#include "setup/setup_backup.h"
 #include "ui/frm_comms_settings.h"
 #include "ui/frm_download_parm.h"
 
@@ -103,6 +105,8 @@ void FrmFlash::build_controls() {
   progress->addWidget(ProgressBar1_, 1);
   left->addLayout(progress);
   left->addWidget(lbl_Status_);
+  build_save_setup_option();
+  left->addWidget(chk_SaveSetup_);
   left->addLayout(build_engineering());
 
   auto* buttons = new QVBoxLayout;
@@ -116,6 +120,20 @@ void FrmFlash::build_controls() {
   main->addLayout(buttons);
   resize(780, 460);
   connect_handlers();
+}
+
+void FrmFlash::build_save_setup_option() {
+  chk_SaveSetup_ = new QCheckBox(
+      QStringLiteral("Save the controller's setup to \"Reg Downloads\" before the download"), this);
+  chk_SaveSetup_->setObjectName(QStringLiteral("chk_SaveSetup"));
+  const auto settings = services_.program_dir.settings_file();
+  chk_SaveSetup_->setChecked(read_profile_int(kOptionsSection, kSaveSetupKey, 1, settings) != 0);
+  connect(chk_SaveSetup_, &QCheckBox::toggled, this, [this, settings](bool on) {
+    if (write_profile_string(kOptionsSection, kSaveSetupKey, on ? "1" : "0", settings) == 0) {
+      services_.prompts.message("The setting could not be stored in " + settings.string() + ".",
+                                "Error", Icon::Exclamation);
+    }
+  });
 }
 
 // The command and response histories side by side, with their headings.
@@ -228,9 +246,10 @@ void FrmFlash::run(std::function<void()> job) {
 
 void FrmFlash::update_controls() {
   const bool idle = !running_;
-  for (QPushButton* b :
-       {cmdTest_, cmd_PortSettings_, cmd_About_, cmd_Clear_, cmd_BrowseFile_, cmd_IsDeviceOnline_})
-    b->setEnabled(idle);
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{cmdTest_, cmd_PortSettings_, cmd_About_, cmd_Clear_,
+                                       cmd_BrowseFile_, cmd_IsDeviceOnline_, chk_SaveSetup_})
+    w->setEnabled(idle);
   cmd_Start_->setEnabled(idle && start_wanted_);
   cmd_Quit_->setEnabled(idle && quit_wanted_);
   cmd_EraseSectors_->setEnabled(idle && erase_wanted_);
@@ -238,6 +257,15 @@ void FrmFlash::update_controls() {
 }
 
 void FrmFlash::cmd_Start_Click() {
+  if (running_) return;
+  if (chk_SaveSetup_->isChecked()) {
+    firmware_.set_setup_backup([this] {
+      return save_setup_backup(services_.comms, job_prompts_, services_.clock,
+                               services_.program_dir, kFirmwareAddress);
+    });
+  } else {
+    firmware_.set_setup_backup(nullptr);
+  }
   run([this] { firmware_.download_firmware(); });
 }
 

@@ -93,6 +93,8 @@ class FrmFlash final : public QWidget, public FlashView {
   QGridLayout* build_histories();
   QVBoxLayout* build_engineering();
   void connect_handlers();
+  // chk_SaveSetup, as the settings file has it; each change is stored there.
+  void build_save_setup_option();
   // Runs a job on the worker thread; the controls that could start another
   // one (or rebuild the serial link under it) stay disabled meanwhile.
   void run(std::function<void()> job);
@@ -118,6 +120,7 @@ class FrmFlash final : public QWidget, public FlashView {
   bool engineering_visible_ = false;
 
   QPushButton* cmd_Start_ = nullptr;
+  QCheckBox* chk_SaveSetup_ = nullptr;  // save the setup before download mode
   QPushButton* cmdTest_ = nullptr;
   QPushButton* cmd_PortSettings_ = nullptr;
   QPushButton* cmd_About_ = nullptr;

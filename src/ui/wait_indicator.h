@@ -1,6 +1,7 @@
 // Shows a long wait as it passes: "what: 12 s (up to 90 s)" in a label and,
-// when given one, a progress bar moving with the elapsed time. Runs on the GUI
-// thread while the job waits on its worker.
+// when given one, a progress bar moving with the elapsed time (a busy bar for
+// a wait without a bound); the bar gets its range back at the end. Runs on the
+// GUI thread while the job waits on its worker.
 #pragma once
 
 #include <QElapsedTimer>
@@ -34,6 +35,8 @@ class WaitIndicator final : public QObject {
   QElapsedTimer elapsed_;
   QString what_;
   std::uint32_t up_to_ms_ = 0;
+  int bar_minimum_ = 0;  // the bar's range before the wait
+  int bar_maximum_ = 0;
 };
 
 }  // namespace r7

@@ -62,14 +62,22 @@ TEST_F(CliFlash, FlashThroughThePseudoTerminalLogsEveryStepAndTheNewSoftwareRuns
   EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
   const std::string app = (home / "Dnld_R7.s19").string();
   const std::string firmware = (home / "731-0000.S19").string();
+  // The setup saved before download mode, the only file in "Reg Downloads".
+  std::vector<std::string> backups;
+  for (const auto& e : std::filesystem::directory_iterator(home / "Reg Downloads"))
+    backups.push_back(e.path().filename().string());
+  ASSERT_EQ(backups.size(), 1U);
   EXPECT_EQ(r.out,
             "> Check of device type\n< Successful\n"
             "> Get software revision\n< Successful\n"
             "> Get software number\n< Successful\n"
-            "> Goto Download Mode\n< Successful\n"
-            "Warning: Download in process do NOT cycle power\n"
-            "> Pausing\n< Successful\n"
-            "> File Transfer of " +
+            "> Save setup to " +
+                backups[0] +
+                "\n< Successful\n"
+                "> Goto Download Mode\n< Successful\n"
+                "Warning: Download in process do NOT cycle power\n"
+                "> Pausing\n< Successful\n"
+                "> File Transfer of " +
                 app +
                 "\n< Successful\n"
                 "> Download completed\n< Successful\n"

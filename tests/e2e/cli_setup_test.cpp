@@ -96,10 +96,11 @@ TEST_F(CliSetup, SaveChangeRestoreAndSaveAgainGiveTheSameDataLines) {
 
   const ProcessResult restore = cli({"--yes", "restore", first.string()});
   ASSERT_EQ(restore.exit_code, 0) << restore.out << restore.err;
-  EXPECT_EQ(restore.out.rfind("[] This erase all current settings. Do you want to continue?\n"
-                              "******Erasing Old Settings******\n",
-                              0),
-            0U)
+  EXPECT_EQ(
+      restore.out.rfind("[] This erase all current settings. Do you want to continue? -> Yes\n"
+                        "******Erasing Old Settings******\n",
+                        0),
+      0U)
       << restore.out;
   EXPECT_TRUE(contains(restore.out,
                        "\n*******Upload Complete*******\n[] Upload Complete | Verified: the "

@@ -148,9 +148,9 @@ class FlashWindowTest : public QObject {
     rig.prompts.answer_open(firmware);
     FrmFlash w(rig.services());
     w.show();
-    const char* locked[] = {"cmd_Start",          "cmdTest",   "cmd_PortSettings",
-                            "cmd_About",          "cmd_Clear", "cmd_BrowseFile",
-                            "cmd_IsDeviceOnline", "cmd_Quit",  "cmd_EraseSectors"};
+    const char* locked[] = {"cmd_Start",        "cmdTest",        "cmd_PortSettings",   "cmd_About",
+                            "cmd_Clear",        "cmd_BrowseFile", "cmd_IsDeviceOnline", "cmd_Quit",
+                            "cmd_EraseSectors", "chk_SaveSetup"};
     auto* progress = child<QProgressBar>(w, "ProgressBar1");
     int progress_peak = 0;
     int file_size = 0;
@@ -180,9 +180,15 @@ class FlashWindowTest : public QObject {
     w.cmd_IsDeviceOnline_Click();
     QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
 
+    // chk_SaveSetup is on by default: the setup was saved before download mode.
+    std::vector<std::filesystem::path> backups;
+    for (const auto& e : std::filesystem::directory_iterator(rig.program_dir.setups_dir()))
+      backups.push_back(e.path());
+    QCOMPARE(backups.size(), std::size_t{1});
     const QStringList commands{"Check of device type",
                                "Get software revision",
                                "Get software number",
+                               "Save setup to " + to_qt(backups[0].filename().string()),
                                "Goto Download Mode",
                                "Pausing",
                                "File Transfer of " + to_qt(loader),
@@ -212,6 +218,21 @@ class FlashWindowTest : public QObject {
     for (const char* name : locked)
       QVERIFY2(child(w, name)->isEnabled(), name);
     QCOMPARE(rig.simulation->controller().firmware_state(), sim::FirmwareState::Complete);
+  }
+
+  void save_setup_option_is_kept_in_the_settings_file() {
+    Rig rig;
+    rig.write_settings(std::string(kThreeSlots) + "[OPTIONS]\r\nSAVE SETUP BEFORE DOWNLOAD=0\r\n");
+    for (const bool on : {false, true}) {
+      FrmFlash w(rig.services());
+      auto* box = child<QCheckBox>(w, "chk_SaveSetup");
+      QCOMPARE(box->isChecked(), on);
+      box->click();
+      QCOMPARE(read_profile_string(kOptionsSection, kSaveSetupKey, "", rig.ini()),
+               std::string(on ? "0" : "1"));
+      if (on) box->click();
+    }
+    QCOMPARE(rig.setting(port_setting_key(2)), std::string("38400,n,8,1"));  // the rest kept
   }
 
   void port_settings_and_save_restore_setup_are_modal() {

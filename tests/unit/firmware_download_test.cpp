@@ -6,6 +6,8 @@
 
 #include "flash/srecord.h"
 #include "modbus/registers.h"
+#include "setup/setup_backup.h"
+#include "setup/setup_text.h"
 #include "sim/sample_files.h"
 #include "sim/simulation.h"
 #include "support/demo_program_dir.h"
@@ -369,6 +371,65 @@ TEST_F(FirmwareDownloadTest, PreflightListsTheFirstErrorsAndStopsUnlessTheUserGo
   fail_at("Goto Download Mode");
   outcome = download->download_firmware();
   EXPECT_TRUE(prompts.boxes.empty());
+}
+
+// The setup is saved before download mode; without it the download goes on
+// only when the user says so.
+TEST_F(FirmwareDownloadTest, SetupBackupComesBeforeDownloadModeOrTheUserIsAsked) {
+  const auto backups = [this] {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(program.setups_dir()))
+      names.push_back(e.path().filename().string());
+    return names;
+  };
+  const auto with_backup = [this] {
+    download->set_setup_backup([this] {
+      return save_setup_backup(*comms, prompts, simulation->clock(), program, kFirmwareAddress);
+    });
+    prompts.answer_open(path("731-0000.S19"));
+  };
+  std::vector<std::string> before_mode;
+  view.on_command = [&](const std::string& text) {
+    if (text == "Goto Download Mode") before_mode = backups();
+  };
+  with_backup();
+  outcome = download->download_firmware();
+  EXPECT_EQ(outcome.ending, Ending::Completed);
+  ASSERT_EQ(before_mode.size(), 1U);
+  EXPECT_THAT(before_mode[0], ::testing::MatchesRegex(
+                                  "2130517-before-20[0-9][0-9]-[01][0-9]-[0-3][0-9]_[0-9-]+\\.txt"));
+  EXPECT_EQ(view.commands[3], "Save setup to " + before_mode[0]);
+  EXPECT_EQ(view.responses[3], "Successful");
+  const auto saved = read_text_lines(program.setups_dir() / before_mode[0]);
+  EXPECT_GT(saved.size(), 100U);
+  EXPECT_THAT(saved.back().text, ::testing::StartsWith("25 "));
+
+  // No sequence file for the model: the backup fails and the user is asked
+  // (default No); No leaves the controller running its firmware.
+  std::filesystem::remove(program.sequences_dir() / "6180.cds");
+  for (const Answer answer : {Answer::No, Answer::Yes}) {
+    start(sim::default_config(6180));
+    view = test::RecordingFlashView{};
+    prompts.boxes.clear();
+    with_backup();
+    prompts.answer(answer);
+    outcome = download->download_firmware();
+    ASSERT_GE(view.commands.size(), 4U);
+    EXPECT_EQ(view.commands[3], "Save setup");
+    EXPECT_EQ(view.responses[3], "Failed");
+    ASSERT_FALSE(prompts.boxes.empty());
+    EXPECT_THAT(prompts.boxes[0].text, HasSubstr("Do not have correct download file sequence"));
+    EXPECT_EQ(prompts.boxes[0].default_answer, Answer::No);
+    if (answer == Answer::No) {
+      EXPECT_EQ(outcome.ending, Ending::Failed);
+      EXPECT_EQ(outcome.step, "Save setup");
+      EXPECT_EQ(controller().mode(), sim::Mode::Application);
+      expect_window_restored();
+    } else {
+      EXPECT_EQ(outcome.ending, Ending::Completed);
+    }
+  }
+  EXPECT_EQ(backups().size(), 1U);
 }
 
 TEST_F(FirmwareDownloadTest, EngineeringProbeAndErase) {
