@@ -225,6 +225,13 @@ std::optional<Outcome> FirmwareDownload::prepare_controller() {
     if (auto end = back_up_setup()) return end;
     return enter_download_mode();
   }
+  // No software number to compare; the file must at least be for the model chosen.
+  if (mid(read_file_software_number(firmware_path_), 1, 8) != device_code_) {
+    add_history("Check of firmware model", "Failed");
+    prompts_.message("The file " + firmware_path_ + " is not firmware for the model chosen.",
+                     "Error", Icon::Critical);
+    return Outcome(Ending::SoftwareMismatch, "Check of firmware model");
+  }
   view_.set_warning_visible(true);
   view_.set_quit_enabled(false);
   return std::nullopt;

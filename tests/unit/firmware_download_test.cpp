@@ -215,8 +215,17 @@ TEST_F(FirmwareDownloadTest, ControllerStuckInItsBootloaderIsDownloadedWithTheCh
   }
 }
 
-TEST_F(FirmwareDownloadTest, CancelledChoiceLeavesTheStuckControllerUntouched) {
+// A cancelled choice, or a firmware file for another model than the one
+// chosen, leaves the stuck controller as it was.
+TEST_F(FirmwareDownloadTest, StuckControllerIsLeftUntouchedWithoutAFittingChoice) {
   controller().break_off_download();
+  const auto expect_untouched = [this] {
+    EXPECT_TRUE(controller().application_image().empty());
+    EXPECT_TRUE(controller().flash().empty());
+    EXPECT_EQ(controller().firmware_state(), sim::FirmwareState::Erased);
+    EXPECT_EQ(controller().mode(), sim::Mode::Bootloader);
+    expect_window_restored();
+  };
   outcome = download->download_firmware();  // the choice unscripted: cancelled
   EXPECT_EQ(prompts.choices.size(), 1U);
   EXPECT_THAT(view.commands, ElementsAre("Check of device type", "Bootloader answers"));
@@ -224,11 +233,17 @@ TEST_F(FirmwareDownloadTest, CancelledChoiceLeavesTheStuckControllerUntouched) {
   EXPECT_TRUE(prompts.open_dialogs.empty());
   EXPECT_TRUE(prompts.boxes.empty());
   EXPECT_EQ(outcome.ending, Ending::Cancelled);
-  EXPECT_TRUE(controller().application_image().empty());
-  EXPECT_TRUE(controller().flash().empty());
-  EXPECT_EQ(controller().firmware_state(), sim::FirmwareState::Erased);
-  EXPECT_EQ(controller().mode(), sim::Mode::Bootloader);
-  expect_window_restored();
+  expect_untouched();
+
+  view = test::RecordingFlashView{};
+  prompts.answer_choice(2);  // 6170, older revision: its files start 730
+  prompts.answer_open(path("731-0000.S19"));
+  outcome = download->download_firmware();
+  EXPECT_EQ(view.commands.back(), "Check of firmware model");
+  EXPECT_EQ(view.responses.back(), "Failed");
+  EXPECT_THAT(prompts.texts(), ElementsAre(HasSubstr("is not firmware for the model chosen")));
+  EXPECT_EQ(outcome.ending, Ending::SoftwareMismatch);
+  expect_untouched();
 }
 
 TEST_F(FirmwareDownloadTest, UnknownDeviceTypeIsReportedOncePerTry) {
