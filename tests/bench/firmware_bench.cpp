@@ -55,10 +55,8 @@ void firmware_transfer(benchmark::State& state) {
   r7::test::TempDir dir;
   r7::test::write_demo_program_dir(dir.path());
   const std::string link = (dir / "r7").string();
-  r7::test::BackgroundProcess sim({R7SIM_EXE, "--link", link, "--pace"});
-  for (int i = 0; i < 100 && !std::filesystem::exists(link); ++i)
-    std::this_thread::sleep_for(50ms);
-  if (!std::filesystem::exists(link)) {
+  r7::test::Process sim(R7SIM_EXE, {"--link", link, "--pace"});
+  if (sim.read_line(10000).empty()) {
     state.SkipWithError("r7sim did not start");
     return;
   }

@@ -81,10 +81,8 @@ void setup_save_paced(benchmark::State& state) {
 
   const fs::path bin = fs::read_symlink("/proc/self/exe").parent_path();
   const std::string link = (home / "r7").string();
-  r7::test::BackgroundProcess sim({(bin / "r7sim").string(), "--pace", "--link", link});
-  for (int i = 0; i < 100 && !fs::exists(link); ++i)
-    std::this_thread::sleep_for(50ms);
-  if (!sim.started() || !fs::exists(link)) {
+  r7::test::Process sim((bin / "r7sim").string(), {"--pace", "--link", link});
+  if (sim.read_line(10000).empty()) {
     state.SkipWithError("r7sim did not start");
     return;
   }

@@ -4,7 +4,6 @@
 
 #include <chrono>
 
-#include "process.h"
 #include "sim/sample_files.h"
 #include "support/demo_program_dir.h"
 #include "support/subprocess.h"

@@ -14,8 +14,8 @@
 #include <sstream>
 #include <thread>
 
-#include "process.h"
 #include "sim/sample_files.h"
+#include "support/subprocess.h"
 #include "support/temp_dir.h"
 
 namespace r7::test {

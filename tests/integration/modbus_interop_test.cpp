@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -84,14 +85,14 @@ struct ModbusInterop : ::testing::Test {
   test::TempDir dir;
   std::string server_end = (dir / "server").string();
   std::string client_end = (dir / "client").string();
-  std::unique_ptr<test::BackgroundProcess> socat;
+  std::unique_ptr<test::Process> socat;
   std::unique_ptr<LibmodbusServer> server;
 
   void SetUp() override {
-    if (!test::program_available("socat")) GTEST_SKIP() << "socat is not installed";
-    socat = std::make_unique<test::BackgroundProcess>(std::vector<std::string>{
-        "socat", "pty,raw,echo=0,link=" + server_end, "pty,raw,echo=0,link=" + client_end});
-    ASSERT_TRUE(socat->started());
+    if (std::system("command -v socat > /dev/null") != 0) GTEST_SKIP() << "socat is not installed";
+    socat = std::make_unique<test::Process>(
+        "socat", std::vector<std::string>{"pty,raw,echo=0,link=" + server_end,
+                                          "pty,raw,echo=0,link=" + client_end});
     for (int i = 0;
          i < 250 && !(std::filesystem::exists(server_end) && std::filesystem::exists(client_end));
          ++i) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <random>
 
 #include "app/program_dir.h"
@@ -34,7 +35,8 @@ struct SrecCatTransfer : ::testing::Test {
   std::unique_ptr<Bootloader> boot;
 
   void SetUp() override {
-    if (!test::program_available("srec_cat")) GTEST_SKIP() << "srec_cat (srecord) not installed";
+    if (std::system("command -v srec_cat > /dev/null") != 0)
+      GTEST_SKIP() << "srec_cat (srecord) not installed";
     test::write_demo_program_dir(dir.path());
     comms = std::make_unique<Comms>(program.settings_file(), names, simulation.port_factory(),
                                     simulation.clock(), prompts, log);
