@@ -190,7 +190,7 @@ TEST_F(SimController, BootloaderThenDownloadApplicationProgramTheFlashAndTheNewS
   converse({{read_request(1, 1, 3), value_reply(7), 9600}});
 }
 
-TEST(SimConfig, BadFaultAndChunkSpecsAreRefused) {
+TEST(SimConfig, UnknownFaultsAndBadChunkSettingsAreRefused) {
   Faults f;
   for (const char* bad : {"drop", "drop:1.5", "drop:x", "late:-1", "refuse:70000", "refuse:5:4",
                           "hangup:0", "noise:1", "crc:", "garbage:2"})
