@@ -9,6 +9,8 @@
 
 #include "cli/cli_context.h"
 #include "cli/setup_console.h"
+#include "errors/input_file.h"
+#include "errors/run_error.h"
 #include "setup/setup_compare.h"
 #include "setup/setup_restore.h"
 #include "setup/setup_save.h"
@@ -44,12 +46,16 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
   if (job != Job::Save) {
     // The open dialog accepts only existing files; nothing is sent (and the
     // controller is not erased) for a FILE that is not there.
-    std::error_code ec;
-    if (!file || !std::filesystem::is_regular_file(*file, ec)) {
-      std::fprintf(stderr, "%s: %s: no such file\n", job == Job::Restore ? "restore" : "compare",
-                   file ? file->c_str() : "");
+    try {
+      open_input_file(file.value_or(std::string()));
+    } catch (const RunError& e) {
+      std::fprintf(stderr, "%s: %s\n", job == Job::Restore ? "restore" : "compare", e.what());
       return kExitFile;
     }
+  }
+  if (job == Job::Save && file && file->empty()) {
+    std::fprintf(stderr, "save: no file name given\n");
+    return kExitFile;
   }
   if (job == Job::Save && !file) {
     // The default name goes into "Reg Downloads"; make sure it is there.

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 #include "app/version.h"
@@ -56,6 +57,14 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", e.what());
     return e.exit_code();
+  } catch (const std::filesystem::filesystem_error& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "r7flash-cli: %s\n", e.what());
+    return kExitFile;
+  } catch (const std::exception& e) {  // what no job expected ends here, not in an abort
+    std::fflush(stdout);
+    std::fprintf(stderr, "r7flash-cli: internal error: %s\n", e.what());
+    return kExitFailed;
   }
   ctx.output().outcome(ctx.last_outcome(), exit_code);
   std::fflush(stdout);

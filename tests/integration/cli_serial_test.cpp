@@ -85,6 +85,8 @@ TEST_F(CliSerial, ExitStatusesAndWhatTheySay) {
       {{"check", dir}, 3, "", "is not a regular file (it is a directory)"},
       {{"check", (home / "pipe").string()}, 3, "", "is not a regular file (it is a pipe)"},
       {{"check", ""}, 3, "", "no file name given"},
+      {{"--simulate", "--yes", "save", ""}, 3, "", "no file name given"},
+      {{"--simulate", "--yes", "restore", (home / "pipe").string()}, 3, "", "(it is a pipe)"},
       // --simulate talks to the built-in controller.
       {{"--simulate", "read", "0"}, 0, "register 0: 6180", ""},
       {{"read", "0", "--simulate=6170"}, 0, "register 0: 6170", ""},
