@@ -7,7 +7,6 @@
 #include <csignal>
 #include <filesystem>
 
-#include "process.h"
 #include "setup/setup_text.h"
 #include "support/demo_program_dir.h"
 #include "support/subprocess.h"

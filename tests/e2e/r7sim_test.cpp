@@ -1,5 +1,6 @@
 // r7sim as a process on a pseudo-terminal, with libmodbus as an outside
-// Modbus RTU master; and the demo program directory the build lays out.
+// Modbus RTU master; r7flash-cli identifying and flashing it through the real
+// serial port; and the demo program directory the build lays out.
 #include <modbus.h>
 
 #include <gtest/gtest.h>
@@ -9,44 +10,43 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <thread>
 
-#include "process.h"
 #include "sim/sample_files.h"
+#include "support/demo_program_dir.h"
+#include "support/subprocess.h"
 #include "support/temp_dir.h"
 
 namespace r7::test {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
-struct ModbusDeleter {
-  void operator()(modbus_t* ctx) const {
-    modbus_close(ctx);
-    modbus_free(ctx);
-  }
-};
-using ModbusPtr = std::unique_ptr<modbus_t, ModbusDeleter>;
+using ModbusPtr = std::unique_ptr<modbus_t, void (*)(modbus_t*)>;
 
 class R7Sim : public ::testing::Test {
  protected:
-  // Starts r7sim with `args` and --link, and connects libmodbus to the link as
-  // the master of `slave`.
-  ModbusPtr start(std::vector<std::string> args, int slave = 1) {
+  // Starts r7sim with `args` and --link.
+  void launch(std::vector<std::string> args) {
     args.insert(args.end(), {"--link", link.string()});
     sim = std::make_unique<Process>(R7SIM_EXE, args);
-    const std::string device = sim->read_line(10000);
+    expect_link_to(sim->read_line(10000));
+  }
+  void expect_link_to(const std::string& device) {
     EXPECT_EQ(device.rfind("/dev/", 0), 0U) << device;
     EXPECT_EQ(fs::read_symlink(link).string(), device);
+  }
+  ModbusPtr connect(int slave = 1) {
     modbus_t* ctx = modbus_new_rtu(link.c_str(), 9600, 'N', 8, 1);
     modbus_set_slave(ctx, slave);
     modbus_set_response_timeout(ctx, 0, 500000);
-    if (modbus_connect(ctx) == 0) return ModbusPtr(ctx);
-    modbus_free(ctx);
-    return nullptr;
+    ModbusPtr mb(ctx, [](modbus_t* c) {
+      modbus_close(c);
+      modbus_free(c);
+    });
+    return modbus_connect(ctx) == 0 ? std::move(mb) : ModbusPtr(nullptr, nullptr);
   }
 
   TempDir dir;
@@ -55,12 +55,16 @@ class R7Sim : public ::testing::Test {
   std::uint16_t v[5] = {};
 };
 
-TEST_F(R7Sim, LibmodbusThroughTheLinkAndTheStateFileAcrossRuns) {
-  const std::vector<std::string> state = {"--state", (dir / "state.json").string()};
-  ModbusPtr mb = start(state);
+// (cli_setup_test.cpp runs r7sim on its state file, stopped by SIGTERM.)
+TEST_F(R7Sim, OptionsLibmodbusThroughTheLinkAPowerCycleAndTheEnd) {
+  launch({"--model", "6170", "--serial", "12", "345", "--software", "26", "--revision", "2100",
+          "--address", "7", "--defaults"});
+  ModbusPtr mb = connect(7);
   ASSERT_TRUE(mb);
-  ASSERT_EQ(modbus_read_registers(mb.get(), 0, 1, v), 1);
-  EXPECT_EQ(v[0], 6180);
+  ASSERT_EQ(modbus_read_registers(mb.get(), 0, 5, v), 5);
+  EXPECT_EQ(std::vector<int>(v, v + 5), (std::vector<int>{6170, 12, 345, 26, 2100}));
+  ASSERT_EQ(modbus_read_registers(mb.get(), 1300, 1, v), 1);
+  EXPECT_EQ(v[0], 0);  // at its defaults
   ASSERT_EQ(modbus_write_register(mb.get(), 102, 9), 1);
   EXPECT_EQ(modbus_read_registers(mb.get(), 5, 1, v), -1);
   EXPECT_EQ(errno, EMBXILADD);
@@ -68,57 +72,139 @@ TEST_F(R7Sim, LibmodbusThroughTheLinkAndTheStateFileAcrossRuns) {
   EXPECT_EQ(errno, EMBXILVAL);
 
   sim->signal(SIGUSR1);  // power cycle: silent for about a second
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(100ms);
   EXPECT_EQ(modbus_read_registers(mb.get(), 102, 1, v), -1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  std::this_thread::sleep_for(1200ms);
   ASSERT_EQ(modbus_read_registers(mb.get(), 102, 1, v), 1);
   EXPECT_EQ(v[0], 9);
 
-  sim->signal(SIGTERM);
-  EXPECT_EQ(sim->wait(5000), 0);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-  mb = start(state);  // the next run starts from the state file
-  ASSERT_TRUE(mb);
-  ASSERT_EQ(modbus_read_registers(mb.get(), 102, 1, v), 1);
-  EXPECT_EQ(v[0], 9);
-}
-
-TEST_F(R7Sim, IdentityAndAddressOptionsAndBadOptions) {
-  ModbusPtr mb = start({"--model", "6170", "--serial", "12", "345", "--software", "26",
-                        "--revision", "2100", "--address", "7", "--defaults"},
-                       7);
-  ASSERT_TRUE(mb);
-  ASSERT_EQ(modbus_read_registers(mb.get(), 0, 5, v), 5);
-  EXPECT_EQ(std::vector<int>(v, v + 5), (std::vector<int>{6170, 12, 345, 26, 2100}));
-  ASSERT_EQ(modbus_read_registers(mb.get(), 1300, 1, v), 1);
-  EXPECT_EQ(v[0], 0);  // at its defaults
   sim->signal(SIGINT);
   EXPECT_EQ(sim->wait(5000), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
   EXPECT_EQ(Process(R7SIM_EXE, {"--fault", "noise:1"}).wait(5000), 1);
   EXPECT_EQ(Process(R7SIM_EXE, {"--model", "6190"}).wait(5000), 1);
 }
 
+// The line drops after every second exchange: the next request finds it dead,
+// r7sim names a new device and the link leads there.
+TEST_F(R7Sim, AfterAHangupTheLinkLeadsToTheNewDevice) {
+  launch({"--fault", "hangup:2"});
+  ModbusPtr mb = connect();
+  ASSERT_TRUE(mb);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(modbus_read_registers(mb.get(), 0, 1, v), 1);
+    ASSERT_EQ(modbus_read_registers(mb.get(), 0, 1, v), 1);
+    EXPECT_EQ(modbus_read_registers(mb.get(), 0, 1, v), -1);
+    expect_link_to(sim->read_line(5000));
+    mb = connect();
+    ASSERT_TRUE(mb);
+  }
+  sim->signal(SIGTERM);
+  EXPECT_EQ(sim->wait(5000), 0);
+}
+
+// Every sample file is in the build's program directory, and srec_info (an
+// outside S-record reader) accepts each S-record file.
 TEST(DemoDirectory, BuildLaysOutTheSampleFiles) {
   const fs::path bin = R7_BIN_DIR;
+  const bool srec_info = std::system("srec_info --version > /dev/null 2>&1") == 0;
   for (const sim::SampleFile& f : sim::sample_files()) {
-    std::ifstream in(bin / fs::path(f.path), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), f.content) << f.path;
+    EXPECT_EQ(read_file(bin / fs::path(f.path)), f.content) << f.path;
+    if (!srec_info || f.content.rfind("S0", 0) != 0) continue;
+    const std::string command = "srec_info '" + (bin / f.path).string() + "' > /dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << f.path;
   }
   EXPECT_TRUE(fs::is_empty(bin / "Reg Downloads"));
 }
 
-// srec_info, an outside S-record reader, accepts every S-record file.
-TEST(DemoDirectory, SrecordToolsReadTheFiles) {
-  if (std::system("srec_info --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no srec_info";
-  for (const sim::SampleFile& f : sim::sample_files()) {
-    if (f.content.rfind("S0", 0) != 0) continue;
-    const std::string command =
-        "srec_info '" + (fs::path(R7_BIN_DIR) / f.path).string() + "' > /dev/null 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << f.path;
+#ifdef R7_CLI_EXE
+
+class CliFlash : public R7Sim {};
+
+TEST_F(CliFlash, IdentifyCheckAndFlashThroughThePseudoTerminalThenTheNewSoftwareRuns) {
+  write_demo_program_dir(dir.path());
+  // A small firmware image (the field at 010000: device code 52374142,
+  // software 0003), so the download through the pty stays short.
+  std::string text = sim::srecord_line('0', 0, 2, "small") + "\r\n";
+  for (std::uint32_t a = 0x010000; a < 0x010400; a += 32) {
+    std::string data(32, static_cast<char>(a / 32 * 7));
+    if (a == 0x010000) data.replace(0, 6, std::string("\x52\x37\x41\x42\x00\x03", 6));
+    text += sim::srecord_line('2', a, 3, data) + "\r\n";
   }
+  const std::string firmware = (dir / "731-0000.S19").string();
+  write_file(firmware, text + sim::srecord_line('8', 0, 3, "") + "\r\n");
+  launch({});
+  const auto cli = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {R7_CLI_EXE, "--home", dir.path().string(), "--port",
+                                     link.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv, 120s, dir.path().string());
+  };
+
+  const ProcessResult id = cli({"identify"});
+  EXPECT_EQ(id.exit_code, 0) << id.err;
+  EXPECT_NE(id.out.find("Device type: 6180"), std::string::npos) << id.out;
+  EXPECT_NE(id.out.find("Selection: 1"), std::string::npos);
+  const ProcessResult check = cli({"check", firmware});
+  EXPECT_EQ(check.exit_code, 0);
+  EXPECT_NE(check.out.find("Software-number field: 523741420003"), std::string::npos);
+
+  const ProcessResult r = cli({"--yes", "flash"});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  // The setup saved before download mode, the only file in "Reg Downloads".
+  std::vector<std::string> backups;
+  for (const auto& e : fs::directory_iterator(dir / "Reg Downloads"))
+    backups.push_back(e.path().filename().string());
+  ASSERT_EQ(backups.size(), 1U);
+  std::string steps;
+  for (const std::string& step : std::vector<std::string>{
+           "Check of device type", "Get software revision", "Get software number",
+           "Save setup to " + backups[0], "Goto Download Mode", "", "Pausing",
+           "File Transfer of " + (dir / "Dnld_R7.s19").string(), "Download completed",
+           "Execute download app", "Erase Sectors (chip)", "File Transferred " + firmware,
+           "Download completed "}) {
+    steps += step.empty() ? "Warning: Download in process do NOT cycle power\n"
+                          : "> " + step + "\n< Successful\n";
+  }
+  EXPECT_EQ(r.out, steps + "[Download Completed] Please cycle Device Power.\n");
+  // The first request after the download finds the controller on its new software.
+  const ProcessResult after = cli({"read", "3"});
+  EXPECT_EQ(after.exit_code, 0) << after.err;
+  EXPECT_NE(after.out.find("register 3: 3"), std::string::npos) << after.out;
 }
+
+// A download that broke off: only the bootloader answers, also after r7sim
+// restarts from its state file. Without --model/--revision flash refuses to
+// guess; with them it downloads again and the controller runs the new software.
+TEST_F(CliFlash, ControllerStuckInItsBootloaderIsRecoveredWithModelAndRevision) {
+  write_demo_program_dir(dir.path());
+  const std::string state = (dir / "r7.json").string();
+  launch({"--stuck-in-bootloader", "--state", state});
+  sim.reset();
+  launch({"--state", state});
+  const auto cli = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {R7_CLI_EXE, "--home", dir.path().string(), "--port",
+                                     link.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv, 120s, dir.path().string());
+  };
+  const ProcessResult refused = cli({"--yes", "flash"});
+  EXPECT_EQ(refused.exit_code, 2) << refused.out << refused.err;
+  EXPECT_NE(refused.err.find("--model 6180|6170 --revision N"), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.out.find("File Transfer"), std::string::npos) << refused.out;
+
+  const ProcessResult r = cli({"--yes", "flash", "--model", "6180", "--revision", "1850"});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_EQ(
+      r.out.rfind("> Check of device type\n< Failed\n> Bootloader answers\n< Successful\n", 0), 0U)
+      << r.out;
+  EXPECT_NE(r.out.find("[Download Completed] Please cycle Device Power.\n"), std::string::npos);
+  const ProcessResult id = cli({"identify"});
+  EXPECT_EQ(id.exit_code, 0) << id.err;
+  EXPECT_NE(id.out.find("Software number: 3 (hex 0003)"), std::string::npos) << id.out;
+}
+
+#endif
 
 }  // namespace
 }  // namespace r7::test

@@ -1,28 +1,56 @@
-// r7flash-cli's serial commands as a user runs them: slots, exchange and its
-// exit statuses, and --simulate on the built-in controller.
+// r7flash-cli's serial commands as a user runs them, on --simulate and against a
+// Modbus RTU server that nobody here wrote (libmodbus on one end of a socat
+// pseudo-terminal pair, the program on the other through the Qt serial port).
+#include <errno.h>
+#include <modbus.h>
+#include <sys/stat.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <thread>
 
+#include "modbus/modbus.h"
+#include "serial/comms.h"
+#include "support/demo_program_dir.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 
 namespace r7 {
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 
+// A run's arguments, exit status, standard output (a pattern), standard error (a part).
+struct CliRun {
+  std::vector<std::string> args;
+  int exit_code;
+  std::string out, err;
+};
+
 struct CliSerial : ::testing::Test {
   test::TempDir home;
+  std::vector<std::string> prefix;  // before the arguments of every run
 
-  test::ProcessResult cli(std::vector<std::string> args) {
+  test::ProcessResult cli(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {R7_CLI_PATH, "--home", home.path().string()};
+    argv.insert(argv.end(), prefix.begin(), prefix.end());
     argv.insert(argv.end(), args.begin(), args.end());
     return test::run_process(argv, 20s, home.path().string());
+  }
+  void expect(const std::vector<CliRun>& runs) {
+    for (const CliRun& run : runs) {
+      const auto r = cli(run.args);
+      SCOPED_TRACE(::testing::PrintToString(run.args));
+      EXPECT_EQ(r.exit_code, run.exit_code) << r.err;
+      EXPECT_THAT(r.out, ::testing::ContainsRegex(run.out));
+      EXPECT_THAT(r.err, HasSubstr(run.err));
+    }
   }
 };
 
@@ -40,57 +68,107 @@ TEST_F(CliSerial, SlotsListsEachDefinedSlotWithItsDeviceSettingsAndWait) {
   EXPECT_THAT(r.out,
               ::testing::ContainsRegex("2 +Xon Protocol +2 +/dev/ttyUSB0 +38400,n,8,1 +1 ms"));
   EXPECT_THAT(r.out, ::testing::Not(HasSubstr("Modbus Protocol")));
-
-  const auto overridden = cli({"--port", "/dev/pts/99", "slots"});
-  EXPECT_THAT(overridden.out, ::testing::ContainsRegex("2 +Xon Protocol +2 +/dev/pts/99 "));
 }
 
-TEST_F(CliSerial, AnExchangeOnAPortThatCannotBeOpenedExitsWithSix) {
-  const auto r = cli({"--port", "/dev/r7-no-such-port", "exchange", "0", "010300000001840A"});
-  EXPECT_EQ(r.exit_code, 6);
-  EXPECT_EQ(r.out, "[WARNING] Cannot open comm port #2, it is not available\n\n");
+TEST_F(CliSerial, ExitStatusesAndWhatTheySay) {
+  ASSERT_EQ(mkfifo((home / "pipe").c_str(), 0600), 0);
+  const std::string dir = home.path().string();
+  expect({
+      {{"--port", "/dev/r7-no-such-port", "exchange", "0", "010300000001840A"},
+       6,
+       "^\\[WARNING\\] Cannot open comm port #2, it is not available\n\n$",
+       ""},
+      {{"exchange", "1", "0103F"}, 1, "", "HEX must be pairs of hex digits"},
+      // A directory as the trace is a usage error; a directory, a pipe or no
+      // name to check is a file error. Each is said at once and nothing waits.
+      {{"--simulate", "--trace", dir, "read", "0"}, 1, "", "is a directory, not a file"},
+      {{"check", dir}, 3, "", "is not a regular file (it is a directory)"},
+      {{"check", (home / "pipe").string()}, 3, "", "is not a regular file (it is a pipe)"},
+      {{"check", ""}, 3, "", "no file name given"},
+      // --simulate talks to the built-in controller.
+      {{"--simulate", "read", "0"}, 0, "register 0: 6180", ""},
+      {{"read", "0", "--simulate=6170"}, 0, "register 0: 6170", ""},
+      {{"--simulate", "slots"}, 0, "0 +Full Protocol +2 +simulated controller 6180", ""},
+      {{"--simulate", "write", "0", "1"}, 5, "", "exception 2"},  // the model is read-only
+  });
   EXPECT_THAT(test::read_file(home / "Flash.ERR"), HasSubstr(", open_port, ERROR #,  68 \r\n"));
 }
 
-TEST_F(CliSerial, BadHexIsAUsageError) {
-  const auto r = cli({"exchange", "1", "0103F"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_THAT(r.err, HasSubstr("HEX must be pairs of hex digits"));
-}
+// libmodbus serving holding registers 0..9 (1111, 2222, ...; others answer
+// exception 2) at address 1 on one end of a socat pseudo-terminal pair.
+struct ModbusInterop : CliSerial {
+  std::string server_end = (home / "server").string();
+  std::string client_end = (home / "client").string();
+  std::unique_ptr<test::Process> socat;
+  modbus_t* ctx = nullptr;
+  modbus_mapping_t* table = modbus_mapping_new_start_address(0, 0, 0, 0, 0, 10, 0, 0);
+  std::atomic<bool> stop{false};
+  std::thread server;
 
-// A directory as the trace is a usage error; a directory, a pipe or no name
-// to check is a file error. Each is said at once and nothing waits.
-TEST_F(CliSerial, TraceAndCheckRefuseWhatIsNotAFile) {
-  const auto trace = cli({"--simulate", "--trace", home.path().string(), "read", "0"});
-  EXPECT_EQ(trace.exit_code, 1);
-  EXPECT_THAT(trace.err, HasSubstr("is a directory, not a file"));
-  ASSERT_EQ(mkfifo((home / "pipe").c_str(), 0600), 0);
-  const std::pair<std::string, const char*> files[] = {
-      {home.path().string(), "is not a regular file (it is a directory)"},
-      {(home / "pipe").string(), "is not a regular file (it is a pipe)"},
-      {"", "no file name given"},
-  };
-  for (const auto& [file, says] : files) {
-    const auto check = cli({"check", file});
-    EXPECT_EQ(check.exit_code, 3) << file;
-    EXPECT_THAT(check.err, HasSubstr(says));
+  void SetUp() override {
+    if (std::system("command -v socat > /dev/null") != 0) GTEST_SKIP() << "socat is not installed";
+    socat = std::make_unique<test::Process>(
+        "socat", std::vector<std::string>{"pty,raw,echo=0,link=" + server_end,
+                                          "pty,raw,echo=0,link=" + client_end});
+    for (int i = 0; i < 250 && !(fs::exists(server_end) && fs::exists(client_end)); ++i)
+      std::this_thread::sleep_for(20ms);
+    for (int i = 0; i < 10; ++i)
+      table->tab_registers[i] = static_cast<std::uint16_t>(1111 * (i + 1));
+    ctx = modbus_new_rtu(server_end.c_str(), 9600, 'N', 8, 1);
+    ASSERT_TRUE(ctx != nullptr && modbus_set_slave(ctx, 1) == 0 && modbus_connect(ctx) == 0)
+        << "libmodbus could not serve " << server_end;
+    modbus_set_indication_timeout(ctx, 0, 100000);  // so the loop sees the stop flag
+    server = std::thread([this] {
+      std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+      while (!stop) {
+        const int rc = modbus_receive(ctx, query);
+        if (rc > 0) {
+          modbus_reply(ctx, query, rc, table);
+        } else if (rc < 0 && errno != ETIMEDOUT) {
+          modbus_flush(ctx);
+        }
+      }
+    });
+    prefix = {"--port", client_end};
+    test::write_demo_program_dir(home.path());
   }
-}
+  void TearDown() override {
+    stop = true;
+    if (server.joinable()) server.join();
+    if (ctx != nullptr) {
+      modbus_close(ctx);
+      modbus_free(ctx);
+    }
+    modbus_mapping_free(table);
+  }
+};
 
-TEST_F(CliSerial, SimulateTalksToTheBuiltInController) {
-  const auto read = cli({"--simulate", "read", "0"});
-  EXPECT_EQ(read.exit_code, 0) << read.err;
-  EXPECT_THAT(read.out, HasSubstr("register 0: 6180"));
-
-  const auto model = cli({"read", "0", "--simulate=6170"});
-  EXPECT_THAT(model.out, HasSubstr("register 0: 6170"));
-
-  const auto slots = cli({"--simulate", "slots"});
-  EXPECT_THAT(slots.out,
-              ::testing::ContainsRegex("0 +Full Protocol +2 +simulated controller 6180"));
-
-  const auto refused = cli({"--simulate", "write", "0", "1"});  // the model number is read-only
-  EXPECT_EQ(refused.exit_code, 5);
+// In order: the writes land in the server's table and are read back from it.
+TEST_F(ModbusInterop, ReadsWritesExceptionsAndARawExchangeWithItsTrace) {
+  const std::string trace = (home / "trace.txt").string();
+  const std::string reply = with_modbus_crc({1, 3, 2, 0x04, 0x57});  // 1111
+  expect({
+      {{"read", "0", "3"},
+       0,
+       "^1 3 6 1111 2222 3333 [0-9]+ \nregister 0: 1111\nregister 1: 2222\nregister 2: 3333\n$",
+       ""},
+      {{"write", "5", "-1234"}, 0, "^1 6 5 -1234 ", ""},
+      {{"write", "9", "32767"}, 0, "^1 6 9 32767 ", ""},
+      {{"read", "5"}, 0, "register 5: -1234\n", ""},
+      {{"read", "9"}, 0, "register 9: 32767\n", ""},
+      {{"read", "100"}, 5, "^1 131 -32002 ", "exception 2"},
+      {{"write", "10", "7"}, 5, "^1 134 -32002 ", "exception 2"},
+      {{"--address", "7", "read", "0"}, 2, "", "no reply from the controller at address 7"},
+      {{"--trace", trace, "exchange", "1", "010300000001840A"},
+       0,
+       "^" + hex_bytes(reply, false) + "\n$",
+       ""},
+  });
+  EXPECT_THAT(test::read_file(trace),
+              ::testing::MatchesRegex(".* slot 1 " + client_end +
+                                      " TX 01 03 00 00 00 01 84 0A [0-9]+ ms\n"
+                                      ".* slot 1 " +
+                                      client_end + " RX " + hex_bytes(reply) + " [0-9]+ ms\n"));
 }
 
 }  // namespace

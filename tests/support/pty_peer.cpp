@@ -119,10 +119,6 @@ void PtyPeer::send_paced(const std::string& bytes, int baud, int chunk_ms) {
   }
 }
 
-void PtyPeer::pause(std::chrono::microseconds duration) {
-  sleep_until(add(now_mono(), duration));
-}
-
 void PtyPeer::hang_up() {
   if (slave_ >= 0) ::close(slave_);
   slave_ = -1;

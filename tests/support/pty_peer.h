@@ -37,8 +37,6 @@ class PtyPeer {
   // chunk_ms > 0 the bytes that have "arrived" so far are handed over every
   // chunk_ms instead, as a USB adapter does. Returns when the last is sent.
   void send_paced(const std::string& bytes, int baud, int chunk_ms = 0);
-  // Sleeps for `duration` (against the monotonic clock, to the point).
-  void pause(std::chrono::microseconds duration);
   // Closes the master side: the program under test sees a hang-up.
   void hang_up();
 

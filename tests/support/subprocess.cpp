@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <sstream>
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -17,115 +19,132 @@ namespace r7::test {
 
 namespace {
 
-std::vector<char*> c_args(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const auto& a : argv)
-    args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  return args;
-}
-
-int wait_exit(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int ms_until(std::chrono::steady_clock::time_point end) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<long long>(left.count(), 0));
 }
 
 }  // namespace
 
-ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
-                          const std::string& directory) {
-  int out_pipe[2];
-  int err_pipe[2];
-  ProcessResult result;
-  if (pipe2(out_pipe, O_CLOEXEC) != 0) return result;
-  if (pipe2(err_pipe, O_CLOEXEC) != 0) {
-    close(out_pipe[0]);
-    close(out_pipe[1]);
-    return result;
+Process::Process(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& directory, bool capture_err) {
+  int out[2] = {-1, -1};
+  int err[2] = {-1, -1};
+  if (pipe2(out, O_CLOEXEC) != 0 || (capture_err && pipe2(err, O_CLOEXEC) != 0)) {
+    throw std::runtime_error("pipe failed");
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  if (capture_err) posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-  auto args = c_args(argv);
-  pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  std::vector<std::string> all{program};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int rc = posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
+  for (int fd : {out[1], err[1]})
+    if (fd >= 0) close(fd);
+  out_ = out[0];
+  err_ = err[0];
   if (rc != 0) {
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    result.err = "cannot start " + argv[0];
-    return result;
+    pid_ = -1;
+    throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
   }
+}
 
+Process::~Process() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    wait(5000);
+  }
+  for (int fd : {out_, err_})
+    if (fd >= 0) close(fd);
+}
+
+std::string Process::read_line(int timeout_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const auto nl = buffer_.find('\n');
+    if (nl != std::string::npos) {
+      std::string line = buffer_.substr(0, nl);
+      buffer_.erase(0, nl + 1);
+      return line;
+    }
+    pollfd p{out_, POLLIN, 0};
+    if (poll(&p, 1, ms_until(end)) <= 0) return {};
+    char chunk[256];
+    const ssize_t n = read(out_, chunk, sizeof chunk);
+    if (n <= 0) return {};
+    buffer_.append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
+void Process::signal(int sig) {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
+int Process::wait(int timeout_ms) {
+  if (pid_ <= 0) return -1;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  int status = 0;
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= end) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      pid_ = -1;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ProcessResult Process::finish(std::chrono::milliseconds timeout) {
+  ProcessResult result;
+  result.out = std::exchange(buffer_, {});
   const auto end = std::chrono::steady_clock::now() + timeout;
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  int* fds[2] = {&out_, &err_};
   std::string* sinks[2] = {&result.out, &result.err};
   bool killed = false;
-  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
-    if (left.count() <= 0 && !killed) {
-      kill(pid, SIGKILL);
+  while (out_ >= 0 || err_ >= 0) {
+    if (!killed && ms_until(end) == 0) {
+      kill(pid_, SIGKILL);
       killed = true;
     }
-    if (poll(fds, 2, killed ? 100 : static_cast<int>(left.count())) <= 0) continue;
+    pollfd p[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+    if (poll(p, 2, killed ? 100 : ms_until(end)) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      const ssize_t r = read(fds[i].fd, buf, sizeof buf);
-      if (r > 0) {
-        sinks[i]->append(buf, static_cast<std::size_t>(r));
+      if (*fds[i] < 0 || p[i].revents == 0) continue;
+      char chunk[4096];
+      const ssize_t n = read(*fds[i], chunk, sizeof chunk);
+      if (n > 0) {
+        sinks[i]->append(chunk, static_cast<std::size_t>(n));
       } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
+        close(*fds[i]);
+        *fds[i] = -1;
       }
     }
   }
-  const int code = wait_exit(pid);
-  result.exit_code = killed ? -1 : code;
+  result.exit_code = wait(5000);
   return result;
 }
 
-BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  auto args = c_args(argv);
-  if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-  posix_spawn_file_actions_destroy(&actions);
-}
-
-BackgroundProcess::~BackgroundProcess() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  for (int i = 0; i < 100; ++i) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                          const std::string& directory) {
+  try {
+    return Process(argv[0], {argv.begin() + 1, argv.end()}, directory, true).finish(timeout);
+  } catch (const std::runtime_error& e) {
+    ProcessResult result;
+    result.err = e.what();
+    return result;
   }
-  kill(pid_, SIGKILL);
-  wait_exit(pid_);
-}
-
-bool program_available(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return false;
-  std::stringstream dirs(path);
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-  }
-  return false;
 }
 
 }  // namespace r7::test

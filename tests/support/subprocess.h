@@ -1,5 +1,6 @@
-// Child processes for tests: run a program to its end with its output
-// captured, or keep one running in the background for the test's length.
+// Child processes for tests: a program kept running while the test talks to
+// it (its standard output read line by line), or run to its end with its
+// output captured.
 #pragma once
 
 #include <sys/types.h>
@@ -16,26 +17,38 @@ struct ProcessResult {
   std::string err;
 };
 
-// Runs argv[0] (searched in PATH) with the arguments, in `directory` when one
-// is given ("Flash.ERR" lands in the current directory); kills it after `timeout`.
-ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
-                          const std::string& directory = {});
-
-// A program running until the object goes (SIGTERM, then SIGKILL if need be).
-class BackgroundProcess {
+class Process {
  public:
-  explicit BackgroundProcess(const std::vector<std::string>& argv);
-  ~BackgroundProcess();
-  BackgroundProcess(const BackgroundProcess&) = delete;
-  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+  // Starts `program` (searched in PATH) with `args`, in `directory` when one is
+  // given; its standard error is the test's unless `capture_err`. Throws
+  // std::runtime_error when it cannot.
+  Process(const std::string& program, const std::vector<std::string>& args,
+          const std::string& directory = {}, bool capture_err = false);
+  ~Process();  // SIGTERM and wait, if still running
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
 
-  bool started() const { return pid_ > 0; }
+  // The next line of standard output without its line end; "" after
+  // `timeout_ms` or at the end of the output.
+  std::string read_line(int timeout_ms);
+  void signal(int sig);
+  // Waits up to `timeout_ms` for the process to end: its exit status, or -1
+  // (then it is killed).
+  int wait(int timeout_ms);
+  // Reads the outputs to their end (killing the program after `timeout`) and
+  // waits for it.
+  ProcessResult finish(std::chrono::milliseconds timeout);
 
  private:
   pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  std::string buffer_;  // standard output not yet taken
 };
 
-// Whether `program` is found in PATH.
-bool program_available(const std::string& program);
+// Runs argv[0] with the arguments to its end, in `directory` when one is given
+// ("Flash.ERR" lands in the current directory); kills it after `timeout`.
+ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                          const std::string& directory = {});
 
 }  // namespace r7::test
