@@ -211,16 +211,18 @@ TEST_F(SetupRestore, WithoutASequenceFileTheUserSaysWhetherTheModelHasProfiles) 
 }
 
 TEST_F(SetupRestore, AWriteThatGetsNoAnswerIsRetriedOrEndsTheUpload) {
-  // The first `silent` attempts at writing 101 get no answer.
+  // The first `silent` attempts at writing 101 get no answer: two rounds of
+  // five, each followed by the question.
   const fs::path f = file({"100 1", "101 2", "102 3", "25 0"});
   std::size_t trigger = 0;
-  std::size_t silent = 5;
+  std::size_t silent = 10;
   log.on_request = [&](std::size_t n) {
     if (trigger == 0 && log.requests.back().is_write(100, 1)) trigger = n;
     controller().faults().drop = trigger != 0 && n >= trigger && n < trigger + silent ? 1.0 : 0.0;
   };
-  restore(f, {Answer::Yes, Answer::Retry});
+  restore(f, {Answer::Yes, Answer::Retry, Answer::Retry});
   EXPECT_EQ(last.ending, Ending::Completed);
+  EXPECT_EQ(prompts.boxes.size(), 1U + 2U + 1U);
   EXPECT_EQ(view.history[3], "101 2 ***UNSUCCESSFUL***");
   EXPECT_EQ(view.history[4], "101 2 Successful");
   EXPECT_EQ(controller().read_register(102), 3);

@@ -155,17 +155,21 @@ TEST_F(SetupSave, AnUnreadableSerialNumberCanBeRetriedOrGivenUpAndLeavesNoFile) 
 
 TEST_F(SetupSave, ARegisterReadRetriedOrGivenUpMidSave) {
   const fs::path file = kept();
-  // The three attempts to read 101 (after the read of 118) get no answer.
+  // Two rounds of three attempts to read 101 (after the read of 118) get no answer.
   std::size_t trigger = 0;
   log.on_request = [&](std::size_t n) {
     if (trigger == 0 && log.requests.back().is_read(118)) trigger = n;
-    controller().faults().drop = trigger != 0 && n >= trigger && n < trigger + 3 ? 1.0 : 0.0;
+    controller().faults().drop = trigger != 0 && n >= trigger && n < trigger + 6 ? 1.0 : 0.0;
   };
   prompts.answer(Answer::Yes);    // overwrite
-  prompts.answer(Answer::Retry);  // the read of 101 is retried once and answers
-  EXPECT_EQ(test::file_lines(save(file), 9)[0], "101 3");
+  prompts.answer(Answer::Retry);  // the read of 101 is asked again until it answers
+  prompts.answer(Answer::Retry);
+  EXPECT_EQ(test::file_lines(save(file), 9).at(0), "101 3");
+  ASSERT_GE(view.history.size(), 4U);
   EXPECT_EQ(view.history[2], "101 ERROR ***UNSUCCESSFUL***");
   EXPECT_EQ(view.history[3], "101 3 Successful");
+  EXPECT_EQ(prompts.texts(), (Lines{"File already exists. Do you want to overwrite this file?",
+                                    "Comm Error!", "Comm Error!", prompts.texts().back()}));
   EXPECT_EQ(last.ending, Ending::Completed);
 
   // Now given up: the earlier file stays byte for byte, nothing else is left.
