@@ -24,6 +24,9 @@ using test::read_file;
 using test::write_file;
 using Lines = std::vector<std::string>;
 
+constexpr CommsField kFields[] = {CommsField::Port, CommsField::Baud, CommsField::Parity,
+                                  CommsField::DataBits, CommsField::StopBits};
+
 // The form on a settings file of its own; nothing answers on the line (the
 // dialog never opens a port).
 struct FormRig {
@@ -42,18 +45,9 @@ struct FormRig {
   // The texts of frame `index`, "/"-separated.
   std::string frame(int index) const {
     std::string out;
-    for (CommsField f : {CommsField::Port, CommsField::Baud, CommsField::Parity,
-                         CommsField::DataBits, CommsField::StopBits})
+    for (CommsField f : kFields)
       out += (out.empty() ? "" : "/") + form.text(index, f);
     return out;
-  }
-  void fill(int index, const std::string& port, const std::string& baud, const std::string& parity,
-            const std::string& data_bits, const std::string& stop_bits) {
-    form.set_text(index, CommsField::Port, port);
-    form.set_text(index, CommsField::Baud, baud);
-    form.set_text(index, CommsField::Parity, parity);
-    form.set_text(index, CommsField::DataBits, data_bits);
-    form.set_text(index, CommsField::StopBits, stop_bits);
   }
 
   test::TempDir dir;
@@ -210,7 +204,8 @@ TEST_F(CommsSettingsFormTest, EachFieldIsCheckedAndAcceptedValuesAreWrittenAsNum
                               "/" + c.fields[3] + "/" + c.fields[4];
     SCOPED_TRACE(typed);
     prompts.boxes.clear();
-    fill(0, c.fields[0], c.fields[1], c.fields[2], c.fields[3], c.fields[4]);
+    for (int f = 0; f < 5; ++f)
+      form.set_text(0, kFields[f], c.fields[f]);
     const std::string before = read_file(ini());
     form.cmd_SaveChanges_Click(0);
     EXPECT_EQ(prompts.texts(), c.messages);

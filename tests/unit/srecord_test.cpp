@@ -45,12 +45,25 @@ TEST(SRecordLine, EachFaultShowsItsMessageAndTheLineStillConverts) {
   }
 }
 
-TEST(SRecordFile, LinesEndInCrLfLfOrCrAndAMissingFileIsError53) {
+// Lines end in CR LF, LF or CR; the report counts records, addresses and data
+// bytes; a missing file is error 53.
+TEST(SRecordFile, LinesAndTheReportOfAFile) {
   test::TempDir dir;
-  test::write_file(dir / "a.s19", "S00600004844521B\r\nS1050000AABB95\nS9030000FC\rS5030002FA");
-  const auto lines = read_srecord_lines(dir / "a.s19");
-  EXPECT_EQ(lines, (std::vector<std::string>{"S00600004844521B", "S1050000AABB95", "S9030000FC",
-                                             "S5030002FA"}));
+  test::write_file(dir / "f.s19",
+                   "S00600004844521B\r\nS1050000AABB95\nS208010010112233443C\rS9030000FC");
+  EXPECT_EQ(read_srecord_lines(dir / "f.s19"),
+            (std::vector<std::string>{"S00600004844521B", "S1050000AABB95", "S208010010112233443C",
+                                      "S9030000FC"}));
+  const SRecordReport report = check_srecord_file(dir / "f.s19");
+  EXPECT_TRUE(report.ok());
+  EXPECT_EQ(report.lines, 4U);
+  EXPECT_EQ(report.records_by_type,
+            (std::map<std::string, std::size_t>{{"S0", 1}, {"S1", 1}, {"S2", 1}, {"S9", 1}}));
+  EXPECT_EQ(report.first_address, 0U);
+  EXPECT_EQ(report.last_address, 0x010013U);
+  EXPECT_EQ(report.data_bytes, 6U);
+  EXPECT_EQ(check_srecord_lines(read_srecord_lines(dir / "f.s19")).notes.size(),
+            report.notes.size());
   try {
     read_srecord_lines(dir / "missing.s19");
     FAIL() << "no error";
@@ -175,22 +188,6 @@ TEST(SRecordFile, CheckFindsErrorsAndNotesInWholeFiles) {
     expect(streamed.notes, c.notes);
     EXPECT_EQ(streamed.lines, report.lines);
   }
-}
-
-TEST(SRecordFile, ReportCountsRecordsAddressesAndDataBytes) {
-  test::TempDir dir;
-  test::write_file(dir / "f.s19",
-                   "S00600004844521B\r\nS1050000AABB95\r\nS208010010112233443C\r\nS9030000FC\r\n");
-  const SRecordReport report = check_srecord_file(dir / "f.s19");
-  EXPECT_TRUE(report.ok());
-  EXPECT_EQ(report.lines, 4U);
-  EXPECT_EQ(report.records_by_type,
-            (std::map<std::string, std::size_t>{{"S0", 1}, {"S1", 1}, {"S2", 1}, {"S9", 1}}));
-  EXPECT_EQ(report.first_address, 0U);
-  EXPECT_EQ(report.last_address, 0x010013U);
-  EXPECT_EQ(report.data_bytes, 6U);
-  EXPECT_EQ(check_srecord_lines(read_srecord_lines(dir / "f.s19")).notes.size(),
-            report.notes.size());
 }
 
 // A screenful of errors and notes at most, the rest counted; the errors of the
