@@ -71,8 +71,10 @@ constexpr const char* kSpreadSlots =
 
 TEST(LeadingNumber, ReadsAsFarAsTheTextFormsANumber) {
   const std::pair<const char*, double> cases[] = {
-      {"9600abc", 9600}, {"", 0},       {"  12", 12}, {"-3", -3},   {"1 2", 12},
-      {".5", 0.5},       {"1e3", 1000}, {"2D1", 20},  {"12e+", 12}, {"0x10", 0},
+      {"9600abc", 9600}, {"", 0},     {"1.5", 1.5}, {"abc", 0},     {"  12", 12},
+      {"-3", -3},        {"+7", 7},   {"1 2", 12},  {"5.", 5},      {".5", 0.5},
+      {"1e3", 1000},     {"2D1", 20}, {"12E", 12},  {"12e+", 12},   {"-", 0},
+      {".", 0},          {"0x10", 0}, {"8,1", 8},   {"\t9\n6", 96},
   };
   for (const auto& [text, value] : cases)
     EXPECT_DOUBLE_EQ(leading_number(text), value) << '"' << text << '"';

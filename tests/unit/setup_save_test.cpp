@@ -200,61 +200,71 @@ TEST_F(SetupSave, RefusedSelectionWritesLeaveTheErrorFileWithItsHeading) {
   EXPECT_EQ(view.errors.size(), 3U);
 }
 
-TEST_F(SetupSave, MalformedSequenceFilesEndTheSaveWithNothingLeftBehind) {
+// A sequence file that is missing or malformed (a register line that is no
+// number, a blank line in a .pds section met during the profile walk, a .cds
+// with nothing but its flag line, a step type without an index entry) ends
+// the save; the earlier file stays byte for byte. The walk leaves its (empty)
+// error file, as after every cancel of the walk.
+TEST_F(SetupSave, MissingOrMalformedSequenceFilesEndTheSaveWithTheFileKept) {
   const fs::path file = kept();
   const std::string overwrite = "File already exists. Do you want to overwrite this file?";
-  write_sequence("6180.cds", "YES\n100 a\n12x4 broken\n101 b\n");
-  prompts.answer(Answer::Yes);
-  save(file);
-  EXPECT_EQ(prompts.texts(), (Lines{overwrite, "TYPE MISMATCH ERROR", kCanceled}));
-  EXPECT_EQ(view.history.back(), "100 1 Successful");
-  EXPECT_EQ(last.ending, Ending::FileProblem);
-  EXPECT_EQ(test::read_file(file), "mine\n");
-  EXPECT_EQ(setup_folder(), Lines{"kept.txt"});
-  EXPECT_TRUE(view.window_enabled);
-
-  // A blank line in a .pds section, met during the profile walk.
-  write_sequence("6180.cds", kSmallCds);
-  std::string pds = kSmallPds;
-  write_sequence("6180.pds", pds.insert(pds.find("4007 Step time"), "\n"));
-  prompts.boxes.clear();
-  prompts.answer(Answer::Yes);
-  save(file);
-  EXPECT_EQ(prompts.texts(), (Lines{overwrite, "TYPE MISMATCH ERROR", kCanceled}));
-  EXPECT_EQ(last.ending, Ending::FileProblem);
-  EXPECT_EQ(test::read_file(file), "mine\n");
-  // The walk's (empty) error file stays, as after every cancel of the walk.
-  EXPECT_EQ(setup_folder(), (Lines{"6180_Download_Error.TXT", "kept.txt"}));
-
-  // A .cds with nothing but its flag line: reading past its end.
-  write_sequence("6180.cds", "YES\n");
-  prompts.boxes.clear();
-  save(setups() / "new.txt");
-  EXPECT_EQ(prompts.texts(), (Lines{"INPUT PAST END OF FILE ERROR", kCanceled}));
-  EXPECT_FALSE(fs::exists(setups() / "new.txt"));
-}
-
-TEST_F(SetupSave, AMissingProfileSequenceFileOrStepType) {
-  fs::remove(dir / "Download Sequences" / "6180.pds");
-  save(setups() / "a.txt");
-  EXPECT_EQ(prompts.texts(),
-            (Lines{"Can not find the Profile Download Sequence file, 6180.pds.", kCanceled}));
-  EXPECT_EQ(view.history.back(), "Download Canceled ");
-  EXPECT_EQ(last.ending, Ending::FileProblem);
-  EXPECT_TRUE(setup_folder().empty());
-
-  // Step type 2 (profile 3's first step) has no index entry.
-  std::string pds = kSmallPds;
-  write_sequence("6180.pds", pds.erase(pds.find("2 Soak\n"), 7));
-  prompts.boxes.clear();
-  save(setups() / "a.txt");
-  EXPECT_EQ(prompts.texts(),
-            (Lines{"Step Type is not entered in the Profile download file. Need to make sure that "
-                   "all step types are entered in the Profile Download Sequence File correctly.",
-                   kCanceled}));
-  EXPECT_EQ(Lines(view.history.end() - 2, view.history.end()),
-            (Lines{"Error in 6180.pds file.", "Download Canceled"}));
-  EXPECT_EQ(setup_folder(), Lines{"6180_Download_Error.TXT"});
+  std::string blank_line = kSmallPds;
+  blank_line.insert(blank_line.find("4007 Step time"), "\n");
+  std::string no_soak = kSmallPds;
+  no_soak.erase(no_soak.find("2 Soak\n"), 7);
+  const std::string error_file = "6180_Download_Error.TXT";
+  struct Case {
+    std::string cds, pds;  // pds empty: no .pds file
+    std::string message, history;
+    Lines folder;
+  };
+  const Case cases[] = {
+      {"YES\n100 a\n12x4 broken\n101 b\n",
+       kSmallPds,
+       "TYPE MISMATCH ERROR",
+       "100 1 Successful",
+       {"kept.txt"}},
+      {kSmallCds,
+       blank_line,
+       "TYPE MISMATCH ERROR",
+       "Downloading Step 1",
+       {error_file, "kept.txt"}},
+      {"YES\n",
+       kSmallPds,
+       "INPUT PAST END OF FILE ERROR",
+       "******Beginning  Download******",
+       {"kept.txt"}},
+      {kSmallCds,
+       "",
+       "Can not find the Profile Download Sequence file, 6180.pds.",
+       "Download Canceled ",
+       {"kept.txt"}},
+      {kSmallCds,
+       no_soak,
+       "Step Type is not entered in the Profile download file. Need to make sure that all step "
+       "types are entered in the Profile Download Sequence File correctly.",
+       "Download Canceled",
+       {error_file, "kept.txt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    fs::remove(setups() / error_file);
+    write_sequence("6180.cds", c.cds);
+    if (c.pds.empty()) {
+      fs::remove(dir / "Download Sequences" / "6180.pds");
+    } else {
+      write_sequence("6180.pds", c.pds);
+    }
+    prompts.boxes.clear();
+    prompts.answer(Answer::Yes);
+    save(file);
+    EXPECT_EQ(prompts.texts(), (Lines{overwrite, c.message, kCanceled}));
+    EXPECT_EQ(view.history.back(), c.history);
+    EXPECT_EQ(last.ending, Ending::FileProblem);
+    EXPECT_EQ(test::read_file(file), "mine\n");
+    EXPECT_EQ(setup_folder(), c.folder);
+    EXPECT_TRUE(view.window_enabled);
+  }
 }
 
 TEST_F(SetupSave, AFolderThatCannotBeWrittenTakesTheErrorPathADamagedReplyIsAskedAgain) {
