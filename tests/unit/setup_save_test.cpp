@@ -213,38 +213,23 @@ TEST_F(SetupSave, MissingOrMalformedSequenceFilesEndTheSaveWithTheFileKept) {
   std::string no_soak = kSmallPds;
   no_soak.erase(no_soak.find("2 Soak\n"), 7);
   const std::string error_file = "6180_Download_Error.TXT";
+  const std::string mismatch = "TYPE MISMATCH ERROR";
+  const std::string no_step_type =
+      "Step Type is not entered in the Profile download file. Need to make sure that all step "
+      "types are entered in the Profile Download Sequence File correctly.";
   struct Case {
     std::string cds, pds;  // pds empty: no .pds file
     std::string message, history;
-    Lines folder;
+    bool walked;  // the walk's error file is left
   };
   const Case cases[] = {
-      {"YES\n100 a\n12x4 broken\n101 b\n",
-       kSmallPds,
-       "TYPE MISMATCH ERROR",
-       "100 1 Successful",
-       {"kept.txt"}},
-      {kSmallCds,
-       blank_line,
-       "TYPE MISMATCH ERROR",
-       "Downloading Step 1",
-       {error_file, "kept.txt"}},
-      {"YES\n",
-       kSmallPds,
-       "INPUT PAST END OF FILE ERROR",
-       "******Beginning  Download******",
-       {"kept.txt"}},
-      {kSmallCds,
-       "",
-       "Can not find the Profile Download Sequence file, 6180.pds.",
-       "Download Canceled ",
-       {"kept.txt"}},
-      {kSmallCds,
-       no_soak,
-       "Step Type is not entered in the Profile download file. Need to make sure that all step "
-       "types are entered in the Profile Download Sequence File correctly.",
-       "Download Canceled",
-       {error_file, "kept.txt"}},
+      {"YES\n100 a\n12x4 broken\n101 b\n", kSmallPds, mismatch, "100 1 Successful", false},
+      {kSmallCds, blank_line, mismatch, "Downloading Step 1", true},
+      {"YES\n", kSmallPds, "INPUT PAST END OF FILE ERROR", "******Beginning  Download******",
+       false},
+      {kSmallCds, "", "Can not find the Profile Download Sequence file, 6180.pds.",
+       "Download Canceled ", false},
+      {kSmallCds, no_soak, no_step_type, "Download Canceled", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -262,7 +247,7 @@ TEST_F(SetupSave, MissingOrMalformedSequenceFilesEndTheSaveWithTheFileKept) {
     EXPECT_EQ(view.history.back(), c.history);
     EXPECT_EQ(last.ending, Ending::FileProblem);
     EXPECT_EQ(test::read_file(file), "mine\n");
-    EXPECT_EQ(setup_folder(), c.folder);
+    EXPECT_EQ(setup_folder(), (c.walked ? Lines{error_file, "kept.txt"} : Lines{"kept.txt"}));
     EXPECT_TRUE(view.window_enabled);
   }
 }
