@@ -116,6 +116,11 @@ TEST_F(CommsSettingsFormTest, FillingShowsTheSlotsAndMarksNothing) {
 TEST(CommsSettingsClosing, WritesOnlyTheUsersChangesAndMissingSlots) {
   using Edit = std::function<void(CommsSettingsForm&)>;
   const Edit none = [](CommsSettingsForm&) {};
+  const Edit baud = [](CommsSettingsForm& f) { f.set_text(2, CommsField::Baud, "9600"); };
+  const Edit bad_baud = [](CommsSettingsForm& f) { f.set_text(1, CommsField::Baud, "14400"); };
+  const char* no_bootloader_slot =
+      "DEVICE 0 COMM PORT =1\r\nDEVICE 0 PORT SETTING =1200,e,7,2\r\n"
+      "DEVICE 1 COMM PORT =3\r\nDEVICE 1 PORT SETTING =19200,O,8,1\r\n";
   struct Case {
     const char* name;
     const char* file;  // the slots at the start; nullptr: no settings file
@@ -124,20 +129,15 @@ TEST(CommsSettingsClosing, WritesOnlyTheUsersChangesAndMissingSlots) {
     Lines messages;
   };
   const Case cases[] = {
-      {"unsaved frame edit",
-       kSpreadSlots,
-       [](CommsSettingsForm& f) { f.set_text(2, CommsField::Baud, "9600"); },
-       nullptr,
-       {}},
+      {"unsaved frame edit", kSpreadSlots, baud, nullptr, {}},
       {"first run", nullptr, none, "2/9600,N,8,1 2/9600,n,8,1 2/38400,n,8,1", {}},
       {"first run, bad baud",
        nullptr,
-       [](CommsSettingsForm& f) { f.set_text(1, CommsField::Baud, "14400"); },
+       bad_baud,
        "2/9600,N,8,1 (missing)/(missing) 2/38400,n,8,1",
        {kBadBaudMessage}},
-      {"bootloader slot missing",
-       "DEVICE 0 COMM PORT =1\r\nDEVICE 0 PORT SETTING =1200,e,7,2\r\n"
-       "DEVICE 1 COMM PORT =3\r\nDEVICE 1 PORT SETTING =19200,O,8,1\r\n",
+      {"no bootloader slot",
+       no_bootloader_slot,
        none,
        "1/1200,e,7,2 3/19200,O,8,1 3/38400,n,8,1",
        {}},
