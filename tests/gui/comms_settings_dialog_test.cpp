@@ -149,6 +149,7 @@ class CommsSettingsDialogTest : public QObject {
     type_into(common, QStringLiteral("2"));
     QTest::mouseClick(button(dialog, QStringLiteral("cmd_OK")), Qt::LeftButton);
     QVERIFY(!dialog.isVisible());
+    QCOMPARE(rig.setting(comm_port_key(0)), std::string("2"));
     QCOMPARE(rig.setting(comm_port_key(2)), std::string("2"));
     QCOMPARE(field(dialog, "txt_Port", 0)->text(), QStringLiteral("2"));
   }

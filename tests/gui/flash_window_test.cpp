@@ -144,7 +144,6 @@ class FlashWindowTest : public QObject {
     rig.write_settings(kThreeSlots);
     rig.comms->init_comms();
     const std::string firmware = (rig.dir / "731-0000.S19").string();
-    const std::string loader = rig.program_dir.join("\\Dnld_R7.s19").string();
     rig.prompts.answer_open(firmware);
     FrmFlash w(rig.services());
     w.show();
@@ -180,27 +179,14 @@ class FlashWindowTest : public QObject {
     w.cmd_IsDeviceOnline_Click();
     QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
 
-    // chk_SaveSetup is on by default: the setup was saved before download mode.
-    std::vector<std::filesystem::path> backups;
-    for (const auto& e : std::filesystem::directory_iterator(rig.program_dir.setups_dir()))
-      backups.push_back(e.path());
-    QCOMPARE(backups.size(), std::size_t{1});
-    const QStringList commands{"Check of device type",
-                               "Get software revision",
-                               "Get software number",
-                               "Save setup to " + to_qt(backups[0].filename().string()),
-                               "Goto Download Mode",
-                               "Pausing",
-                               "File Transfer of " + to_qt(loader),
-                               "Download completed",
-                               "Execute download app",
-                               "Erase Sectors (chip)",
-                               "File Transferred " + to_qt(firmware),
-                               "Download completed "};
-    QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommand")), commands);
+    // Both histories hold every step (the order: firmware_download_test), the
+    // setup saved first as chk_SaveSetup is on by default; they end selected
+    // on their last lines.
+    const QStringList commands = list_lines(&w, QStringLiteral("lst_CommsCommand"));
+    QCOMPARE(commands.size(), 12);
+    QVERIFY(commands[3].startsWith(QStringLiteral("Save setup to ")));
     QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommandResponse")),
              QStringList(commands.size(), QStringLiteral("Successful")));
-    // The lists end selected on their last lines.
     QCOMPARE(child<QListWidget>(w, "lst_CommsCommand")->currentRow(), commands.size() - 1);
     QCOMPARE(child<QListWidget>(w, "lst_CommsCommandResponse")->currentRow(), commands.size() - 1);
 

@@ -126,41 +126,26 @@ class SetupWindowTest : public QObject {
     QCOMPARE(list_lines(&w, QStringLiteral("List1")), QStringList{"again"});
   }
 
-  void download_saves_the_simulated_controllers_setup() {
+  // A save (Download) locks the whole window while it runs. Compare after a
+  // change of one register: frm_Compare shows its row with the two values
+  // highlighted, the history its line; changed back, a box says that the
+  // controller holds the file's setup.
+  void save_then_compare_shows_the_changed_register_highlighted() {
     SetupRig s(kThreeSlots, 6180);
     FrmDownloadParm& w = *s.window;
     w.show();
     const std::filesystem::path file = s.rig.dir / "Reg Downloads" / "saved.txt";
     s.rig.prompts.answer_save(file.string());
     QTest::mouseClick(child<QPushButton>(w, "cmdDownload"), Qt::LeftButton);
-    // The whole window is locked while the save runs, and cannot be closed.
     QVERIFY(!w.isEnabled());
     QVERIFY(!w.close());
     QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
-
     QVERIFY(w.isEnabled());
     QCOMPARE(s.rig.prompts.busy_history.front(), true);
     QVERIFY(!s.rig.prompts.busy_history.back());
     QCOMPARE(s.rig.prompts.texts().back().rfind("Downloading Process Complete.", 0), 0U);
-    QVERIFY(std::filesystem::exists(file));
     const QStringList history = list_lines(&w, QStringLiteral("List1"));
-    QCOMPARE(history.front(), QStringLiteral("******Beginning  Download******"));
     QCOMPARE(child<QListWidget>(w, "List1")->currentRow(), history.size() - 1);
-    QTest::mouseClick(child<QPushButton>(w, "cmdExit"), Qt::LeftButton);
-    QVERIFY(!w.isVisible());
-  }
-
-  // Compare after a save and a change of one register: frm_Compare shows its
-  // row with the two values highlighted, the history its line; changed back,
-  // a box says that the controller holds the file's setup.
-  void compare_shows_the_changed_register_highlighted() {
-    SetupRig s(kThreeSlots, 6180);
-    FrmDownloadParm& w = *s.window;
-    w.show();
-    const std::filesystem::path file = s.rig.dir / "Reg Downloads" / "saved.txt";
-    s.rig.prompts.answer_save(file.string());
-    QTest::mouseClick(child<QPushButton>(w, "cmdDownload"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
     sim::Controller& controller = s.rig.simulation->controller();
     const std::int16_t saved = *controller.read_register(110);
     const auto compare = [&] {
@@ -188,6 +173,8 @@ class SetupWindowTest : public QObject {
     compare();
     QCOMPARE(s.rig.prompts.texts().back(),
              "The controller holds the setup of " + file.string() + ".");
+    QTest::mouseClick(child<QPushButton>(w, "cmdExit"), Qt::LeftButton);
+    QVERIFY(!w.isVisible());
   }
 
   // The restore waits 13 s between its two writes of register 25; the window

@@ -17,51 +17,38 @@ struct ErrorLogTest : ::testing::Test {
   ErrorLog log{prompts, clock, dir / "Flash.ERR"};
 };
 
-TEST_F(ErrorLogTest, LogLinesHaveTheFixedLayoutWithBlankSignedNumbers) {
+// Appended lines of a fixed layout, signed 16-bit numbers with a blank for
+// the sign; a log that cannot be written loses its line silently.
+TEST_F(ErrorLogTest, LogLinesAreAppendedInTheirFixedLayout) {
+  test::write_file(dir / "Flash.ERR", "old line\r\n");
   log.log_error("transmit", 57);
   clock.set_local_time({2026, 12, 6, 9, 3, 0});
-  log.log_error("open_port", 0);
   log.log_error("open_port", -5);
-  EXPECT_EQ(test::read_file(dir / "Flash.ERR"),
-            "03-03-2025, 14:05:09, transmit, ERROR #,  57 \r\n"
-            "12-06-2026, 09:03:00, open_port, ERROR #,  0 \r\n"
-            "12-06-2026, 09:03:00, open_port, ERROR #, -5 \r\n");
-}
-
-TEST_F(ErrorLogTest, LogAppendsAndNumbersAreSixteenBit) {
-  test::write_file(dir / "Flash.ERR", "old line\r\n");
   log.log_error("transmit", 65536 + 68);
   EXPECT_EQ(test::read_file(dir / "Flash.ERR"),
-            "old line\r\n03-03-2025, 14:05:09, transmit, ERROR #,  68 \r\n");
-}
+            "old line\r\n03-03-2025, 14:05:09, transmit, ERROR #,  57 \r\n"
+            "12-06-2026, 09:03:00, open_port, ERROR #, -5 \r\n"
+            "12-06-2026, 09:03:00, transmit, ERROR #,  68 \r\n");
 
-TEST_F(ErrorLogTest, UnwritableLogLosesTheLineSilently) {
   ErrorLog nowhere(prompts, clock, dir / "missing-folder" / "Flash.ERR");
   nowhere.log_error("transmit", 57);
   EXPECT_TRUE(prompts.boxes.empty());
   EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder"));
 }
 
-TEST_F(ErrorLogTest, ListedNumbersShowTheirMessageUntitledAndTheProgramGoesOn) {
+// Listed numbers show their message in an untitled box and the program goes
+// on; others show the manual message and end the program.
+TEST_F(ErrorLogTest, ListedNumbersShowTheirMessageOthersEndTheProgram) {
   log.show_error_message(62);
-  log.show_error_message(71);
+  log.show_error_message(53, "731-0000.S19");
   ASSERT_EQ(prompts.boxes.size(), 2U);
-  EXPECT_EQ(prompts.boxes[0].text, "INPUT PAST END OF FILE ERROR");
   EXPECT_EQ(prompts.boxes[0].title, "");
   EXPECT_EQ(prompts.boxes[0].buttons, Buttons::Ok);
-  EXPECT_EQ(prompts.boxes[1].text,
-            "DISK ERROR READING DRIVE MAKE SURE DRIVE DOOR IS CLOSED & DISK IS INSTALLED "
-            "CORRECTLY ");
-}
-
-TEST_F(ErrorLogTest, FileNotFoundNamesTheFile) {
-  log.show_error_message(53, "731-0000.S19");
-  EXPECT_EQ(prompts.texts().at(0),
-            "FILE NOT FOUND ERROR INSTALL DISK WITH FILE 731-0000.S19 INTO DRIVE A");
-}
-
-TEST_F(ErrorLogTest, UnlistedNumbersShowTheManualMessageAndEndTheProgram) {
-  for (int n : {57, 0, 69, 77, -1}) {
+  EXPECT_EQ(prompts.texts(),
+            (std::vector<std::string>{
+                "INPUT PAST END OF FILE ERROR",
+                "FILE NOT FOUND ERROR INSTALL DISK WITH FILE 731-0000.S19 INTO DRIVE A"}));
+  for (int n : {57, 0, -1}) {
     prompts.boxes.clear();
     EXPECT_THROW(log.show_error_message(n), ProgramEnd) << n;
     EXPECT_EQ(prompts.texts().at(0),

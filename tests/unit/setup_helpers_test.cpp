@@ -1,6 +1,7 @@
 // The setup window's register access against the simulated controller:
-// attempts, refusals and their logging, the Retry/Cancel dialogue and the
-// return to defaults.
+// refusals and their logging, profile commands whose reply was lost, the
+// return to defaults that never ends and placeholder profiles. Attempts and
+// the Retry/Cancel dialogue: through the save and the restore.
 #include <gtest/gtest.h>
 
 #include "modbus/registers.h"
@@ -18,31 +19,6 @@ std::string refusal_text(int code) {
 }
 
 class SetupHelpers : public SetupFixture {};
-
-TEST_F(SetupHelpers, ReadsAndWritesTryThreeOrFiveTimesAndShowNothing) {
-  RegisterAccess nobody(comms, prompts, session, 12);
-  EXPECT_EQ(nobody.read_value(100).text(), "ERROR");
-  EXPECT_EQ(log.requests.size(), 3U);
-  EXPECT_EQ(nobody.write_value(100, 1), WriteResult::NoAnswer);
-  EXPECT_EQ(log.requests.size(), 8U);
-  EXPECT_TRUE(prompts.boxes.empty());
-  EXPECT_TRUE(view.errors.empty());
-
-  // Damaged replies are tried again like missing ones.
-  controller().faults().crc = 1.0;
-  EXPECT_FALSE(access.read_value(100).answered());
-  EXPECT_EQ(access.write_value(100, 1), WriteResult::NoAnswer);
-  EXPECT_EQ(log.requests.size(), 16U);
-
-  // Values that a failure code once stood for are values (110 holds any word).
-  controller().faults().crc = 0.0;
-  controller().set_register(110, -32002);
-  EXPECT_EQ(access.read_value(110).text(), "-32002");
-  EXPECT_FALSE(access.read_value(110).nothing_to_save());
-  EXPECT_EQ(access.write_value(110, -30000), WriteResult::Acknowledged);
-  EXPECT_EQ(controller().read_register(110), -30000);
-  EXPECT_TRUE(view.errors.empty());
-}
 
 TEST_F(SetupHelpers, RefusedWritesAreListedAndFiledWithOneHeadingPerClearedList) {
   test::TempDir errors_dir;
@@ -69,32 +45,12 @@ TEST_F(SetupHelpers, RefusedWritesAreListedAndFiledWithOneHeadingPerClearedList)
             heading + refused + "\t4000\t3\tError\r\n" + out_of_range + "\t100\t7\tError\r\n" +
                 heading + refused + "\t4000\t9\tError\r\n");
   EXPECT_EQ(view.errors.size(), 1U);
-}
 
-TEST_F(SetupHelpers, QuestionsComeOnlyAfterNoAnswerAndRepeatUntilAnswerOrCancel) {
-  EXPECT_FALSE(access.write_given_up(100, 1));
-  EXPECT_TRUE(prompts.boxes.empty());
-
-  controller().faults().drop = 1.0;
-  prompts.answer(Answer::Retry);
-  prompts.answer(Answer::Cancel);
+  // Requests that cannot be framed are never sent.
   log.requests.clear();
-  EXPECT_TRUE(access.ask_write_retry(100, 1));
-  EXPECT_EQ(prompts.boxes.size(), 2U);
-  EXPECT_EQ(log.requests.size(), 5U);  // one retried write of five attempts
-  EXPECT_FALSE(access.ask_and_read_again(100).answered());
-
-  // Silent for 3 s after the return to defaults: a later Retry reads 0.
-  controller().faults().drop = 0.0;
-  prompts.boxes.clear();
-  controller().write_register(reg::kDefaultsCommand, 800);
-  for (int i = 0; i < 8; ++i)
-    prompts.answer(Answer::Retry);
-  const ValueRead flag = access.read_value_or_ask(reg::kDefaultsFlag);
-  ASSERT_TRUE(flag.has_value());
-  EXPECT_EQ(flag.value, 0);
-  EXPECT_EQ(prompts.boxes.at(0).text, "Comm Error!");
-  EXPECT_EQ(prompts.boxes[0].buttons, Buttons::RetryCancel);
+  EXPECT_THROW(access.read_value(70000), RunError);
+  EXPECT_THROW(access.write_value(100, 40000), RunError);
+  EXPECT_TRUE(log.requests.empty());
 }
 
 // A profile command whose reply was lost is not sent again when 4003 shows
@@ -127,30 +83,6 @@ TEST_F(SetupHelpers, ProfileCommandsAreCheckedBeforeTheyAreSentAgain) {
               static_cast<long>(c.command_writes));
     if (c.reply_lost) EXPECT_TRUE(log.requests[1].is_read(reg::kStepType));
   }
-}
-
-TEST_F(SetupHelpers, LinesWithoutRegistersAndRequestsThatCannotBeFramed) {
-  EXPECT_EQ(reg_number_or_throw("4000 3"), 4000);
-  EXPECT_THROW(reg_number_or_throw("Model: 6180"), RunError);
-  EXPECT_THROW(reg_number_or_throw("70000 x"), RunError);
-  EXPECT_THROW(access.read_value(70000), RunError);
-  EXPECT_THROW(access.write_value(100, 40000), RunError);
-  EXPECT_TRUE(log.requests.empty());
-}
-
-TEST_F(SetupHelpers, ReturnToDefaultsSucceedsOnlyWhenTheControllerDropsOffAndReadsZero) {
-  ValueRead configured;
-  configured.kind = ValueRead::Kind::Value;
-  configured.value = 1;
-  EXPECT_TRUE(access.return_to_defaults(configured));
-  EXPECT_TRUE(log.requests[0].is_write(reg::kDefaultsCommand, 800));
-  EXPECT_EQ(controller().read_register(reg::kDefaultsFlag), 0);
-
-  log.requests.clear();
-  controller().faults().refuse[reg::kDefaultsCommand] = 3;
-  EXPECT_FALSE(access.return_to_defaults(configured));
-  ASSERT_EQ(log.requests.size(), 2U);  // the command and one read
-  EXPECT_TRUE(log.requests[1].is_read(reg::kDefaultsFlag));
 }
 
 class SetupHelpersSlowDefaults : public SetupFixture {

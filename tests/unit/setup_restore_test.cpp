@@ -88,6 +88,7 @@ TEST_F(SetupRestore, NothingIsWrittenBeforeTheCheckedFileAndTheQuestion) {
   EXPECT_EQ(setup_folder(), (Lines{"6170.txt", "cut.txt", "setup.txt", "short.txt"}));
 }
 
+// Register 25 is written, 13 s later written again, the pause shown while it lasts.
 TEST_F(SetupRestore, AFileWithTheRegister25LineOnlyErasesProfileOneAndWritesIt) {
   restore(file({"25 0"}));
   EXPECT_EQ(last.ending, Ending::Completed);
@@ -99,10 +100,13 @@ TEST_F(SetupRestore, AFileWithTheRegister25LineOnlyErasesProfileOneAndWritesIt) 
   EXPECT_TRUE(writes[1].is_write(reg::kDefaultsCommand, 800));
   EXPECT_TRUE(writes[2].is_write(reg::kProfileSelect, 1));
   EXPECT_TRUE(writes[3].is_write(reg::kProfileCommand, reg::kProfileErase));
+  EXPECT_TRUE(writes[4].is_write(reg::kRestart, 0));
+  EXPECT_TRUE(writes[5].is_write(reg::kRestart, 0));
+  EXPECT_GE(writes[5].at_ms - writes[4].at_ms, 13000U);
+  EXPECT_LT(writes[5].at_ms - writes[4].at_ms, 14000U);
   EXPECT_TRUE(controller().profiles().empty());
   EXPECT_EQ(setup_folder(), Lines{"setup.txt"});  // no error file
   EXPECT_TRUE(view.window_enabled);
-  // The 13 s pause is shown while it lasts.
   EXPECT_EQ(view.waits, (Lines{"Waiting for the controller to store its settings 13000", "end"}));
 }
 
@@ -128,19 +132,6 @@ TEST_F(SetupRestore, ACreateLinePastMissingProfilesMakesPlaceholdersAndErasesThe
                            "4000 3", "4002 1", "4002 1", "4000 1", "4002 3", "4000 2", "4002 3"}));
   ASSERT_EQ(controller().profiles().size(), 1U);
   EXPECT_EQ(sim::name_text(controller().profiles().at(3)), "SOAK      ");
-}
-
-TEST_F(SetupRestore, RegisterTwentyFiveIsWrittenPausedThirteenSecondsAndWrittenAgain) {
-  restore(file({"100 1", "25 0"}));
-  EXPECT_EQ(last.ending, Ending::Completed);
-  std::vector<SentRequest> writes25;
-  for (const auto& w : log.writes())
-    if (w.register_no == reg::kRestart) writes25.push_back(w);
-  ASSERT_EQ(writes25.size(), 2U);
-  EXPECT_GE(writes25[1].at_ms - writes25[0].at_ms, 13000U);
-  EXPECT_LT(writes25[1].at_ms - writes25[0].at_ms, 13000U + 1000U);
-  EXPECT_EQ(std::count(view.history.begin(), view.history.end(), "25 0 Successful"), 1);
-  EXPECT_EQ(controller().read_register(100), 1);
 }
 
 TEST_F(SetupRestore, EmptyLinesAreSkippedAndLinesThatAreNotDataAreNamedAndNotWritten) {
@@ -220,16 +211,18 @@ TEST_F(SetupRestore, WithoutASequenceFileTheUserSaysWhetherTheModelHasProfiles) 
 }
 
 TEST_F(SetupRestore, AWriteThatGetsNoAnswerIsRetriedOrEndsTheUpload) {
-  // The first `silent` attempts at writing 101 get no answer.
+  // The first `silent` attempts at writing 101 get no answer: two rounds of
+  // five, each followed by the question.
   const fs::path f = file({"100 1", "101 2", "102 3", "25 0"});
   std::size_t trigger = 0;
-  std::size_t silent = 5;
+  std::size_t silent = 10;
   log.on_request = [&](std::size_t n) {
     if (trigger == 0 && log.requests.back().is_write(100, 1)) trigger = n;
     controller().faults().drop = trigger != 0 && n >= trigger && n < trigger + silent ? 1.0 : 0.0;
   };
-  restore(f, {Answer::Yes, Answer::Retry});
+  restore(f, {Answer::Yes, Answer::Retry, Answer::Retry});
   EXPECT_EQ(last.ending, Ending::Completed);
+  EXPECT_EQ(prompts.boxes.size(), 1U + 2U + 1U);
   EXPECT_EQ(view.history[3], "101 2 ***UNSUCCESSFUL***");
   EXPECT_EQ(view.history[4], "101 2 Successful");
   EXPECT_EQ(controller().read_register(102), 3);
@@ -293,73 +286,34 @@ TEST_F(SetupRestore, TheVerifyReportsAWriteTheControllerDidNotStore) {
   }
 }
 
-// Save a controller, restore the file into a controller at its defaults, save
-// again: the data lines are the same, and so are the registers and profiles.
-// The restore's verify finds no difference.
-class SetupRoundTrip : public test::SetupFixture {
- protected:
-  SetupRoundTrip() : SetupFixture(test::defaults_config()) {
-    controller().set_register(reg::kDefaultsFlag, 1);  // a configured controller
-  }
-  // `tag`: the value of register 110, which holds any 16-bit word.
-  void check_round_trip(const sim::Profiles& profiles,
-                        const std::vector<int>& expected_placeholders, std::int16_t tag = 0) {
-    for (const auto& r : sim::parameter_registers(sim::kModel6180))
-      if (r.held) controller().set_register(r.number, r.demo_value);
-    controller().set_register(110, tag);
-    if (!profiles.empty()) controller().set_profiles(profiles);  // else profile 1 as at defaults
-    const sim::Snapshot before = controller().snapshot();
-    const auto first = test::file_lines(save(setups() / "first.txt"), 8);
-    ASSERT_EQ(last.ending, Ending::Completed);
-
-    controller().restore_defaults();
-    ASSERT_NE(controller().snapshot(), before);
-    verify_restores = true;
-    restore(setups() / "first.txt");
-    ASSERT_EQ(last.ending, Ending::Completed) << testing::PrintToString(differences);
-    EXPECT_EQ(prompts.texts().back(),
-              "Upload Complete\rVerified: the controller holds the file's setup.");
-    EXPECT_EQ(session.refusals(), 0);
-    EXPECT_EQ(placeholders, expected_placeholders);
-    EXPECT_EQ(test::file_lines(save(setups() / "second.txt"), 8), first);
-    EXPECT_EQ(controller().snapshot(), before);
-  }
-};
-
-TEST_F(SetupRoundTrip, AModelWithoutProfiles) {
+// A model without profiles: save it, restore the file into a controller at
+// its defaults, save again; the data lines are the same, and so are the
+// registers, and the restore's verify finds no difference. Models with
+// profiles: the demonstration setups in sim_profiles_test and the command line
+// in tests/e2e/cli_setup_test.cpp.
+TEST_F(SetupRestore, AModelWithoutProfilesComesBackWhole) {
   std::string cds = "NO";
   for (const auto& r : sim::parameter_registers(sim::kModel6180))
     cds += "\n" + std::to_string(r.number) + " " + r.description;
   write_sequence("6180.cds", cds);
-  check_round_trip({}, {});
-}
+  controller().set_register(reg::kDefaultsFlag, 1);  // a configured controller
+  for (const auto& r : sim::parameter_registers(sim::kModel6180))
+    if (r.held) controller().set_register(r.number, r.demo_value);
+  const sim::Snapshot before = controller().snapshot();
+  const auto first = test::file_lines(save(setups() / "first.txt"), 8);
+  ASSERT_EQ(last.ending, Ending::Completed);
 
-// Values that once stood for failures are values like any other.
-TEST_F(SetupRoundTrip, EverySixteenBitValueComesBack) {
-  for (std::int16_t tag : {-32200, -32100, -32002, -32000, -30000, 31000}) {
-    SCOPED_TRACE(tag);
-    check_round_trip({}, {}, tag);
-    EXPECT_EQ(controller().read_register(110), tag);
-  }
-}
-
-TEST_F(SetupRoundTrip, ProfilesOneToN) {
-  sim::Profiles p;
-  p[1] = make_profile("FIRST", {make_step(0, {{4004, 350}, {4007, 45}, {4034, 1}}),
-                                make_step(5, {{4020, 1}, {4021, 50}})});
-  p[2] = make_profile("SECOND", {make_step(4, {{4017, 1}, {4018, 2}}), make_step(3, {{4015, 1}}),
-                                 make_step(5, {{4020, 2}, {4060, 1}})});
-  p[3] = make_profile("THIRD", {make_step(5, {{4020, 3}})});
-  check_round_trip(p, {});
-}
-
-TEST_F(SetupRoundTrip, ProfilesWithGapsKeepTheirNumbers) {
-  sim::Profiles p;
-  p[3] = make_profile(
-      "THREE", {make_step(2, {{4007, 90}, {4014, 15}}), make_step(5, {{4020, 1}, {4006, 3}})});
-  p[5] = make_profile("FIVE", {make_step(12, {{4004, 80}}), make_step(4, {{4017, 3}}),
-                               make_step(5, {{4020, 2}, {4060, 2}})});
-  check_round_trip(p, {1, 2, 4});
+  controller().restore_defaults();
+  ASSERT_NE(controller().snapshot(), before);
+  verify_restores = true;
+  restore(setups() / "first.txt");
+  ASSERT_EQ(last.ending, Ending::Completed) << testing::PrintToString(differences);
+  EXPECT_EQ(prompts.texts().back(),
+            "Upload Complete\rVerified: the controller holds the file's setup.");
+  EXPECT_EQ(session.refusals(), 0);
+  EXPECT_TRUE(placeholders.empty());
+  EXPECT_EQ(test::file_lines(save(setups() / "second.txt"), 8), first);
+  EXPECT_EQ(controller().snapshot(), before);
 }
 
 }  // namespace

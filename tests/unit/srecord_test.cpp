@@ -13,75 +13,57 @@
 namespace r7 {
 namespace {
 
-struct SRecordLineTest : ::testing::Test {
-  test::RecordingPrompts prompts;
-  struct {
-    std::string flash_message;
-  } boot;
-
-  void check(const std::string& line) {
-    boot.flash_message = check_srecord_fields(line.substr(2, 2), line.substr(4, line.size() - 6),
-                                              line.substr(line.size() - 2), prompts);
+// One record's fields: the messages shown, and the bytes the bootloader gets
+// all the same; an odd field misses its last digit.
+TEST(SRecordLine, EachFaultShowsItsMessageAndTheLineStillConverts) {
+  const std::string checksum = "The checksum is not valid.";
+  const std::string count = "This line byte count is not valid.";
+  const std::string invalid = "Data file contains invalid data";
+  const std::string aabb("\x00\x00\xAA\xBB", 4);
+  struct Case {
+    const char *count, *field, *sum;
+    std::vector<std::string> messages;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"05", "0000AABB", "95", {}, aabb},
+      {"05", "0000AABB", "96", {checksum}, aabb},
+      {"06", "0000AABB", "95", {count, checksum}, aabb},
+      {"05",
+       "0000aabb",
+       "95",
+       {invalid, invalid, invalid, invalid, checksum},
+       std::string(4, '\0')},
+      {"00", "", "FF", {count}, ""},
+      {"04", "0000AAB", "95", {count, invalid, checksum}, std::string("\x00\x00\xAA\xB0", 4)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    test::RecordingPrompts prompts;
+    EXPECT_EQ(check_srecord_fields(c.count, c.field, c.sum, prompts), c.bytes);
+    EXPECT_EQ(prompts.texts(), c.messages);
   }
-};
-
-const std::string kAABB("\x00\x00\xAA\xBB", 4);
-
-TEST_F(SRecordLineTest, SoundLinePassesSilently) {
-  check("S1050000AABB95");
-  EXPECT_TRUE(prompts.boxes.empty());
-  EXPECT_EQ(boot.flash_message, kAABB);
 }
 
-TEST_F(SRecordLineTest, BadChecksumWarnsOnceAndStillConverts) {
-  check("S1050000AABB96");
-  EXPECT_EQ(prompts.texts(), std::vector<std::string>{"The checksum is not valid."});
-  EXPECT_EQ(boot.flash_message, kAABB);
-}
-
-TEST_F(SRecordLineTest, WrongByteCountAlsoBreaksTheChecksum) {
-  check("S1060000AABB95");
-  EXPECT_EQ(prompts.texts(), (std::vector<std::string>{"This line byte count is not valid.",
-                                                       "The checksum is not valid."}));
-}
-
-TEST_F(SRecordLineTest, LowerCaseDigitsAreInvalidEachOnItsOwn) {
-  check("S1050000aabb95");
-  const std::vector<std::string> expected(4, "Data file contains invalid data");
-  std::vector<std::string> shown = prompts.texts();
-  ASSERT_EQ(shown.size(), 5U);
-  EXPECT_EQ(std::vector<std::string>(shown.begin(), shown.begin() + 4), expected);
-  EXPECT_EQ(shown[4], "The checksum is not valid.");
-  EXPECT_EQ(boot.flash_message, std::string(4, '\0'));
-}
-
-TEST_F(SRecordLineTest, OddFieldMissesItsLastDigit) {
-  boot.flash_message = check_srecord_fields("04", "0000AAB", "95", prompts);
-  const auto shown = prompts.texts();
-  ASSERT_GE(shown.size(), 2U);
-  EXPECT_EQ(shown[0], "This line byte count is not valid.");
-  EXPECT_EQ(shown[1], "Data file contains invalid data");
-  EXPECT_EQ(boot.flash_message, std::string("\x00\x00\xAA\xB0", 4));
-}
-
-TEST_F(SRecordLineTest, EmptyRecordWithCountZero) {
-  boot.flash_message = check_srecord_fields("00", "", "FF", prompts);
-  EXPECT_EQ(prompts.texts(), std::vector<std::string>{"This line byte count is not valid."});
-  EXPECT_TRUE(boot.flash_message.empty());
-}
-
-TEST(BootloaderChecksum, AddsEveryByteModulo256) {
-  EXPECT_EQ(bootloader_checksum(std::string("\xFF\x30\x00", 3)), 0x2F);
-  EXPECT_EQ(bootloader_checksum(std::string("\xFF\x01", 2)), 0x00);
-  EXPECT_EQ(bootloader_checksum(""), 0x00);
-}
-
-TEST(SRecordFile, LinesEndInCrLfLfOrCrAndAMissingFileIsError53) {
+// Lines end in CR LF, LF or CR; the report counts records, addresses and data
+// bytes; a missing file is error 53.
+TEST(SRecordFile, LinesAndTheReportOfAFile) {
   test::TempDir dir;
-  test::write_file(dir / "a.s19", "S00600004844521B\r\nS1050000AABB95\nS9030000FC\rS5030002FA");
-  const auto lines = read_srecord_lines(dir / "a.s19");
-  EXPECT_EQ(lines, (std::vector<std::string>{"S00600004844521B", "S1050000AABB95", "S9030000FC",
-                                             "S5030002FA"}));
+  test::write_file(dir / "f.s19",
+                   "S00600004844521B\r\nS1050000AABB95\nS208010010112233443C\rS9030000FC");
+  EXPECT_EQ(read_srecord_lines(dir / "f.s19"),
+            (std::vector<std::string>{"S00600004844521B", "S1050000AABB95", "S208010010112233443C",
+                                      "S9030000FC"}));
+  const SRecordReport report = check_srecord_file(dir / "f.s19");
+  EXPECT_TRUE(report.ok());
+  EXPECT_EQ(report.lines, 4U);
+  EXPECT_EQ(report.records_by_type,
+            (std::map<std::string, std::size_t>{{"S0", 1}, {"S1", 1}, {"S2", 1}, {"S9", 1}}));
+  EXPECT_EQ(report.first_address, 0U);
+  EXPECT_EQ(report.last_address, 0x010013U);
+  EXPECT_EQ(report.data_bytes, 6U);
+  EXPECT_EQ(check_srecord_lines(read_srecord_lines(dir / "f.s19")).notes.size(),
+            report.notes.size());
   try {
     read_srecord_lines(dir / "missing.s19");
     FAIL() << "no error";
@@ -206,22 +188,6 @@ TEST(SRecordFile, CheckFindsErrorsAndNotesInWholeFiles) {
     expect(streamed.notes, c.notes);
     EXPECT_EQ(streamed.lines, report.lines);
   }
-}
-
-TEST(SRecordFile, ReportCountsRecordsAddressesAndDataBytes) {
-  test::TempDir dir;
-  test::write_file(dir / "f.s19",
-                   "S00600004844521B\r\nS1050000AABB95\r\nS208010010112233443C\r\nS9030000FC\r\n");
-  const SRecordReport report = check_srecord_file(dir / "f.s19");
-  EXPECT_TRUE(report.ok());
-  EXPECT_EQ(report.lines, 4U);
-  EXPECT_EQ(report.records_by_type,
-            (std::map<std::string, std::size_t>{{"S0", 1}, {"S1", 1}, {"S2", 1}, {"S9", 1}}));
-  EXPECT_EQ(report.first_address, 0U);
-  EXPECT_EQ(report.last_address, 0x010013U);
-  EXPECT_EQ(report.data_bytes, 6U);
-  EXPECT_EQ(check_srecord_lines(read_srecord_lines(dir / "f.s19")).notes.size(),
-            report.notes.size());
 }
 
 // A screenful of errors and notes at most, the rest counted; the errors of the
