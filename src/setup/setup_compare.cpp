@@ -325,26 +325,13 @@ CompareSetup::CompareSetup(Comms& comms, Prompts& prompts, SetupSession& session
 
 Outcome CompareSetup::compare_setup() {
   differences_.clear();
-  file_.clear();
-  FileDialog dialog;
-  dialog.filter = kSetupFileFilter;
-  dialog.initial_dir = program_dir_.setups_dir().string();
-  dialog.must_exist = true;
-  const auto chosen = prompts_.open_file(dialog);
-  if (!chosen) return Outcome(Ending::Cancelled);
-  file_ = *chosen;
-  TextLines lines;
-  try {
-    lines = read_text_lines(file_, kMaxSetupFileBytes);
-  } catch (const RunError& e) {
-    prompts_.message("Can not read the file " + file_ + " (" + e.what() + "). Compare Canceled!");
-    return Outcome(Ending::FileProblem);
-  }
-  const SetupFileCheck check = check_setup_file(lines);
-  if (!check.usable()) {
-    prompts_.message(setup_file_problem(check, file_) + " Compare Canceled!");
-    return Outcome(Ending::FileProblem);
-  }
+  ChosenSetupFile chosen;
+  const std::optional<Outcome> stop =
+      choose_setup_file(prompts_, program_dir_.setups_dir().string(), "Compare", chosen);
+  file_ = chosen.path;
+  if (stop) return *stop;
+  const TextLines& lines = chosen.lines;
+  const SetupFileCheck& check = chosen.check;
   session_.clear_errors();
   try {
     const ValueRead model = access_.read_value_or_ask(reg::kDeviceType);

@@ -188,6 +188,30 @@ std::string setup_file_problem(const SetupFileCheck& check, const std::string& f
   return {};
 }
 
+std::optional<Outcome> choose_setup_file(Prompts& prompts, const std::string& initial_dir,
+                                         const std::string& job, ChosenSetupFile& chosen) {
+  FileDialog dialog;
+  dialog.filter = kSetupFileFilter;
+  dialog.initial_dir = initial_dir;
+  dialog.must_exist = true;
+  const auto path = prompts.open_file(dialog);
+  if (!path) return Outcome(Ending::Cancelled);
+  chosen.path = *path;
+  try {
+    chosen.lines = read_text_lines(*path, kMaxSetupFileBytes);
+  } catch (const RunError& e) {
+    prompts.message("Can not read the file " + *path + " (" + e.what() + "). " + job +
+                    " Canceled!");
+    return Outcome(Ending::FileProblem);
+  }
+  chosen.check = check_setup_file(chosen.lines);
+  if (!chosen.check.usable()) {
+    prompts.message(setup_file_problem(chosen.check, *path) + " " + job + " Canceled!");
+    return Outcome(Ending::FileProblem);
+  }
+  return std::nullopt;
+}
+
 SetupFileWriter::SetupFileWriter(std::filesystem::path target)
     : target_(std::move(target)), temp_(temporary_beside(target_)) {
   out_.open(temp_, std::ios::binary | std::ios::trunc);

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "errors/clock.h"
+#include "errors/outcome.h"
+#include "errors/prompts.h"
 #include "setup/setup_text.h"
 
 namespace r7 {
@@ -90,6 +92,19 @@ SetupFileCheck check_setup_file(const TextLines& lines);
 
 // Why `file` cannot be used, as a sentence naming it; empty when it is usable.
 std::string setup_file_problem(const SetupFileCheck& check, const std::string& file);
+
+// A setup file the user chose for a restore or a compare, read and checked.
+struct ChosenSetupFile {
+  std::string path;  // set as soon as the dialog returns
+  TextLines lines;
+  SetupFileCheck check;
+};
+
+// The open dialog for a setup file in `initial_dir`, then the file read and
+// checked. The ending when the job stops here: Cancelled (the dialog), or
+// FileProblem after a message that ends "<job> Canceled!".
+std::optional<Outcome> choose_setup_file(Prompts& prompts, const std::string& initial_dir,
+                                         const std::string& job, ChosenSetupFile& chosen);
 
 // Where the data lines of a setup go as a save reads them from a controller:
 // the setup file, or a list to compare with one.

@@ -88,10 +88,13 @@ Outcome RestoreSetup::restore_setup() {
   placeholders_.clear();
   differences_.clear();
   try {
-    TextLines lines;
-    if (auto e = choose_file(lines)) return *e;
+    ChosenSetupFile chosen;
+    const std::optional<Outcome> stop =
+        choose_setup_file(prompts_, program_dir_.setups_dir().string(), "Upload", chosen);
+    file_ = chosen.path;
+    if (stop) return *stop;
     bool has_profiles = false;
-    if (auto e = check_before_erasing(lines, has_profiles)) return *e;
+    if (auto e = check_before_erasing(chosen.check, has_profiles)) return *e;
     if (prompts_.message_box({"This erase all current settings. Do you want to continue?",
                               {},
                               Icon::None,
@@ -102,7 +105,7 @@ Outcome RestoreSetup::restore_setup() {
     session_.clear_errors();
     if (auto e = erase_old_settings()) return *e;
     if (auto e = prepare(has_profiles)) return *e;
-    return write_data_lines(lines);
+    return write_data_lines(chosen.lines);
   } catch (const RunError& e) {
     // A request that cannot be framed gets here; nothing else in the restore
     // throws.
@@ -113,32 +116,10 @@ Outcome RestoreSetup::restore_setup() {
   }
 }
 
-std::optional<Outcome> RestoreSetup::choose_file(TextLines& lines) {
-  FileDialog dialog;
-  dialog.filter = kSetupFileFilter;
-  dialog.initial_dir = program_dir_.setups_dir().string();
-  dialog.must_exist = true;
-  const auto chosen = prompts_.open_file(dialog);
-  if (!chosen) return Outcome(Ending::Cancelled);
-  file_ = *chosen;
-  try {
-    lines = read_text_lines(*chosen, kMaxSetupFileBytes);
-  } catch (const RunError& e) {
-    prompts_.message("Can not read the file " + *chosen + " (" + e.what() + "). Upload Canceled!");
-    return Outcome(Ending::FileProblem);
-  }
-  return std::nullopt;
-}
-
-// The file's header and data, the controller's model against the file's,
-// whether the model keeps profiles; the lines that will be skipped are named.
-std::optional<Outcome> RestoreSetup::check_before_erasing(const TextLines& lines,
+// The controller's model against the checked file's, whether the model keeps
+// profiles; the lines that will be skipped are named.
+std::optional<Outcome> RestoreSetup::check_before_erasing(const SetupFileCheck& check,
                                                           bool& has_profiles) {
-  const SetupFileCheck check = check_setup_file(lines);
-  if (!check.usable()) {
-    prompts_.message(setup_file_problem(check, file_) + " Upload Canceled!");
-    return Outcome(Ending::FileProblem);
-  }
   const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
   if (!model_read.answered()) {
     prompts_.message("Download has been canceled. Need to check Comm Port Settings.");

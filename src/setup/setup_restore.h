@@ -47,8 +47,7 @@ class RestoreSetup {
     Ending ending;
     std::string text;  // the closing box's line about it; empty without a verify
   };
-  std::optional<Outcome> choose_file(TextLines& lines);
-  std::optional<Outcome> check_before_erasing(const TextLines& lines, bool& has_profiles);
+  std::optional<Outcome> check_before_erasing(const SetupFileCheck& check, bool& has_profiles);
   std::string skipped_lines_text(const SetupFileCheck& check) const;
   std::optional<Outcome> erase_old_settings();
   std::optional<Outcome> prepare(bool has_profiles);
