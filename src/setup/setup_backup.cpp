@@ -52,7 +52,7 @@ class BackupPrompts final : public Prompts {
             backup_file_name(dialog.file_name, clock_.local_time()))
         .string();
   }
-  void set_busy(bool busy) override { user_.set_busy(busy); }
+  void set_busy(bool) override {}  // the download that asked for the backup keeps it busy
 
   const std::string& first_message() const { return first_message_; }
 
