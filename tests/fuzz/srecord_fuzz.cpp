@@ -12,14 +12,11 @@
 
 #include "flash/bootloader.h"
 #include "flash/srecord.h"
+#include "fuzz/check.h"
 #include "serial/comms.h"
 #include "support/recording_prompts.h"
 
 namespace {
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
 
 // Reads `text` in place as a stream.
 class TextBuffer : public std::streambuf {
