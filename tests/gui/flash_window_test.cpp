@@ -141,8 +141,6 @@ class FlashWindowTest : public QObject {
 
   void start_on_the_simulated_controller_fills_both_histories() {
     Rig rig(6180);
-    rig.write_settings(kThreeSlots);
-    rig.comms->init_comms();
     const std::string firmware = (rig.dir / "731-0000.S19").string();
     rig.prompts.answer_open(firmware);
     FrmFlash w(rig.services());

@@ -7,7 +7,7 @@
 #include <QTimer>
 
 #include "app/settings_file.h"
-#include "sim/sample_files.h"
+#include "support/demo_program_dir.h"
 
 namespace r7::test {
 
@@ -32,10 +32,7 @@ Rig::Rig(int simulated_model) {
   if (simulated_model != 0) {
     simulation = std::make_unique<sim::Simulation>(simulated_model, clock);
     factory = &simulation->port_factory();
-    for (const std::string& folder : sim::sample_folders())
-      std::filesystem::create_directories(dir / folder);
-    for (const sim::SampleFile& file : sim::sample_files())
-      write_file(dir / file.path, file.content);
+    write_demo_program_dir(dir.path());
   }
   comms =
       std::make_unique<Comms>(program_dir.settings_file(), names, *factory, clock, prompts, errors);

@@ -63,7 +63,7 @@ struct Rig {
   std::unique_ptr<Comms> comms;
 
   // On the scripted line, or with `simulated_model` (6180, 6170) on a simulated
-  // controller on the fake clock, with the demo program directory's files.
+  // controller on the fake clock in the demo program directory.
   explicit Rig(int simulated_model = 0);
   UiServices services() { return UiServices{program_dir, names, *comms, clock, prompts}; }
   std::filesystem::path ini() const { return program_dir.settings_file(); }
