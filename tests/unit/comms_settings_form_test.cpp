@@ -156,7 +156,7 @@ TEST(CommsSettingsClosing, WritesOnlyTheUsersChangesAndMissingSlots) {
 
 // Save Changes in turn on frame 0: accepted fields are written as numbers; a
 // refused field shows its message and gets the saved text back, and the file
-// stays as it was.
+// stays as it was. The other frames are never written.
 TEST_F(CommsSettingsFormTest, EachFieldIsCheckedAndAcceptedValuesAreWrittenAsNumbers) {
   form.Form_Activate();
   const char* port = kBadPortMessage;
@@ -206,6 +206,9 @@ TEST_F(CommsSettingsFormTest, EachFieldIsCheckedAndAcceptedValuesAreWrittenAsNum
       EXPECT_EQ(frame(0), c.shown);
     }
   }
+  // Only frame 0 was ever written, and the slots were read again after each save.
+  EXPECT_EQ(slots(), "2/19200,e,8,2 (missing)/(missing) (missing)/(missing)");
+  EXPECT_EQ(comms.port_settings(0), "19200,e,8,2");
 }
 
 // A device is "(not found)" only when no file has its name: a link to a
