@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 
 #include "errors/run_error.h"
 #include "modbus/modbus.h"
