@@ -66,10 +66,8 @@ TEST_F(R7Sim, OptionsLibmodbusThroughTheLinkAPowerCycleAndTheEnd) {
   ASSERT_EQ(modbus_read_registers(mb.get(), 1300, 1, v), 1);
   EXPECT_EQ(v[0], 0);  // at its defaults
   ASSERT_EQ(modbus_write_register(mb.get(), 102, 9), 1);
-  EXPECT_EQ(modbus_read_registers(mb.get(), 5, 1, v), -1);
+  EXPECT_EQ(modbus_read_registers(mb.get(), 5, 1, v), -1);  // exceptions: sim_controller_test
   EXPECT_EQ(errno, EMBXILADD);
-  EXPECT_EQ(modbus_write_register(mb.get(), 100, 7), -1);
-  EXPECT_EQ(errno, EMBXILVAL);
 
   sim->signal(SIGUSR1);  // power cycle: silent for about a second
   std::this_thread::sleep_for(100ms);
