@@ -6,8 +6,8 @@
 #include <chrono>
 #include <filesystem>
 
-#include "setup/setup_text.h"
 #include "support/demo_program_dir.h"
+#include "support/setup_fixture.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 
@@ -20,10 +20,7 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 std::vector<std::string> data_lines(const fs::path& file) {
-  std::vector<std::string> out;
-  for (const TextLine& l : split_text_lines(read_file(file)))
-    if (l.number >= 8) out.push_back(l.text);
-  return out;
+  return file_lines(read_file(file), 8);
 }
 
 bool contains(const std::string& text, const std::string& part) {
