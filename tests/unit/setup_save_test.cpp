@@ -191,10 +191,9 @@ TEST_F(SetupSave, RefusedSelectionWritesLeaveTheErrorFileWithItsHeading) {
   save(setups() / "refused.txt");
   EXPECT_EQ(last.ending, Ending::Completed);
   EXPECT_EQ(setup_folder(), (Lines{"6180_Download_Error.TXT", "refused.txt"}));
+  // The lines' layout: setup_helpers_test.
   const auto lines = test::file_lines(test::read_file(setups() / "6180_Download_Error.TXT"));
   ASSERT_EQ(lines.size(), 4U);
-  EXPECT_EQ(lines[0], "Response From Control\tReg No\tValue\t");
-  EXPECT_EQ(lines[1].substr(0, 13), "1 134 -32002 ");
   EXPECT_EQ(lines[1].substr(lines[1].find('\t')), "\t4000\t1\tError");
   EXPECT_EQ(lines[3].substr(lines[3].find('\t')), "\t4000\t3\tError");
   EXPECT_EQ(view.errors.size(), 3U);
