@@ -96,6 +96,29 @@ TEST_F(CliSerial, ExitStatusesAndWhatTheySay) {
   EXPECT_THAT(test::read_file(home / "Flash.ERR"), HasSubstr(", open_port, ERROR #,  68 \r\n"));
 }
 
+// Identify, check and flash on --simulate: the histories as the window shows
+// them, the setup saved before download mode. Through r7sim: the fault matrix.
+TEST_F(CliSerial, IdentifyCheckAndFlashTheSimulatedController) {
+  test::write_demo_program_dir(home.path());
+  const std::string ok = "\n< Successful\n> ";
+  expect({
+      {{"--simulate", "identify"}, 0, "Device type: 6180\n", ""},
+      {{"check", (home / "731-0000.S19").string()}, 0, "Software-number field: 523741420003", ""},
+      {{"--simulate", "--yes", "flash"},
+       0,
+       "^> Check of device type" + ok + "Get software revision" + ok + "Get software number" + ok +
+           "Save setup to 2130517-before-[0-9_-]+\\.txt" + ok +
+           "Goto Download Mode\n< Successful\n" +
+           "Warning: Download in process do NOT cycle power\n> Pausing" + ok +
+           "File Transfer of .*/Dnld_R7\\.s19" + ok + "Download completed" + ok +
+           "Execute download app" + ok + "Erase Sectors \\(chip\\)" + ok +
+           "File Transferred .*/731-0000\\.S19" + ok + "Download completed \n< Successful\n" +
+           "\\[Download Completed\\] Please cycle Device Power\\.\n$",
+       ""},
+  });
+  EXPECT_EQ(std::distance(fs::directory_iterator(home / "Reg Downloads"), {}), 1);
+}
+
 // libmodbus serving holding registers 0..9 (1111, 2222, ...; others answer
 // exception 2) at address 1 on one end of a socat pseudo-terminal pair.
 struct ModbusInterop : CliSerial {
