@@ -15,6 +15,7 @@
 
 #include "modbus/modbus.h"
 #include "serial/comms.h"
+#include "setup/setup_file.h"
 #include "support/demo_program_dir.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
@@ -117,6 +118,42 @@ TEST_F(CliSerial, IdentifyCheckAndFlashTheSimulatedController) {
        ""},
   });
   EXPECT_EQ(std::distance(fs::directory_iterator(home / "Reg Downloads"), {}), 1);
+}
+
+// The setup commands' exit statuses: declined, silent (nothing answers at
+// address 7), and files missing or unusable. The jobs themselves: tests/e2e.
+TEST_F(CliSerial, SetupExitStatusesOfDeclinedSilentAndMissing) {
+  test::write_demo_program_dir(home.path());
+  prefix = {"--simulate"};
+  const std::string kept = (home / "kept.txt").string();
+  test::write_file(kept, "mine\n");
+  std::string minimal;
+  for (const std::string& l : setup_header_lines({"6180", "21", "30517", "2", "1850", {}}))
+    minimal += l + "\r\n";
+  test::write_file(home / "minimal.txt", minimal + "25 0\r\n");
+  expect({
+      {{"--no", "save", kept}, 4, "", ""},
+      {{"--address", "7", "save", kept},
+       2,
+       "\\[\\] Download has been canceled\\. Need to check Comm Port Settings\\.\n",
+       ""},
+      {{"--yes", "restore", (home / "none.txt").string()}, 3, "^$", ""},
+      {{"restore", (home / "minimal.txt").string()}, 4, "", ""},  // not a terminal: No
+      // A file that is no setup file is refused before the question.
+      {{"--yes", "restore", kept}, 3, "fewer than seven lines", ""},
+  });
+  EXPECT_EQ(test::read_file(kept), "mine\n");
+  // With --yes a silent controller is retried three times, then given up.
+  const auto retried = cli({"--yes", "--address", "7", "save", kept});
+  EXPECT_EQ(retried.exit_code, 2) << retried.out;
+  std::size_t questions = 0;
+  for (std::size_t at = 0; (at = retried.out.find("[] Comm Error!", at)) != std::string::npos; ++at)
+    ++questions;
+  EXPECT_EQ(questions, 4U) << retried.out;
+  // A sequence file missing for the model.
+  fs::remove(home / "Download Sequences" / "6180.cds");
+  expect({{{"--yes", "save", (home / "x.txt").string()}, 3, "", ""}});
+  EXPECT_FALSE(fs::exists(home / "x.txt"));
 }
 
 // libmodbus serving holding registers 0..9 (1111, 2222, ...; others answer
