@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/port_names.h"
-#include "app/program_dir.h"
 #include "support/temp_dir.h"
 
 namespace r7 {
@@ -59,22 +57,6 @@ TEST_F(SettingsFile, WriteCreatesOrKeepsOtherSectionsKeysAndComments) {
   write_file(dir / "VARNEL FLASH R7.INI.new" / "x", "");
   EXPECT_EQ(write_profile_string(kCommsSection, comm_port_key(1), "4", ini), 0);
   EXPECT_EQ(read_file(ini), text);
-}
-
-TEST_F(SettingsFile, PortNamesOverridePlatformNamesAndOverrideAllWins) {
-  write_file(ini, "[PORT NAMES]\nPORT 2=/dev/ttyUSB0\n");
-  PortNames names(ini);
-  EXPECT_EQ(names.device_name(2), "/dev/ttyUSB0");
-  EXPECT_EQ(names.device_name(1), PortNames::default_device_name(1));
-  EXPECT_EQ(PortNames(ini, std::string("/dev/pts/7")).device_name(1), "/dev/pts/7");
-}
-
-TEST(ProgramDir, FixedNamesWithBackslashesBecomePlatformPaths) {
-  ProgramDir dir("/opt/r7");
-  EXPECT_EQ(dir.join("\\Reg Downloads\\6180_Upload_Error.TXT"),
-            std::filesystem::path("/opt/r7/Reg Downloads/6180_Upload_Error.TXT"));
-  EXPECT_EQ(dir.settings_file(), std::filesystem::path("/opt/r7/VARNEL FLASH R7.INI"));
-  EXPECT_EQ(ProgramDir::resolve("x", std::string("/tmp")).path(), std::filesystem::path("/tmp"));
 }
 
 }  // namespace
