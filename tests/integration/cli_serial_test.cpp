@@ -62,13 +62,13 @@ TEST_F(CliSerial, SlotsListsEachDefinedSlotWithItsDeviceSettingsAndWait) {
                    "DEVICE 1 COMM PORT =7\n"
                    "DEVICE 2 COMM PORT =2\nDEVICE 2 PORT SETTING =38400,n,8,1\n"
                    "[PORT NAMES]\nPORT 2=/dev/ttyUSB0\n");
-  const auto r = cli({"slots"});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("[] Port number is not valid in sub init_comms\n"));
-  EXPECT_THAT(r.out, ::testing::ContainsRegex("0 +Full Protocol +1 +/dev/ttyS0 +300,N,8,1 +33 ms"));
-  EXPECT_THAT(r.out,
-              ::testing::ContainsRegex("2 +Xon Protocol +2 +/dev/ttyUSB0 +38400,n,8,1 +1 ms"));
-  EXPECT_THAT(r.out, ::testing::Not(HasSubstr("Modbus Protocol")));
+  // Slot 1's port is not valid: it is said and left out.
+  expect({{{"slots"},
+           0,
+           "^\\[\\] Port number is not valid in sub init_comms\n[^\n]*\n"
+           "0 +Full Protocol +1 +/dev/ttyS0 +300,N,8,1 +33 ms\n"
+           "2 +Xon Protocol +2 +/dev/ttyUSB0 +38400,n,8,1 +1 ms\n$",
+           ""}});
 }
 
 TEST_F(CliSerial, ExitStatusesAndWhatTheySay) {
