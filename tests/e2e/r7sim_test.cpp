@@ -80,7 +80,6 @@ TEST_F(R7Sim, OptionsLibmodbusThroughTheLinkAPowerCycleAndTheEnd) {
   sim->signal(SIGINT);
   EXPECT_EQ(sim->wait(5000), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-  EXPECT_EQ(Process(R7SIM_EXE, {"--fault", "noise:1"}).wait(5000), 1);
   EXPECT_EQ(Process(R7SIM_EXE, {"--model", "6190"}).wait(5000), 1);
 }
 
