@@ -168,10 +168,8 @@ TEST_F(SetupRestore, RefusedWritesAreNotSuccessfulAndAreFiledEvenBeforeTheErrorF
   EXPECT_EQ(last.ending, Ending::Completed);
   EXPECT_EQ(last.refused, 2);
   const Lines lines = test::file_lines(test::read_file(setups() / "6180_Upload_Error.TXT"));
-  ASSERT_EQ(lines.size(), 3U);
-  EXPECT_EQ(lines[0], "Response From Control\tReg No\tValue\t");
+  ASSERT_EQ(lines.size(), 3U);  // the layout: setup_helpers_test
   EXPECT_EQ(lines[1].substr(lines[1].find('\t')), "\t1300\t1\tError");
-  EXPECT_EQ(lines[2].substr(0, 13), "1 134 -32003 ");
   EXPECT_EQ(lines[2].substr(lines[2].find('\t')), "\t101\t2\tError");
   EXPECT_EQ(view.history[3], "101 2 ***UNSUCCESSFUL***");
   EXPECT_EQ(std::count(view.history.begin(), view.history.end(), "101 2 Successful"), 0);
