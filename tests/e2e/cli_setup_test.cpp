@@ -19,10 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-std::vector<std::string> data_lines(const fs::path& file) {
-  return file_lines(read_file(file), 8);
-}
-
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -71,7 +67,7 @@ TEST_F(CliSetup, SaveChangeRestoreAndSaveAgainGiveTheSameDataLines) {
                        "1099\n"))
       << save.out;
   EXPECT_TRUE(contains(save.out, "Setup file: " + first.string()));
-  const auto saved = data_lines(first);
+  const auto saved = file_lines(read_file(first), 8);
   ASSERT_GT(saved.size(), 100U);
   EXPECT_NE(std::find(saved.begin(), saved.end(), "110 -30000"), saved.end());
   EXPECT_EQ(saved.back(), "25 0");
@@ -108,7 +104,7 @@ TEST_F(CliSetup, SaveChangeRestoreAndSaveAgainGiveTheSameDataLines) {
   const ProcessResult again = cli({"--yes", "--quiet", "save"});
   ASSERT_EQ(again.exit_code, 0) << again.out << again.err;
   EXPECT_FALSE(contains(again.out, "Successful"));
-  EXPECT_EQ(data_lines(home / "Reg Downloads" / "2130517.txt"), saved);
+  EXPECT_EQ(file_lines(read_file(home / "Reg Downloads" / "2130517.txt"), 8), saved);
 }
 
 }  // namespace

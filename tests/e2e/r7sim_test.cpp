@@ -33,9 +33,7 @@ class R7Sim : public ::testing::Test {
   void launch(std::vector<std::string> args) {
     args.insert(args.end(), {"--link", link.string()});
     sim = std::make_unique<Process>(R7SIM_EXE, args);
-    expect_link_to(sim->read_line(10000));
-  }
-  void expect_link_to(const std::string& device) {
+    const std::string device = sim->read_line(10000);
     EXPECT_EQ(device.rfind("/dev/", 0), 0U) << device;
     EXPECT_EQ(fs::read_symlink(link).string(), device);
   }
