@@ -1,6 +1,7 @@
 // r7sim as a process on a pseudo-terminal, with libmodbus as an outside
-// Modbus RTU master; r7flash-cli identifying and flashing it through the real
-// serial port; and the demo program directory the build lays out.
+// Modbus RTU master; r7flash-cli recovering it from its bootloader through the
+// real serial port (a whole flash: the fault matrix); and the demo program
+// directory the build lays out.
 #include <modbus.h>
 
 #include <gtest/gtest.h>
@@ -32,9 +33,7 @@ class R7Sim : public ::testing::Test {
   void launch(std::vector<std::string> args) {
     args.insert(args.end(), {"--link", link.string()});
     sim = std::make_unique<Process>(R7SIM_EXE, args);
-    expect_link_to(sim->read_line(10000));
-  }
-  void expect_link_to(const std::string& device) {
+    const std::string device = sim->read_line(10000);
     EXPECT_EQ(device.rfind("/dev/", 0), 0U) << device;
     EXPECT_EQ(fs::read_symlink(link).string(), device);
   }
@@ -66,10 +65,8 @@ TEST_F(R7Sim, OptionsLibmodbusThroughTheLinkAPowerCycleAndTheEnd) {
   ASSERT_EQ(modbus_read_registers(mb.get(), 1300, 1, v), 1);
   EXPECT_EQ(v[0], 0);  // at its defaults
   ASSERT_EQ(modbus_write_register(mb.get(), 102, 9), 1);
-  EXPECT_EQ(modbus_read_registers(mb.get(), 5, 1, v), -1);
+  EXPECT_EQ(modbus_read_registers(mb.get(), 5, 1, v), -1);  // exceptions: sim_controller_test
   EXPECT_EQ(errno, EMBXILADD);
-  EXPECT_EQ(modbus_write_register(mb.get(), 100, 7), -1);
-  EXPECT_EQ(errno, EMBXILVAL);
 
   sim->signal(SIGUSR1);  // power cycle: silent for about a second
   std::this_thread::sleep_for(100ms);
@@ -81,26 +78,7 @@ TEST_F(R7Sim, OptionsLibmodbusThroughTheLinkAPowerCycleAndTheEnd) {
   sim->signal(SIGINT);
   EXPECT_EQ(sim->wait(5000), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-  EXPECT_EQ(Process(R7SIM_EXE, {"--fault", "noise:1"}).wait(5000), 1);
   EXPECT_EQ(Process(R7SIM_EXE, {"--model", "6190"}).wait(5000), 1);
-}
-
-// The line drops after every second exchange: the next request finds it dead,
-// r7sim names a new device and the link leads there.
-TEST_F(R7Sim, AfterAHangupTheLinkLeadsToTheNewDevice) {
-  launch({"--fault", "hangup:2"});
-  ModbusPtr mb = connect();
-  ASSERT_TRUE(mb);
-  for (int round = 0; round < 2; ++round) {
-    ASSERT_EQ(modbus_read_registers(mb.get(), 0, 1, v), 1);
-    ASSERT_EQ(modbus_read_registers(mb.get(), 0, 1, v), 1);
-    EXPECT_EQ(modbus_read_registers(mb.get(), 0, 1, v), -1);
-    expect_link_to(sim->read_line(5000));
-    mb = connect();
-    ASSERT_TRUE(mb);
-  }
-  sim->signal(SIGTERM);
-  EXPECT_EQ(sim->wait(5000), 0);
 }
 
 // Every sample file is in the build's program directory, and srec_info (an
@@ -119,75 +97,25 @@ TEST(DemoDirectory, BuildLaysOutTheSampleFiles) {
 
 #ifdef R7_CLI_EXE
 
-class CliFlash : public R7Sim {};
-
-TEST_F(CliFlash, IdentifyCheckAndFlashThroughThePseudoTerminalThenTheNewSoftwareRuns) {
-  write_demo_program_dir(dir.path());
-  // A small firmware image (the field at 010000: device code 52374142,
-  // software 0003), so the download through the pty stays short.
-  std::string text = sim::srecord_line('0', 0, 2, "small") + "\r\n";
-  for (std::uint32_t a = 0x010000; a < 0x010400; a += 32) {
-    std::string data(32, static_cast<char>(a / 32 * 7));
-    if (a == 0x010000) data.replace(0, 6, std::string("\x52\x37\x41\x42\x00\x03", 6));
-    text += sim::srecord_line('2', a, 3, data) + "\r\n";
-  }
-  const std::string firmware = (dir / "731-0000.S19").string();
-  write_file(firmware, text + sim::srecord_line('8', 0, 3, "") + "\r\n");
-  launch({});
-  const auto cli = [&](const std::vector<std::string>& args) {
+class CliFlash : public R7Sim {
+ protected:
+  void SetUp() override { write_demo_program_dir(dir.path()); }
+  ProcessResult cli(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {R7_CLI_EXE, "--home", dir.path().string(), "--port",
                                      link.string()};
     argv.insert(argv.end(), args.begin(), args.end());
     return run_process(argv, 120s, dir.path().string());
-  };
-
-  const ProcessResult id = cli({"identify"});
-  EXPECT_EQ(id.exit_code, 0) << id.err;
-  EXPECT_NE(id.out.find("Device type: 6180"), std::string::npos) << id.out;
-  EXPECT_NE(id.out.find("Selection: 1"), std::string::npos);
-  const ProcessResult check = cli({"check", firmware});
-  EXPECT_EQ(check.exit_code, 0);
-  EXPECT_NE(check.out.find("Software-number field: 523741420003"), std::string::npos);
-
-  const ProcessResult r = cli({"--yes", "flash"});
-  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
-  // The setup saved before download mode, the only file in "Reg Downloads".
-  std::vector<std::string> backups;
-  for (const auto& e : fs::directory_iterator(dir / "Reg Downloads"))
-    backups.push_back(e.path().filename().string());
-  ASSERT_EQ(backups.size(), 1U);
-  std::string steps;
-  for (const std::string& step : std::vector<std::string>{
-           "Check of device type", "Get software revision", "Get software number",
-           "Save setup to " + backups[0], "Goto Download Mode", "", "Pausing",
-           "File Transfer of " + (dir / "Dnld_R7.s19").string(), "Download completed",
-           "Execute download app", "Erase Sectors (chip)", "File Transferred " + firmware,
-           "Download completed "}) {
-    steps += step.empty() ? "Warning: Download in process do NOT cycle power\n"
-                          : "> " + step + "\n< Successful\n";
   }
-  EXPECT_EQ(r.out, steps + "[Download Completed] Please cycle Device Power.\n");
-  // The first request after the download finds the controller on its new software.
-  const ProcessResult after = cli({"read", "3"});
-  EXPECT_EQ(after.exit_code, 0) << after.err;
-  EXPECT_NE(after.out.find("register 3: 3"), std::string::npos) << after.out;
-}
+};
 
 // A download that broke off: only the bootloader answers, also after r7sim
 // restarts from its state file. Without --model/--revision flash refuses to
 // guess; with them it downloads again and the controller runs the new software.
 TEST_F(CliFlash, ControllerStuckInItsBootloaderIsRecoveredWithModelAndRevision) {
-  write_demo_program_dir(dir.path());
   const std::string state = (dir / "r7.json").string();
   launch({"--stuck-in-bootloader", "--state", state});
   sim.reset();
   launch({"--state", state});
-  const auto cli = [&](const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {R7_CLI_EXE, "--home", dir.path().string(), "--port",
-                                     link.string()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv, 120s, dir.path().string());
-  };
   const ProcessResult refused = cli({"--yes", "flash"});
   EXPECT_EQ(refused.exit_code, 2) << refused.out << refused.err;
   EXPECT_NE(refused.err.find("--model 6180|6170 --revision N"), std::string::npos) << refused.err;

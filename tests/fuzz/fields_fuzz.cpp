@@ -6,16 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/check.h"
 #include "serial/comms.h"
 #include "serial/line_settings.h"
-
-namespace {
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

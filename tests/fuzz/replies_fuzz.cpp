@@ -6,13 +6,10 @@
 #include <string>
 
 #include "flash/bootloader.h"
+#include "fuzz/check.h"
 #include "modbus/modbus.h"
 
 namespace {
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
 
 void modbus(const std::string& reply) {
   const r7::DecodedReply d = r7::decode_modbus_reply(reply);

@@ -9,15 +9,12 @@
 #include <string_view>
 
 #include "errors/run_error.h"
+#include "fuzz/check.h"
 #include "setup/sequence_files.h"
 #include "setup/setup_file.h"
 #include "setup/setup_text.h"
 
 namespace {
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
 
 bool allowed(int number) {
   return number == r7::err::kInputPastEnd || number == r7::err::kTypeMismatch ||

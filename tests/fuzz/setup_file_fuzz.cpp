@@ -4,16 +4,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "fuzz/check.h"
 #include "setup/setup_file.h"
 #include "setup/setup_text.h"
-
-namespace {
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

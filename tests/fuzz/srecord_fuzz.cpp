@@ -4,31 +4,18 @@
 // software-number field, and no transfer warning for an S1/S2 line it passes.
 #include <cstddef>
 #include <cstdint>
-#include <istream>
-#include <streambuf>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "flash/bootloader.h"
 #include "flash/srecord.h"
+#include "fuzz/check.h"
 #include "serial/comms.h"
 #include "support/recording_prompts.h"
 
 namespace {
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-// Reads `text` in place as a stream.
-class TextBuffer : public std::streambuf {
- public:
-  explicit TextBuffer(std::string_view text) {
-    char* begin = const_cast<char*>(text.data());
-    setg(begin, begin, begin + text.size());
-  }
-};
 
 bool same(const std::vector<r7::SRecordMessage>& a, const std::vector<r7::SRecordMessage>& b) {
   if (a.size() != b.size()) return false;
@@ -49,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
   const r7::SRecordReport report = r7::check_srecord_text(text, limits);
-  TextBuffer buffer(text);
-  std::istream stream(&buffer);
+  std::istringstream stream{std::string(text)};
   const r7::SRecordReport streamed = r7::check_srecord_stream(stream, limits);
   check(same(report.errors, streamed.errors) && same(report.notes, streamed.notes));
   check(report.lines == streamed.lines && report.data_bytes == streamed.data_bytes);

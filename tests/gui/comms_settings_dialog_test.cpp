@@ -40,10 +40,6 @@ QStringList frame_texts(const QWidget& dialog, int index) {
   return texts;
 }
 
-QPushButton* button(const QWidget& dialog, const QString& name) {
-  return dialog.findChild<QPushButton*>(name);
-}
-
 }  // namespace
 
 class CommsSettingsDialogTest : public QObject {
@@ -76,7 +72,7 @@ class CommsSettingsDialogTest : public QObject {
     QVERIFY(!dialog.isVisible());
     QVERIFY(!std::filesystem::exists(rig.ini()));
     dialog.show();
-    QTest::mouseClick(button(dialog, QStringLiteral("cmd_OK")), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(dialog, "cmd_OK"), Qt::LeftButton);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(rig.setting(port_setting_key(2)), std::string("38400,n,8,1"));
 
@@ -101,8 +97,8 @@ class CommsSettingsDialogTest : public QObject {
     };
     const Step escape = [&] { QTest::keyClick(&dialog, Qt::Key_Escape); };
     const Step close_box = [&] { QVERIFY(dialog.close()); };
-    const Step ok = [&] { button(dialog, QStringLiteral("cmd_OK"))->click(); };
-    const Step cancel = [&] { button(dialog, QStringLiteral("cmd_Cancel"))->click(); };
+    const Step ok = [&] { child<QPushButton>(dialog, "cmd_OK")->click(); };
+    const Step cancel = [&] { child<QPushButton>(dialog, "cmd_Cancel")->click(); };
     const std::pair<Step, Step> ways[] = {{nothing, ok},  {nothing, escape}, {nothing, close_box},
                                           {edit, cancel}, {edit, escape},    {edit, close_box}};
     for (const auto& [change, close] : ways) {
@@ -134,45 +130,24 @@ class CommsSettingsDialogTest : public QObject {
     type_into(common, QStringLiteral("5"));
     baud->setFocus();
 
-    QTest::mouseClick(button(dialog, QStringLiteral("cmd_OK")), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(dialog, "cmd_OK"), Qt::LeftButton);
     QCOMPARE(rig.prompts.texts(), std::vector<std::string>{kBadPortMessage});
     QVERIFY(dialog.isVisible());
     QCOMPARE(QApplication::focusWidget(), common);
     QCOMPARE(common->text(), QStringLiteral("3"));
 
     type_into(baud, QStringLiteral("14400"));
-    QTest::mouseClick(button(dialog, QStringLiteral("cmd_SaveChanges(2)")), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(dialog, "cmd_SaveChanges(2)"), Qt::LeftButton);
     QCOMPARE(rig.prompts.texts().back(), std::string(kBadBaudMessage));
     QCOMPARE(baud->text(), QStringLiteral("38400"));
     QCOMPARE(read_file(rig.ini()), before);
 
     type_into(common, QStringLiteral("2"));
-    QTest::mouseClick(button(dialog, QStringLiteral("cmd_OK")), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(dialog, "cmd_OK"), Qt::LeftButton);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(rig.setting(comm_port_key(0)), std::string("2"));
     QCOMPARE(rig.setting(comm_port_key(2)), std::string("2"));
     QCOMPARE(field(dialog, "txt_Port", 0)->text(), QStringLiteral("2"));
-  }
-
-  void save_changes_writes_only_its_frame() {
-    Rig rig;
-    // "2abc" reads as port 2 but would be rewritten as "2" by a save of frame 0 or 1.
-    rig.write_settings(
-        "[COMMS CONTROLS]\r\n"
-        "DEVICE 0 COMM PORT =2abc\r\nDEVICE 0 PORT SETTING =9600,N,8,1\r\n"
-        "DEVICE 1 COMM PORT =2abc\r\nDEVICE 1 PORT SETTING =9600,n,8,1\r\n"
-        "DEVICE 2 COMM PORT =2\r\nDEVICE 2 PORT SETTING =38400,n,8,1\r\n");
-    FrmCommsSettings dialog(rig.services());
-    dialog.show();
-    type_into(field(dialog, "txt_Baud", 2), QStringLiteral("19200"));
-    QVERIFY(dialog.form().changed(2));
-    QTest::mouseClick(button(dialog, QStringLiteral("cmd_SaveChanges(2)")), Qt::LeftButton);
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(rig.setting(port_setting_key(2)), std::string("19200,n,8,1"));
-    QCOMPARE(rig.setting(comm_port_key(0)), std::string("2abc"));
-    QCOMPARE(rig.setting(comm_port_key(1)), std::string("2abc"));
-    QCOMPARE(rig.comms->port_settings(2), std::string("19200,n,8,1"));  // init_comms followed
-    QVERIFY(!dialog.form().changed(2));
   }
 };
 

@@ -6,48 +6,20 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/settings_file.h"
-#include "sim/sample_files.h"
+#include "support/demo_program_dir.h"
 
 namespace r7::test {
-
-void GatedClock::sleep_ms(std::uint32_t ms) {
-  if (ms >= gate_ms_) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    holding_ = true;
-    released_.wait(lock, [this] { return open_; });
-    holding_ = false;
-  }
-  clock_.sleep_ms(ms);
-}
-
-void GatedClock::release() {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  open_ = true;
-  released_.notify_all();
-}
 
 Rig::Rig(int simulated_model) {
   PortFactory* factory = &scripted;
   if (simulated_model != 0) {
     simulation = std::make_unique<sim::Simulation>(simulated_model, clock);
     factory = &simulation->port_factory();
-    for (const std::string& folder : sim::sample_folders())
-      std::filesystem::create_directories(dir / folder);
-    for (const sim::SampleFile& file : sim::sample_files())
-      write_file(dir / file.path, file.content);
+    write_demo_program_dir(dir.path());
   }
   comms =
       std::make_unique<Comms>(program_dir.settings_file(), names, *factory, clock, prompts, errors);
   comms->init_comms();
-}
-
-void Rig::write_settings(const std::string& body) {
-  write_file(ini(), body);
-}
-
-std::string Rig::setting(const std::string& key) const {
-  return read_profile_string(kCommsSection, key, "(missing)", ini());
 }
 
 void type_into(QLineEdit* edit, const QString& text) {

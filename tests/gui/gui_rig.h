@@ -7,14 +7,13 @@
 #include <QWidget>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "app/port_names.h"
 #include "app/program_dir.h"
+#include "app/settings_file.h"
 #include "errors/error_log.h"
 #include "serial/comms.h"
 #include "sim/fake_clock.h"
@@ -35,19 +34,25 @@ class GatedClock final : public Clock {
   explicit GatedClock(sim::FakeClock& clock) : clock_(clock) {}
   std::uint32_t tick_ms() override { return clock_.tick_ms(); }
   LocalTime local_time() override { return clock_.local_time(); }
-  void sleep_ms(std::uint32_t ms) override;
-
-  // True while a job waits in a sleep of `gate_ms` or more.
+  void sleep_ms(std::uint32_t ms) override {
+    if (ms >= 10000) {
+      holding_ = true;
+      released_.wait(false);
+      holding_ = false;
+    }
+    clock_.sleep_ms(ms);
+  }
+  // True while a job waits in a sleep of 10 s or more.
   bool holding() const { return holding_; }
-  void release();
+  void release() {
+    released_ = true;
+    released_.notify_all();
+  }
 
  private:
   sim::FakeClock& clock_;
-  std::uint32_t gate_ms_ = 10000;
   std::atomic<bool> holding_{false};
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool open_ = false;
+  std::atomic<bool> released_{false};
 };
 
 struct Rig {
@@ -63,12 +68,14 @@ struct Rig {
   std::unique_ptr<Comms> comms;
 
   // On the scripted line, or with `simulated_model` (6180, 6170) on a simulated
-  // controller on the fake clock, with the demo program directory's files.
+  // controller on the fake clock in the demo program directory.
   explicit Rig(int simulated_model = 0);
   UiServices services() { return UiServices{program_dir, names, *comms, clock, prompts}; }
   std::filesystem::path ini() const { return program_dir.settings_file(); }
-  void write_settings(const std::string& body);
-  std::string setting(const std::string& key) const;
+  void write_settings(const std::string& body) { write_file(ini(), body); }
+  std::string setting(const std::string& key) const {
+    return read_profile_string(kCommsSection, key, "(missing)", ini());
+  }
 };
 
 // The three protocol slots on port 2 as a first run writes them.

@@ -90,13 +90,11 @@ class SetupWindowTest : public QObject {
     };
     for (const Step& step : steps) {
       when_modal([&step](QWidget* dialog) {
-        auto edit = [dialog](const char* name) {
-          return dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
-        };
         if (step.modbus_baud != nullptr)
-          type_into(edit("txt_Baud(1)"), QString::fromLatin1(step.modbus_baud));
-        type_into(edit("txt_Port(3)"), QString::fromLatin1(step.common));
-        if (step.ok) dialog->findChild<QPushButton*>(QStringLiteral("cmd_OK"))->click();
+          type_into(child<QLineEdit>(*dialog, "txt_Baud(1)"),
+                    QString::fromLatin1(step.modbus_baud));
+        type_into(child<QLineEdit>(*dialog, "txt_Port(3)"), QString::fromLatin1(step.common));
+        if (step.ok) child<QPushButton>(*dialog, "cmd_OK")->click();
         if (dialog->isVisible()) QTest::keyClick(dialog, Qt::Key_Escape);  // OK refused
       });
       QTest::mouseClick(child<QPushButton>(*s.window, "cmdChangePortSettings"), Qt::LeftButton);

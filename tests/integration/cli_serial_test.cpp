@@ -15,6 +15,7 @@
 
 #include "modbus/modbus.h"
 #include "serial/comms.h"
+#include "setup/setup_file.h"
 #include "support/demo_program_dir.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
@@ -61,13 +62,13 @@ TEST_F(CliSerial, SlotsListsEachDefinedSlotWithItsDeviceSettingsAndWait) {
                    "DEVICE 1 COMM PORT =7\n"
                    "DEVICE 2 COMM PORT =2\nDEVICE 2 PORT SETTING =38400,n,8,1\n"
                    "[PORT NAMES]\nPORT 2=/dev/ttyUSB0\n");
-  const auto r = cli({"slots"});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("[] Port number is not valid in sub init_comms\n"));
-  EXPECT_THAT(r.out, ::testing::ContainsRegex("0 +Full Protocol +1 +/dev/ttyS0 +300,N,8,1 +33 ms"));
-  EXPECT_THAT(r.out,
-              ::testing::ContainsRegex("2 +Xon Protocol +2 +/dev/ttyUSB0 +38400,n,8,1 +1 ms"));
-  EXPECT_THAT(r.out, ::testing::Not(HasSubstr("Modbus Protocol")));
+  // Slot 1's port is not valid: it is said and left out.
+  expect({{{"slots"},
+           0,
+           "^\\[\\] Port number is not valid in sub init_comms\n[^\n]*\n"
+           "0 +Full Protocol +1 +/dev/ttyS0 +300,N,8,1 +33 ms\n"
+           "2 +Xon Protocol +2 +/dev/ttyUSB0 +38400,n,8,1 +1 ms\n$",
+           ""}});
 }
 
 TEST_F(CliSerial, ExitStatusesAndWhatTheySay) {
@@ -94,6 +95,65 @@ TEST_F(CliSerial, ExitStatusesAndWhatTheySay) {
       {{"--simulate", "write", "0", "1"}, 5, "", "exception 2"},  // the model is read-only
   });
   EXPECT_THAT(test::read_file(home / "Flash.ERR"), HasSubstr(", open_port, ERROR #,  68 \r\n"));
+}
+
+// Identify, check and flash on --simulate: the histories as the window shows
+// them, the setup saved before download mode. Through r7sim: the fault matrix.
+TEST_F(CliSerial, IdentifyCheckAndFlashTheSimulatedController) {
+  test::write_demo_program_dir(home.path());
+  const std::string ok = "\n< Successful\n> ";
+  expect({
+      {{"--simulate", "identify"}, 0, "Device type: 6180\n", ""},
+      {{"check", (home / "731-0000.S19").string()}, 0, "Software-number field: 523741420003", ""},
+      {{"--simulate", "--yes", "flash"},
+       0,
+       "^> Check of device type" + ok + "Get software revision" + ok + "Get software number" + ok +
+           "Save setup to 2130517-before-[0-9_-]+\\.txt" + ok +
+           "Goto Download Mode\n< Successful\n" +
+           "Warning: Download in process do NOT cycle power\n> Pausing" + ok +
+           "File Transfer of .*/Dnld_R7\\.s19" + ok + "Download completed" + ok +
+           "Execute download app" + ok + "Erase Sectors \\(chip\\)" + ok +
+           "File Transferred .*/731-0000\\.S19" + ok + "Download completed \n< Successful\n" +
+           "\\[Download Completed\\] Please cycle Device Power\\.\n$",
+       ""},
+  });
+  EXPECT_EQ(std::distance(fs::directory_iterator(home / "Reg Downloads"), {}), 1);
+}
+
+// The setup commands' exit statuses: declined, silent (nothing answers at
+// address 7), and files missing or unusable. The jobs themselves: tests/e2e.
+TEST_F(CliSerial, SetupExitStatusesOfDeclinedSilentAndMissing) {
+  test::write_demo_program_dir(home.path());
+  prefix = {"--simulate"};
+  const std::string kept = (home / "kept.txt").string();
+  test::write_file(kept, "mine\n");
+  std::string minimal;
+  for (const std::string& l : setup_header_lines({"6180", "21", "30517", "2", "1850", {}}))
+    minimal += l + "\r\n";
+  test::write_file(home / "minimal.txt", minimal + "25 0\r\n");
+  expect({
+      {{"--no", "save", kept}, 4, "", ""},
+      {{"--address", "7", "save", kept},
+       2,
+       "\\[\\] Download has been canceled\\. Need to check Comm Port Settings\\.\n",
+       ""},
+      {{"--yes", "restore", (home / "none.txt").string()}, 3, "^$", ""},
+      {{"restore", (home / "minimal.txt").string()}, 4, "", ""},  // not a terminal: No
+      // A file that is no setup file is refused before the question.
+      {{"--yes", "restore", kept}, 3, "fewer than seven lines", ""},
+  });
+  EXPECT_EQ(test::read_file(kept), "mine\n");
+  // With --yes a silent controller is retried three times, then given up.
+  const auto retried = cli({"--yes", "--address", "7", "save", kept});
+  EXPECT_EQ(retried.exit_code, 2) << retried.out;
+  std::size_t questions = 0;
+  for (std::size_t at = 0; (at = retried.out.find("[] Comm Error!", at)) != std::string::npos; ++at)
+    ++questions;
+  EXPECT_EQ(questions, 4U) << retried.out;
+  // A sequence file missing for the model.
+  fs::remove(home / "Download Sequences" / "6180.cds");
+  expect({{{"--yes", "save", (home / "x.txt").string()}, 3, "", ""}});
+  EXPECT_FALSE(fs::exists(home / "x.txt"));
 }
 
 // libmodbus serving holding registers 0..9 (1111, 2222, ...; others answer

@@ -1,5 +1,6 @@
 // A Comms on a scripted line with a settings file in a temporary directory,
-// the recording prompts, a fake clock and an error log beside the settings.
+// the recording prompts, a fake clock and an error log beside the settings;
+// as a test fixture or (CommsRig) on its own.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,7 +17,7 @@
 
 namespace r7::test {
 
-struct CommsFixture : ::testing::Test {
+struct CommsRig {
   TempDir dir;
   RecordingPrompts prompts;
   sim::FakeClock clock{5000};
@@ -34,5 +35,6 @@ struct CommsFixture : ::testing::Test {
     return "03-03-2025, 14:05:09, " + procedure + ", ERROR #,  " + std::to_string(number) + " \r\n";
   }
 };
+struct CommsFixture : ::testing::Test, CommsRig {};
 
 }  // namespace r7::test

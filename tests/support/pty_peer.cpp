@@ -7,7 +7,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 

@@ -16,7 +16,7 @@ class RecordingFlashView : public FlashView {
     if (on_command) on_command(text);
   }
   void add_response(const std::string& text) override { responses.push_back(text); }
-  void scroll_histories_to_end() override { ++scrolls; }
+  void scroll_histories_to_end() override {}
   void set_progress_max(int max) override { progress_max = max; }
   void set_progress_value(int value) override {
     progress_value = value;
@@ -39,7 +39,6 @@ class RecordingFlashView : public FlashView {
   std::vector<std::string> responses;
   std::vector<int> progress_values;
   std::vector<std::string> waits;  // "what up_to_ms", then "end"
-  int scrolls = 0;
   int progress_max = 0;
   int progress_value = 0;
   bool warning_visible = false;

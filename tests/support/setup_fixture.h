@@ -1,7 +1,6 @@
-// The setup jobs on the in-process simulated controller: a program directory
-// in a temporary folder (with the demonstration sequence files unless a test
-// writes its own), the recording prompts and view, and a log of every request
-// the jobs sent.
+// The setup jobs on the in-process simulated controller: the demo program
+// directory in a temporary folder (a test may write its own sequence files),
+// the recording prompts and view, and a log of every request the jobs sent.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,6 +26,7 @@
 #include "sim/catalog.h"
 #include "sim/sample_files.h"
 #include "sim/simulation.h"
+#include "support/demo_program_dir.h"
 #include "support/recording_prompts.h"
 #include "support/sim_printers.h"
 #include "support/temp_dir.h"
@@ -101,17 +101,7 @@ class SetupFixture : public ::testing::Test {
  protected:
   explicit SetupFixture(sim::ControllerConfig config = sim::default_config(sim::kModel6180))
       : sim(std::move(config)) {
-    std::filesystem::create_directories(dir / "Download Sequences");
-    std::filesystem::create_directories(setups());
-    for (int model : {sim::kModel6180, sim::kModel6170}) {
-      write_sequence(std::to_string(model) + ".cds", sim::download_sequence_file(model));
-      write_sequence(std::to_string(model) + ".pds", sim::profile_sequence_file(model));
-    }
-    std::string ini = "[COMMS CONTROLS]\n";
-    for (const char* n : {"0", "1", "2"})
-      ini +=
-          std::string("DEVICE ") + n + " COMM PORT =2\nDEVICE " + n + " PORT SETTING =9600,N,8,1\n";
-    write_file(settings, ini);
+    write_demo_program_dir(dir.path());
     comms.init_comms();
     comms.set_trace(&log);
   }

@@ -7,15 +7,9 @@
 #include <functional>
 #include <string>
 
-#include "app/port_names.h"
 #include "app/settings_file.h"
-#include "errors/error_log.h"
 #include "errors/numbers.h"
-#include "serial/comms.h"
-#include "sim/fake_clock.h"
-#include "support/recording_prompts.h"
-#include "support/scripted_port.h"
-#include "support/temp_dir.h"
+#include "support/comms_fixture.h"
 
 namespace r7 {
 namespace {
@@ -29,12 +23,11 @@ constexpr CommsField kFields[] = {CommsField::Port, CommsField::Baud, CommsField
 
 // The form on a settings file of its own; nothing answers on the line (the
 // dialog never opens a port).
-struct FormRig {
-  std::filesystem::path ini() const { return dir / kSettingsFileName; }
+struct FormRig : test::CommsRig {
   std::string value(const std::string& key) const {
-    return read_profile_string(kCommsSection, key, "(missing)", ini());
+    return read_profile_string(kCommsSection, key, "(missing)", settings);
   }
-  void write_slots(const std::string& body) { write_file(ini(), "[COMMS CONTROLS]\r\n" + body); }
+  void write_slots(const std::string& body) { ini("[COMMS CONTROLS]\r\n" + body); }
   // The slots in the settings file: "port/settings" of slots 0..2.
   std::string slots() const {
     std::string out;
@@ -50,14 +43,6 @@ struct FormRig {
     return out;
   }
 
-  test::TempDir dir;
-  test::RecordingPrompts prompts;
-  sim::FakeClock clock;
-  ErrorLog errors{prompts, clock, dir / "Flash.ERR"};
-  PortNames names{ini()};
-  test::ScriptedLine line{clock};
-  test::ScriptedPortFactory factory{line};
-  Comms comms{ini(), names, factory, clock, prompts, errors};
   CommsSettingsForm form{comms, prompts};
 };
 
@@ -146,13 +131,13 @@ TEST(CommsSettingsClosing, WritesOnlyTheUsersChangesAndMissingSlots) {
     SCOPED_TRACE(c.name);
     FormRig r;
     if (c.file != nullptr) r.write_slots(c.file);
-    const std::string before = read_file(r.ini());
+    const std::string before = read_file(r.settings);
     r.form.Form_Activate();
     c.edit(r.form);
     EXPECT_TRUE(r.form.cmd_OK_Click());
     EXPECT_EQ(r.prompts.texts(), c.messages);
     if (c.slots == nullptr) {
-      EXPECT_EQ(read_file(r.ini()), before);
+      EXPECT_EQ(read_file(r.settings), before);
       continue;
     }
     EXPECT_EQ(r.slots(), c.slots);
@@ -161,17 +146,17 @@ TEST(CommsSettingsClosing, WritesOnlyTheUsersChangesAndMissingSlots) {
     for (int i = 0; i < kProtocolFrames; ++i) {
       const std::string port = r.value(comm_port_key(i));
       if (port != "(missing)")
-        write_profile_string(kCommsSection, comm_port_key(i), port + "abc", r.ini());
+        write_profile_string(kCommsSection, comm_port_key(i), port + "abc", r.settings);
     }
-    const std::string written = read_file(r.ini());
+    const std::string written = read_file(r.settings);
     EXPECT_TRUE(r.form.cmd_OK_Click());
-    EXPECT_EQ(read_file(r.ini()), written);
+    EXPECT_EQ(read_file(r.settings), written);
   }
 }
 
 // Save Changes in turn on frame 0: accepted fields are written as numbers; a
 // refused field shows its message and gets the saved text back, and the file
-// stays as it was.
+// stays as it was. The other frames are never written.
 TEST_F(CommsSettingsFormTest, EachFieldIsCheckedAndAcceptedValuesAreWrittenAsNumbers) {
   form.Form_Activate();
   const char* port = kBadPortMessage;
@@ -208,7 +193,7 @@ TEST_F(CommsSettingsFormTest, EachFieldIsCheckedAndAcceptedValuesAreWrittenAsNum
     prompts.boxes.clear();
     for (int f = 0; f < 5; ++f)
       form.set_text(0, kFields[f], c.fields[f]);
-    const std::string before = read_file(ini());
+    const std::string before = read_file(settings);
     form.cmd_SaveChanges_Click(0);
     EXPECT_EQ(prompts.texts(), c.messages);
     EXPECT_EQ(form.changed(0), !c.messages.empty());
@@ -217,10 +202,13 @@ TEST_F(CommsSettingsFormTest, EachFieldIsCheckedAndAcceptedValuesAreWrittenAsNum
       EXPECT_EQ(value(comm_port_key(0)), c.fields[0][0] + std::string());
       EXPECT_EQ(frame(0), typed);
     } else {
-      EXPECT_EQ(read_file(ini()), before);
+      EXPECT_EQ(read_file(settings), before);
       EXPECT_EQ(frame(0), c.shown);
     }
   }
+  // Only frame 0 was ever written, and the slots were read again after each save.
+  EXPECT_EQ(slots(), "2/19200,e,8,2 (missing)/(missing) (missing)/(missing)");
+  EXPECT_EQ(comms.port_settings(0), "19200,e,8,2");
 }
 
 // A device is "(not found)" only when no file has its name: a link to a

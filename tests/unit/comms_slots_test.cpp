@@ -43,7 +43,14 @@ Lines slots(const Comms& comms) {
   return out;
 }
 
-TEST_F(CommsFixture, InitCommsReadsTheSlotsUpToTheFirstMissingPortKey) {
+struct CommsSlots : CommsFixture {
+  void SetUp() override {
+    ini(kThreeSlots);
+    comms.init_comms();
+  }
+};
+
+TEST_F(CommsSlots, InitCommsReadsTheSlotsUpToTheFirstMissingPortKey) {
   struct Case {
     std::optional<std::string> ini;  // none: no settings file
     Lines messages;
@@ -115,9 +122,7 @@ TEST(LineSettings, CharGapAndTheSettingsThatAreAccepted) {
   EXPECT_EQ(settings_baud("9600"), 9600);
 }
 
-TEST_F(CommsFixture, APortHeldWithOtherSettingsIsClosedAndWithTheSameIsReused) {
-  ini(kThreeSlots);
-  comms.init_comms();
+TEST_F(CommsSlots, APortHeldWithOtherSettingsIsClosedAndWithTheSameIsReused) {
   int slot = 1;
   EXPECT_EQ(comms.open_port(slot), 1);
   slot = 2;
@@ -140,12 +145,11 @@ TEST_F(CommsFixture, APortHeldWithOtherSettingsIsClosedAndWithTheSameIsReused) {
   EXPECT_TRUE(prompts.boxes.empty());
 }
 
-TEST_F(CommsFixture, SlotsOnDifferentNumbersThatNameOneDeviceShareIt) {
+TEST_F(CommsSlots, SlotsOnDifferentNumbersThatNameOneDeviceShareIt) {
   // --port puts one device behind every number: slot 0 (port 1) and slot 2
   // (port 2) must not both try to hold it.
   PortNames one_device(settings, std::string("/dev/pts/7"));
   Comms shared(settings, one_device, factory, clock, prompts, log);
-  ini(kThreeSlots);
   shared.init_comms();
   line.answer_next_write({"x", 2, 0, 0});
   EXPECT_EQ(shared.transmit(0, "a", 20), "x");
@@ -155,7 +159,7 @@ TEST_F(CommsFixture, SlotsOnDifferentNumbersThatNameOneDeviceShareIt) {
   EXPECT_FALSE(shared.port_open(0));
 }
 
-TEST_F(CommsFixture, AnUndefinedOrLeftOutSlotIsReportedAndTheExchangeRunsOnSlotZero) {
+TEST_F(CommsSlots, AnUndefinedOrLeftOutSlotIsReportedAndTheExchangeRunsOnSlotZero) {
   ini(section({"1|9600,N,8,1", "9|9600,N,8,1"}));
   comms.init_comms();
   prompts.boxes.clear();
@@ -180,9 +184,7 @@ TEST_F(CommsFixture, AnUndefinedOrLeftOutSlotIsReportedAndTheExchangeRunsOnSlotZ
   EXPECT_TRUE(line.writes.empty());
 }
 
-TEST_F(CommsFixture, InitCommsAgainClosesEveryOpenPort) {
-  ini(kThreeSlots);
-  comms.init_comms();
+TEST_F(CommsSlots, InitCommsAgainClosesEveryOpenPort) {
   comms.transmit(0, "a", 5);
   comms.transmit(1, "a", 5);
   EXPECT_EQ(line.holders.size(), 2U);
@@ -191,9 +193,7 @@ TEST_F(CommsFixture, InitCommsAgainClosesEveryOpenPort) {
   EXPECT_EQ(line.live_ports.size(), 3U);  // the old objects are gone, three new ones
 }
 
-TEST_F(CommsFixture, AnUnavailablePortIsLoggedWarnedAboutAndGivesAnEmptyReply) {
-  ini(kThreeSlots);
-  comms.init_comms();
+TEST_F(CommsSlots, AnUnavailablePortIsLoggedWarnedAboutAndGivesAnEmptyReply) {
   line.remove_device("/dev/ttyS1");
   EXPECT_EQ(comms.transmit(1, "q", 250), "");
   EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
@@ -205,9 +205,7 @@ TEST_F(CommsFixture, AnUnavailablePortIsLoggedWarnedAboutAndGivesAnEmptyReply) {
   EXPECT_EQ(clock.total_ms(), 0U);  // no waiting on a port that is not there
 }
 
-TEST_F(CommsFixture, OtherOpenErrorsShowTheirMessageAndAreTriedThreeTimesAtMost) {
-  ini(kThreeSlots);
-  comms.init_comms();
+TEST_F(CommsSlots, OtherOpenErrorsShowTheirMessageAndAreTriedThreeTimesAtMost) {
   line.fail(PortOp::Open, 70);
   line.answer_next_write({"ok", 1, 0, 0});
   EXPECT_EQ(comms.transmit(1, "q", 50), "ok");
@@ -222,9 +220,7 @@ TEST_F(CommsFixture, OtherOpenErrorsShowTheirMessageAndAreTriedThreeTimesAtMost)
   EXPECT_EQ(error_log(), line70 + line70 + line70 + line70);
 }
 
-TEST_F(CommsFixture, DeviceErrorsWhileClearingOrChangingSettingsReopenThePort) {
-  ini(kThreeSlots);
-  comms.init_comms();
+TEST_F(CommsSlots, DeviceErrorsWhileClearingOrChangingSettingsReopenThePort) {
   line.fail(PortOp::Clear, 57);
   int slot = 2;
   EXPECT_EQ(comms.open_port(slot), 2);

@@ -156,19 +156,6 @@ TEST_F(RegisterClientTest, RepliesThatDoNotAnswerTheRequestAreDamaged) {
   EXPECT_EQ(w.error().failure, RegisterFailure::Damaged);
 }
 
-// Modbus RTU has no transaction number: a reply that comes after its request
-// gave up is thrown away, never taken for the answer to the next request.
-TEST_F(RegisterClientTest, ALateReplyIsNotTakenForTheNextRequests) {
-  line.answer_next_write({test::value_reply(1850), 300});  // the revision, too late
-  const auto revision = client.read_registers(1, 4, 1);
-  ASSERT_FALSE(revision);
-  EXPECT_EQ(revision.error().failure, RegisterFailure::NoReply);
-  line.answer_next_write({test::value_reply(6180), 60});  // after the late one
-  const auto type = client.read_registers(1, 0, 1);
-  ASSERT_TRUE(type);
-  EXPECT_EQ(type->front(), 6180);
-}
-
 TEST_F(RegisterClientTest, RepeatsOnlyWhatTheCallerNames) {
   reply(with_modbus_crc(bytes({1, 3, 2, 0, 1})).substr(0, 6));  // cut short
   EXPECT_FALSE(client.read_registers(1, 0, 1, 3, Repeat::WhenSilent));

@@ -7,6 +7,7 @@
 
 #include "errors/run_error.h"
 #include "setup/setup_text.h"
+#include "support/port_helpers.h"
 
 namespace r7 {
 namespace {
@@ -19,16 +20,6 @@ Lines texts(const Range& lines) {
   for (const auto& l : lines)
     out.push_back(l.text);
   return out;
-}
-
-template <typename F>
-int run_error_number(F&& f) {
-  try {
-    f();
-  } catch (const RunError& e) {
-    return e.number();
-  }
-  return 0;
 }
 
 TEST(SetupNumbers, RegisterNumbersNumbersAndTheirShortestText) {
@@ -44,7 +35,7 @@ TEST(SetupNumbers, RegisterNumbersNumbersAndTheirShortestText) {
     EXPECT_EQ(reg_number(line), number) << line;
   for (const char* bad : {"Setpoint 1234", "1234a", "12:30", "", "["})
     EXPECT_FALSE(reg_number(bad)) << bad;
-  EXPECT_EQ(run_error_number([] { reg_number_or_throw("abc"); }), err::kTypeMismatch);
+  EXPECT_EQ(test::run_error_of([] { reg_number_or_throw("abc"); }), err::kTypeMismatch);
 
   const std::pair<const char*, double> numbers[] = {
       {" 12 ", 12}, {"-32002", -32002}, {"+7", 7}, {"1.5e2", 150}, {"3.", 3}};
@@ -65,7 +56,7 @@ TEST(DownloadSequenceFile, TheProfileFlagIsTheFirstThreeCharactersUpperCased) {
   for (const char* no : {" YES", "YE", "NO", ""})
     EXPECT_FALSE(profile_flag(no)) << no;
   const DownloadSequence empty(split_text_lines(""), "6180.cds");
-  EXPECT_EQ(run_error_number([&] { empty.has_profiles(); }), err::kInputPastEnd);
+  EXPECT_EQ(test::run_error_of([&] { empty.has_profiles(); }), err::kInputPastEnd);
 }
 
 constexpr const char* kPds =
@@ -97,7 +88,7 @@ TEST(ProfileSequenceFile, OrdinaryStepsStopAtTheNextHeaderAndNeverTakeTheLastLin
   EXPECT_EQ(texts(pds.ordinary_step_lines(pds.section_start("Jump"))), Lines{"4008 to"});
   // A section that is not there leaves the search at the end of the file.
   const std::size_t none = pds.section_start("Nope");
-  EXPECT_EQ(run_error_number([&] { pds.ordinary_step_lines(none); }), err::kInputPastEnd);
+  EXPECT_EQ(test::run_error_of([&] { pds.ordinary_step_lines(none); }), err::kInputPastEnd);
   EXPECT_TRUE(pds.end_step_lines(none).empty());
 
   // Headers match exactly after dropping their first and last character.
@@ -119,14 +110,16 @@ TEST(ProfileSequenceFile, EndStepCandidatesRunToTheEndOfTheFile) {
 
 TEST(ProfileSequenceFile, ProfileCountErrors) {
   auto count_error = [](const char* text) {
-    return run_error_number([&] { ProfileSequence(split_text_lines(text), "x").profile_count(); });
+    return test::run_error_of(
+        [&] { ProfileSequence(split_text_lines(text), "x").profile_count(); });
   };
   EXPECT_EQ(count_error(""), err::kInputPastEnd);
   EXPECT_EQ(count_error("Profiles: 3"), err::kTypeMismatch);
   EXPECT_EQ(count_error("99999 p"), 6);
   EXPECT_EQ(ProfileSequence(split_text_lines("0 none"), "x").profile_count(), 0);
-  EXPECT_EQ(run_error_number([] { ProfileSequence(split_text_lines("1"), "x").section_name("1"); }),
-            err::kInputPastEnd);
+  EXPECT_EQ(
+      test::run_error_of([] { ProfileSequence(split_text_lines("1"), "x").section_name("1"); }),
+      err::kInputPastEnd);
 }
 
 }  // namespace
