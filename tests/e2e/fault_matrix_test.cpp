@@ -87,19 +87,14 @@ struct FaultMatrix : ::testing::TestWithParam<Case> {
   // The job under the fault, timed; "killed" stops r7sim `kill_after` into
   // it (before it, when zero).
   ProcessResult job(const std::vector<std::string>& args, std::chrono::milliseconds kill_after) {
+    const bool killed = GetParam().fault == "killed";
+    if (killed && kill_after == 0ms) sim.reset();
     const auto started = std::chrono::steady_clock::now();
-    ProcessResult r;
-    if (GetParam().fault != "killed") {
-      r = cli(args);
-    } else {
-      if (kill_after == 0ms) sim.reset();
-      const std::vector<std::string> argv = cli_argv(args);
-      Process p(argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()),
-                home.path().string(), true);
-      std::this_thread::sleep_for(kill_after);
-      sim.reset();  // SIGTERM: r7sim ends and the pseudo-terminal goes with it
-      r = p.finish(kJobBound);
-    }
+    const std::vector<std::string> argv = cli_argv(args);
+    Process p(argv[0], {argv.begin() + 1, argv.end()}, home.path().string(), true);
+    std::this_thread::sleep_for(killed ? kill_after : 0ms);
+    if (killed) sim.reset();  // SIGTERM: r7sim ends and the pseudo-terminal goes with it
+    const ProcessResult r = p.finish(kJobBound);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return r;
   }
