@@ -52,6 +52,10 @@ std::string case_name(const Case& c) {
   return name;
 }
 
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << case_name(c);
+}
+
 struct FaultMatrix : ::testing::TestWithParam<Case> {
   TempDir home;
   std::string link = (home / "r7").string();
