@@ -69,7 +69,8 @@ TEST_F(ProfileStoreTest, NameRegistersAreAWindowOntoTheSelectedProfile) {
 }
 
 // The demonstration setups have a gap in their profile numbers (6180: 1, 2, 4;
-// 6170: 1, 3), so a restore needs one placeholder profile.
+// 6170: 1, 3), so a restore needs one placeholder profile. A 6180 keeps 40
+// profiles, a 6170 20.
 class DemoRoundTrip : public test::SetupFixture, public ::testing::WithParamInterface<int> {
  protected:
   DemoRoundTrip() : SetupFixture(default_config(GetParam())) {}
@@ -83,6 +84,9 @@ TEST_P(DemoRoundTrip, ComesBackWholeWithItsProfileNumbers) {
   EXPECT_EQ(session.refusals(), 0);
   EXPECT_EQ(placeholders, std::vector<int>{GetParam() == kModel6180 ? 3 : 2});
   EXPECT_EQ(controller().snapshot(), before);
+  while (controller().write_register(4002, 1) == 0) {  // create until refused
+  }
+  EXPECT_EQ(controller().profiles().size(), GetParam() == kModel6180 ? 40U : 20U);
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, DemoRoundTrip, ::testing::Values(kModel6180, kModel6170));
