@@ -1,6 +1,7 @@
 #include "app/port_names.h"
 
 #include "app/settings_file.h"
+#include "os/os.h"
 
 namespace r7 {
 
@@ -8,11 +9,7 @@ PortNames::PortNames(std::filesystem::path settings_file, std::optional<std::str
     : settings_file_(std::move(settings_file)), override_all_(std::move(override_all)) {}
 
 std::string PortNames::default_device_name(int port) {
-#ifdef _WIN32
-  return "COM" + std::to_string(port);
-#else
-  return "/dev/ttyS" + std::to_string(port - 1);
-#endif
+  return os::serial_device_name(port);
 }
 
 std::string PortNames::device_name(int port) const {

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "app/settings_file.h"
+#include "os/os.h"
 
 namespace r7 {
 
@@ -14,8 +15,8 @@ ProgramDir ProgramDir::resolve(const char* argv0, const std::optional<std::strin
     auto dir = std::filesystem::absolute(*home, ec);
     return ProgramDir(ec ? std::filesystem::path(*home) : dir);
   }
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec && argv0 != nullptr) exe = std::filesystem::absolute(argv0, ec);
+  std::filesystem::path exe = os::executable_path().value_or(std::filesystem::path());
+  if (exe.empty() && argv0 != nullptr) exe = std::filesystem::absolute(argv0, ec);
   if (ec || exe.empty()) return ProgramDir(std::filesystem::current_path(ec));
   return ProgramDir(exe.parent_path());
 }

@@ -13,7 +13,7 @@ class ProgramDir {
   explicit ProgramDir(std::filesystem::path dir);
 
   // The directory of the running executable (`argv0` is the fallback when
-  // /proc/self/exe cannot be read), or `home` when given.
+  // the system does not tell it), or `home` when given.
   static ProgramDir resolve(const char* argv0, const std::optional<std::string>& home);
 
   const std::filesystem::path& path() const { return dir_; }

@@ -6,9 +6,9 @@
 #include <sstream>
 #include <system_error>
 
-#include "errors/input_file.h"
-#include "errors/numbers.h"
-#include "errors/run_error.h"
+#include "base/input_file.h"
+#include "base/numbers.h"
+#include "base/run_error.h"
 
 #define SI_NO_CONVERSION
 #include <SimpleIni.h>

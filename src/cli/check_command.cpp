@@ -1,8 +1,8 @@
 // `check FILE`: the pre-flight check of an S-record file, no controller needed.
 #include <cstdio>
 
+#include "base/run_error.h"
 #include "cli/cli_context.h"
-#include "errors/run_error.h"
 #include "flash/srecord.h"
 
 namespace r7::cli {

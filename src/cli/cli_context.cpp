@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "os/system_clock.h"
 #include "platform/qt_serial_port.h"
 #include "sim/fake_clock.h"
 #include "sim/simulation.h"
@@ -33,6 +34,7 @@ struct CliContext::Impl {
   std::unique_ptr<ConsolePrompts> prompts;
   std::unique_ptr<Clock> clock;
   std::unique_ptr<ErrorLog> error_log;
+  std::unique_ptr<LinkReport> link_report;
   std::unique_ptr<PortNames> port_names;
   // With --simulate; declared before the port objects' owners so it outlives them.
   std::unique_ptr<sim::Simulation> simulation;
@@ -46,10 +48,6 @@ CliContext::CliContext(const char* argv0, GlobalOptions& options)
     : argv0_(argv0), options_(options), impl_(std::make_unique<Impl>()) {}
 
 CliContext::~CliContext() = default;
-
-CliContext::Impl& CliContext::impl() {
-  return *impl_;
-}
 
 const ProgramDir& CliContext::program_dir() {
   if (!impl_->program_dir) impl_->program_dir = ProgramDir::resolve(argv0_, options_.home);
@@ -84,7 +82,9 @@ Clock& CliContext::clock() {
 }
 
 ErrorLog& CliContext::error_log() {
-  if (!impl_->error_log) impl_->error_log = std::make_unique<ErrorLog>(prompts(), clock());
+  if (!impl_->error_log) {
+    impl_->error_log = std::make_unique<ErrorLog>(clock(), program_dir().join(kErrorLogName));
+  }
   return *impl_->error_log;
 }
 
@@ -117,13 +117,13 @@ Comms& CliContext::comms() {
         throw CLI::ValidationError("--trace", *problem);  // a usage error: exit status 1
       }
     }
-    impl_->comms = std::make_unique<Comms>(program_dir().settings_file(), port_names(), *factory,
-                                           clock(), prompts(), error_log());
+    impl_->link_report = std::make_unique<PromptedLinkReport>(prompts(), error_log());
+    impl_->comms = std::make_unique<Comms>(port_names(), *factory, clock(), *impl_->link_report);
     if (options_.trace) {
       impl_->trace = std::make_unique<FileTrace>(*options_.trace, clock());
       impl_->comms->set_trace(impl_->trace.get());
     }
-    impl_->comms->init_comms();
+    impl_->comms->init_comms(read_protocol_slots(program_dir().settings_file()));
   }
   return *impl_->comms;
 }

@@ -11,13 +11,14 @@
 
 #include "app/port_names.h"
 #include "app/program_dir.h"
+#include "base/error_log.h"
+#include "base/outcome.h"
 #include "cli/console_output.h"
 #include "cli/console_prompts.h"
 #include "cli/exit_codes.h"
-#include "errors/clock.h"
-#include "errors/error_log.h"
-#include "errors/outcome.h"
+#include "seams/clock.h"
 #include "serial/comms.h"
+#include "serial/link_report.h"
 
 namespace r7::cli {
 
@@ -59,12 +60,10 @@ class CliContext {
   void note_outcome(const Outcome& outcome) { last_outcome_ = outcome; }
   const std::optional<Outcome>& last_outcome() const { return last_outcome_; }
 
-  // Helpers for the simulated controller and the Qt port factory live here so
-  // commands do not build their own.
-  struct Impl;
-  Impl& impl();
-
  private:
+  // What the accessors build on first use, in the order it must be destroyed.
+  struct Impl;
+
   const char* argv0_;
   GlobalOptions& options_;
   std::unique_ptr<Impl> impl_;

@@ -38,7 +38,7 @@ void list_ports() {
 
 int exit_status_of(CliContext& ctx, const Outcome& outcome) {
   ctx.note_outcome(outcome);
-  return exit_status(outcome, ctx.comms().last_result() == ExchangeResult::PortUnavailable);
+  return exit_status(outcome, !ctx.comms().port_available());
 }
 
 void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
@@ -75,7 +75,7 @@ void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
       return;
     }
     Comms& comms = ctx.comms();
-    const std::string reply = comms.transmit(args->slot, *bytes, args->timeout_ms);
+    const std::string reply = comms.transmit(args->slot, *bytes, args->timeout_ms).reply;
     std::printf("%s\n", hex_bytes(reply, false).c_str());
     exit_code =
         exit_status_of(ctx, Outcome{reply.empty() ? Ending::NoController : Ending::Completed});

@@ -7,10 +7,10 @@
 #include <string>
 #include <system_error>
 
+#include "base/input_file.h"
+#include "base/run_error.h"
 #include "cli/cli_context.h"
 #include "cli/setup_console.h"
-#include "errors/input_file.h"
-#include "errors/run_error.h"
 #include "setup/setup_compare.h"
 #include "setup/setup_restore.h"
 #include "setup/setup_save.h"
@@ -79,8 +79,7 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
     outcome = restore.restore_setup();
     if (outcome.differences > 0) compared = restore.verify_differences();
   } else {
-    CompareSetup compare(ctx.comms(), prompts, session, ctx.clock(), ctx.program_dir(),
-                         options.address);
+    CompareSetup compare(ctx.comms(), prompts, session, ctx.program_dir(), options.address);
     outcome = compare.compare_setup();
     if (outcome.completed() || outcome.ending == Ending::Differs) compared = compare.differences();
   }

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/console_output.h"
-#include "flash/flash_view.h"
+#include "seams/flash_view.h"
 
 namespace r7::cli {
 

@@ -1,8 +1,8 @@
 #include "cli/console_output.h"
 
-#include <unistd.h>
-
 #include <nlohmann/json.hpp>
+
+#include "os/os.h"
 
 namespace r7::cli {
 
@@ -62,7 +62,7 @@ std::string clock_text(std::int64_t seconds) {
 }  // namespace
 
 ConsoleOutput::ConsoleOutput(bool json, bool quiet, std::FILE* out)
-    : json_(json), quiet_(quiet), out_(out), terminal_(isatty(fileno(out)) != 0 && !json) {}
+    : json_(json), quiet_(quiet), out_(out), terminal_(os::is_terminal(out) && !json) {}
 
 ConsoleOutput::~ConsoleOutput() {
   clear_line();

@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "errors/outcome.h"
-#include "errors/prompts.h"
+#include "base/outcome.h"
+#include "seams/prompts.h"
 
 namespace r7::cli {
 

@@ -1,8 +1,8 @@
 #include "cli/console_prompts.h"
 
-#include <unistd.h>
-
 #include <cctype>
+
+#include "os/os.h"
 
 namespace r7::cli {
 
@@ -89,7 +89,7 @@ Answer ConsolePrompts::message_box(const MessageBox& box) {
     answer = positive(box.buttons);
   } else if (policy_ == AnswerPolicy::No) {
     answer = negative(box.buttons);
-  } else if (isatty(fileno(in_)) != 0 && !out_.json()) {
+  } else if (os::is_terminal(in_) && !out_.json()) {
     out_.message(box, std::nullopt);
     answer = ask_terminal(box).value_or(negative(box.buttons));
     if (answer == Answer::No || answer == Answer::Cancel) declined_ = true;

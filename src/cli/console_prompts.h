@@ -9,7 +9,7 @@
 #include <string>
 
 #include "cli/console_output.h"
-#include "errors/prompts.h"
+#include "seams/prompts.h"
 
 namespace r7::cli {
 

@@ -2,7 +2,7 @@
 // into one.
 #pragma once
 
-#include "errors/outcome.h"
+#include "base/outcome.h"
 
 namespace r7::cli {
 

@@ -9,8 +9,8 @@
 #include <iostream>
 
 #include "app/version.h"
+#include "base/run_error.h"
 #include "cli/cli_context.h"
-#include "errors/run_error.h"
 #include "modbus/modbus.h"
 
 int main(int argc, char** argv) {

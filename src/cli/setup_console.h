@@ -6,8 +6,8 @@
 #include <string>
 
 #include "cli/console_output.h"
-#include "errors/prompts.h"
-#include "setup/setup_view.h"
+#include "seams/prompts.h"
+#include "seams/setup_view.h"
 
 namespace r7::cli {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "flash/srecord.h"
 
 namespace r7 {
@@ -66,10 +66,11 @@ std::string bootloader_frame(std::uint8_t command, std::string_view data) {
 // another frame (or of an earlier try) never passes for this one.
 bool Bootloader::exchange(std::uint8_t command, float timeout_ms, int tries) {
   for (tries_ = 1; tries_ <= tries; ++tries_) {
-    reply_ = comms_.transmit(kXonSlot, frame_, timeout_ms, expect_bytes(2));
+    Exchange done = comms_.transmit(kXonSlot, frame_, timeout_ms, expect_bytes(2));
+    reply_ = std::move(done.reply);
     if (is_acknowledgement(reply_, command)) return true;
-    if (comms_.last_result() == ExchangeResult::PortUnavailable ||
-        comms_.last_result() == ExchangeResult::LineDropped) {
+    if (done.result == ExchangeResult::PortUnavailable ||
+        done.result == ExchangeResult::LineDropped) {
       continue;  // nothing late can come on a port opened afresh
     }
     // Nothing came: the acknowledgement may still be on its way. A wrong
@@ -103,7 +104,7 @@ bool Bootloader::execute_download_app(std::string_view address) {
 }
 
 std::string Bootloader::online_probe() {
-  return comms_.transmit(kXonSlot, std::string(1, '\0'), kProbeTimeoutMs, expect_bytes(1));
+  return comms_.transmit(kXonSlot, std::string(1, '\0'), kProbeTimeoutMs, expect_bytes(1)).reply;
 }
 
 bool Bootloader::send_record(const std::string& line, std::size_t line_count) {

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "errors/prompts.h"
-#include "flash/flash_view.h"
+#include "seams/flash_view.h"
+#include "seams/prompts.h"
 #include "serial/comms.h"
 
 namespace r7 {

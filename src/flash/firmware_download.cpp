@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "flash/srecord.h"
 #include "modbus/registers.h"
 
@@ -461,8 +461,7 @@ Outcome FirmwareDownload::bootloader_download() {
   step("Execute download app", [this] { return boot_.execute_download_app(kDownloadAppAddress); });
   if (!failed) {
     // From here on the download application is addressed at 38400 baud.
-    const std::string saved_settings = comms_.port_settings(kXonSlot);
-    comms_.set_port_settings(kXonSlot, kBootloaderSettings);
+    const SlotSettingsOverride download_app_rate(comms_, kXonSlot, kBootloaderSettings);
     step("Erase Sectors (chip)", [this] { return erase_with_wait(); });
     step("File Transferred " + firmware_path_,
          [this] { return boot_.transfer_srecord_file(firmware_path_); });
@@ -474,7 +473,6 @@ Outcome FirmwareDownload::bootloader_download() {
       prompts_.message("Please cycle Device Power.", "Download Completed");
     }
     view_.scroll_histories_to_end();
-    comms_.set_port_settings(kXonSlot, saved_settings);
   } else {
     view_.scroll_histories_to_end();
   }
@@ -521,12 +519,13 @@ Outcome FirmwareDownload::erase_flash_sectors(const std::array<bool, 7>& sectors
   }
   prompts_.set_busy(true);
   view_.add_command("Erase Sectors  " + std::to_string(mask));
-  const std::string saved = comms_.port_settings(kXonSlot);
-  comms_.set_port_settings(kXonSlot, kBootloaderSettings);
-  const bool erased = erase_with_wait();
-  if (!erased) prompts_.message("Sector Erase failed.", "Erase Sectors");
-  prompts_.set_busy(false);
-  comms_.set_port_settings(kXonSlot, saved);
+  bool erased = false;
+  {
+    const SlotSettingsOverride download_app_rate(comms_, kXonSlot, kBootloaderSettings);
+    erased = erase_with_wait();
+    if (!erased) prompts_.message("Sector Erase failed.", "Erase Sectors");
+    prompts_.set_busy(false);
+  }
   view_.add_response(erased ? "Erase Successful" : "Erase Failed");
   view_.scroll_histories_to_end();
   return erased ? Outcome{} : Outcome(Ending::Failed, "Erase Sectors");

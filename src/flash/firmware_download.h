@@ -12,13 +12,13 @@
 #include <string>
 
 #include "app/program_dir.h"
-#include "errors/clock.h"
-#include "errors/expected.h"
-#include "errors/outcome.h"
-#include "errors/prompts.h"
+#include "base/expected.h"
+#include "base/outcome.h"
 #include "flash/bootloader.h"
-#include "flash/flash_view.h"
 #include "modbus/register_client.h"
+#include "seams/clock.h"
+#include "seams/flash_view.h"
+#include "seams/prompts.h"
 #include "serial/comms.h"
 
 namespace r7 {

@@ -7,8 +7,8 @@
 #include <limits>
 #include <memory>
 
-#include "errors/input_file.h"
-#include "errors/run_error.h"
+#include "base/input_file.h"
+#include "base/run_error.h"
 
 namespace r7 {
 

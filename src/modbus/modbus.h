@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "errors/expected.h"
+#include "base/expected.h"
 
 namespace r7 {
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 
 namespace r7 {
 
@@ -34,12 +34,13 @@ bool RegisterClient::repeated(const RegisterError& e, Repeat repeat) {
 
 RegisterResult<std::vector<std::int16_t>> RegisterClient::exchange(const std::string& request,
                                                                    int expected_count) {
-  auto result = check_reply(request, expected_count);
+  ExchangeResult ended = ExchangeResult::NoReply;
+  auto result = check_reply(request, expected_count, ended);
   // Modbus RTU carries no transaction number: a reply that comes after its
   // try gave up would be taken for the answer to the next request. Let it come
   // and go first; after a reply that did not fit, let what follows it go.
   if (!result && result.error().failure == RegisterFailure::NoReply &&
-      comms_.last_result() != ExchangeResult::LineDropped) {
+      ended != ExchangeResult::LineDropped) {
     comms_.drain(kModbusSlot, kModbusTimeoutMs, kMaxDrainMs);
   } else if (!result && result.error().failure == RegisterFailure::Damaged) {
     comms_.drain(kModbusSlot, kAfterWrongReplyMs, kMaxDrainMs);
@@ -48,12 +49,15 @@ RegisterResult<std::vector<std::int16_t>> RegisterClient::exchange(const std::st
 }
 
 RegisterResult<std::vector<std::int16_t>> RegisterClient::check_reply(const std::string& request,
-                                                                      int expected_count) {
-  last_reply_ = comms_.transmit(kModbusSlot, request, kModbusTimeoutMs,
-                                ReplyLength(modbus_reply_length, modbus_reply_complete));
+                                                                      int expected_count,
+                                                                      ExchangeResult& ended) {
+  Exchange done = comms_.transmit(kModbusSlot, request, kModbusTimeoutMs,
+                                  ReplyLength(modbus_reply_length, modbus_reply_complete));
+  ended = done.result;
+  last_reply_ = std::move(done.reply);
   const std::string& reply = last_reply_;
   if (reply.empty()) {
-    return unexpected(failure(comms_.last_result() == ExchangeResult::PortUnavailable
+    return unexpected(failure(ended == ExchangeResult::PortUnavailable
                                   ? RegisterFailure::PortFailure
                                   : RegisterFailure::NoReply));
   }

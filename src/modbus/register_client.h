@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "errors/expected.h"
+#include "base/expected.h"
 #include "modbus/modbus.h"
 #include "serial/comms.h"
 
@@ -64,7 +64,7 @@ class RegisterClient {
   RegisterResult<std::vector<std::int16_t>> exchange(const std::string& request,
                                                      int expected_count);
   RegisterResult<std::vector<std::int16_t>> check_reply(const std::string& request,
-                                                        int expected_count);
+                                                        int expected_count, ExchangeResult& result);
   static bool repeated(const RegisterError& e, Repeat repeat);
 
   Comms& comms_;

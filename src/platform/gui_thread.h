@@ -11,7 +11,7 @@
 #include <string>
 #include <type_traits>
 
-#include "errors/prompts.h"
+#include "seams/prompts.h"
 
 namespace r7 {
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "errors/prompts.h"
+#include "seams/prompts.h"
 
 class QWidget;
 

@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "errors/run_error.h"
-#include "serial/line_settings.h"
+#include "app/line_settings.h"
+#include "base/run_error.h"
 
 namespace r7::platform {
 

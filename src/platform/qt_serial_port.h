@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/serial_port.h"
+#include "seams/serial_port.h"
 
 namespace r7::platform {
 

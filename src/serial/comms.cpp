@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/settings_file.h"
-#include "errors/run_error.h"
+#include "app/line_settings.h"
+#include "base/run_error.h"
 #include "serial/deadline.h"
-#include "serial/line_settings.h"
 
 namespace r7 {
 
@@ -14,9 +13,6 @@ namespace {
 
 constexpr const char* kOpenPort = "open_port";
 constexpr const char* kTransmit = "transmit";
-constexpr const char* kNoPortData = "NO PORT DATA";
-constexpr int kMinPort = 1;
-constexpr int kMaxPort = 4;
 
 // A step that keeps failing is tried this often in all, then given up.
 constexpr int kStepAttempts = 3;
@@ -33,31 +29,12 @@ constexpr int kFallbackBaud = 9600;
 
 }  // namespace
 
-const char* protocol_name(int slot) {
-  switch (slot) {
-    case kFullProtocolSlot:
-      return "Full Protocol";
-    case kModbusSlot:
-      return "Modbus Protocol";
-    case kXonSlot:
-      return "Xon Protocol";
-    default:
-      return "";
-  }
-}
-
 ReplyLength expect_bytes(std::size_t n) {
   return ReplyLength([n](std::string_view) { return n; });
 }
 
-Comms::Comms(std::filesystem::path settings_file, const PortNames& port_names, PortFactory& factory,
-             Clock& clock, Prompts& prompts, ErrorLog& errors)
-    : settings_file_(std::move(settings_file)),
-      port_names_(port_names),
-      factory_(factory),
-      clock_(clock),
-      prompts_(prompts),
-      errors_(errors) {}
+Comms::Comms(const PortNames& port_names, PortFactory& factory, Clock& clock, LinkReport& report)
+    : port_names_(port_names), factory_(factory), clock_(clock), report_(report) {}
 
 Comms::~Comms() {
   close_all();
@@ -76,11 +53,7 @@ bool Comms::given_up() {
   if (failing_exchanges_ < kMaxFailingExchanges) return false;
   if (!gave_up_) {
     gave_up_ = true;
-    prompts_.message("The serial line keeps failing: the port was lost in " +
-                         std::to_string(failing_exchanges_) +
-                         " exchanges close together. Check the cable and the adapter; the job "
-                         "is given up.",
-                     "Serial Port", Icon::Critical);
+    report_.line_given_up(failing_exchanges_);
   }
   return true;
 }
@@ -98,57 +71,20 @@ bool Comms::slot_defined(int slot) const {
   return slot >= 0 && slot <= highest_slot() && slots_[static_cast<std::size_t>(slot)].defined();
 }
 
-void Comms::init_comms() {
+void Comms::init_comms(const ProtocolSlots& read) {
   close_all();
   slots_.clear();
   char_gap_ms_.fill(0);
-
-  // Slots 0 to 3 only: a fifth slot has no inter-byte wait, so keys of slot 4
-  // and above are never read.
-  for (int n = 0; n < kMaxSlots; ++n) {
-    const long port = read_profile_int(kCommsSection, comm_port_key(n), 0, settings_file_);
-    if (port == 0) break;  // the first missing port key ends the list
-    if (port < kMinPort || port > kMaxPort) {
-      // The slot stays undefined; reading goes on with the next one.
-      prompts_.message("Port number is not valid in sub init_comms");
-      continue;
-    }
-    std::string settings =
-        read_profile_string(kCommsSection, port_setting_key(n), kNoPortData, settings_file_);
-    // The missing key's default "NO PORT DATA" has 12 characters and always
-    // lands here; so does a baud part of 0 or letters, which has no wait.
-    if (!settings_string_usable(settings)) {
-      prompts_.message("Port settings are not valid in sub init_comms");
-      settings = kDefaultSettings;
-    }
-    while (slots_.size() <= static_cast<std::size_t>(n)) {
-      slots_.push_back(PortSlot{0, {}, factory_.create_port(), {}});
-    }
-    define_comms_control(n, static_cast<int>(port), settings);
-    char_gap_ms_[static_cast<std::size_t>(n)] = char_gap_for_baud(*settings_baud(settings));
+  for (const SlotProblem problem : read.problems)
+    report_.slot_problem(problem);
+  for (const SlotDefinition& d : read.definitions) {
+    if (slots_.size() == kMaxSlots) break;
+    const std::size_t n = slots_.size();
+    slots_.push_back(PortSlot{d.port_number, d.settings, factory_.create_port(), {}});
+    if (!d.defined()) continue;
+    // Settings strings that init_comms is given always have a baud part.
+    char_gap_ms_[n] = char_gap_for_baud(settings_baud(d.settings).value_or(kFallbackBaud));
   }
-
-  if (slots_.empty()) {  // no slot defined at all: slot 0 on port 2
-    slots_.push_back(PortSlot{0, {}, factory_.create_port(), {}});
-    define_comms_control(0, kDefaultPort, kDefaultSettings);
-    char_gap_ms_[0] = char_gap_for_baud(*settings_baud(kDefaultSettings));
-  }
-}
-
-void Comms::define_comms_control(int comms_control, int port_number, const std::string& settings) {
-  if (port_number < kMinPort || port_number > kMaxPort) {
-    prompts_.message("port_number% can only be (1 to 4) in sub define_comms_control");
-    return;
-  }
-  if (comms_control < 0 || comms_control > highest_slot()) {
-    prompts_.message("comms_control% can only be (0 to " + std::to_string(highest_slot()) +
-                     ") in sub define_comms_control");
-    return;
-  }
-  PortSlot& s = slots_[static_cast<std::size_t>(comms_control)];
-  if (s.port_number != port_number && s.port->is_open()) s.port->close();
-  s.port_number = port_number;
-  if (s.settings != settings) set_port_settings(comms_control, settings);
 }
 
 int Comms::port_number(int slot) const {
@@ -198,7 +134,7 @@ bool Comms::reopen(const char* procedure, PortSlot& use) {
   try {
     open_slot_port(use);
   } catch (const RunError& e) {
-    errors_.log_error(procedure, e.number());
+    report_.error_trapped(procedure, e.number());
   }
   return port.is_open();
 }
@@ -211,14 +147,14 @@ Comms::Step Comms::run_step(const char* procedure, PortSlot& use,
       return Step::Done;
     } catch (const RunError& e) {
       const int number = e.number();
-      errors_.log_error(procedure, number);
+      report_.error_trapped(procedure, number);
       port_failed_ = true;
       if (number == err::kDeviceUnavailable) return Step::Unavailable;
       if (number == err::kDeviceIo || number == err::kDeviceIoAlt) {
         if (attempt == kStepAttempts) break;
         if (!reopen(procedure, use)) return Step::Unavailable;
       } else {
-        errors_.show_error_message(number);
+        report_.error_not_handled(number);
       }
     }
   }
@@ -232,8 +168,7 @@ int Comms::open_port(int& slot) {
 
 PortSlot* Comms::choose_port(int& slot) {
   if (!slot_defined(slot)) {
-    prompts_.message(std::string("This device/protocol has not been initialized. Check ") +
-                     kSettingsFileName);
+    report_.slot_not_initialized();
     slot = 0;
     if (!slot_defined(slot)) return nullptr;
   }
@@ -258,11 +193,7 @@ PortSlot* Comms::choose_port(int& slot) {
   }
 
   PortSlot& use = slots_[static_cast<std::size_t>(chosen)];
-  const auto warn_unavailable = [&] {
-    prompts_.message_box(MessageBox{
-        "Cannot open comm port #" + std::to_string(use.port_number) + ", it is not available",
-        "WARNING", Icon::None, Buttons::Ok, std::nullopt});
-  };
+  const auto warn_unavailable = [&] { report_.port_unavailable(use.port_number); };
   // The device may have changed behind the port number since it was opened.
   if (use.port->is_open() && use.device != device) use.port->close();
   if (!use.port->is_open()) {
@@ -279,46 +210,52 @@ PortSlot* Comms::choose_port(int& slot) {
   return &use;
 }
 
-std::string Comms::transmit(int slot, std::string_view message, float timeout_ms,
-                            const ReplyLength& expected) {
-  last_result_ = ExchangeResult::PortUnavailable;
-  if (given_up()) return {};
+Exchange Comms::transmit(int slot, std::string_view message, float timeout_ms,
+                         const ReplyLength& expected) {
+  if (given_up()) {
+    port_available_ = false;
+    return Exchange{{}, ExchangeResult::PortUnavailable};
+  }
   port_failed_ = false;
-  const std::string reply = exchange(slot, message, timeout_ms, expected);
+  Exchange done = exchange(slot, message, timeout_ms, expected);
   count_exchange(port_failed_);
-  return reply;
+  port_available_ = done.result != ExchangeResult::PortUnavailable;
+  return done;
 }
 
-std::string Comms::exchange(int slot, std::string_view message, float timeout_ms,
-                            const ReplyLength& expected) {
+Exchange Comms::exchange(int slot, std::string_view message, float timeout_ms,
+                         const ReplyLength& expected) {
+  const Exchange unavailable{{}, ExchangeResult::PortUnavailable};
   const std::uint32_t started = clock_.tick_ms();
   PortSlot* chosen_slot = choose_port(slot);
-  if (chosen_slot == nullptr) return {};
+  if (chosen_slot == nullptr) return unavailable;
   PortSlot& use = *chosen_slot;
   SerialPort& port = *use.port;
-  if (!port.is_open()) return {};
+  if (!port.is_open()) return unavailable;
 
   // Bytes waiting now are no part of the reply (a late answer to an earlier
   // request among them).
   if (run_step(kTransmit, use, [&] { port.clear_input(); }) == Step::Unavailable ||
       !port.is_open()) {
-    return {};
+    return unavailable;
   }
   // A write that fails for good is skipped; the reception then finds nothing.
   run_step(kTransmit, use, [&] { port.write(message); });
-  if (!port.is_open()) return {};
+  if (!port.is_open()) return unavailable;
   const std::uint32_t written = clock_.tick_ms();
-  last_result_ = ExchangeResult::NoReply;
   if (trace_ != nullptr) trace_->record(slot, use.device, true, message, written - started);
 
   const double gap = static_cast<double>(char_gap_ms(slot));
-  std::string reply = receive(use, gap, timeout_ms, message.size(), expected);
-  if (trace_ != nullptr) trace_->record(slot, use.device, false, reply, clock_.tick_ms() - written);
-  if (last_result_ != ExchangeResult::PortUnavailable &&
-      last_result_ != ExchangeResult::LineDropped) {
-    last_result_ = reply.empty() ? ExchangeResult::NoReply : ExchangeResult::Reply;
+  Exchange done;
+  done.result = ExchangeResult::NoReply;
+  done.reply = receive(use, gap, timeout_ms, message.size(), expected, done.result);
+  if (trace_ != nullptr) {
+    trace_->record(slot, use.device, false, done.reply, clock_.tick_ms() - written);
   }
-  return reply;
+  if (done.result == ExchangeResult::NoReply && !done.reply.empty()) {
+    done.result = ExchangeResult::Reply;
+  }
+  return done;
 }
 
 std::string Comms::drain(int slot, double quiet_ms, double max_ms) {
@@ -343,7 +280,7 @@ std::string Comms::drain(int slot, double quiet_ms, double max_ms) {
     }
   } catch (const RunError& e) {
     // The next exchange meets the port's trouble and handles it.
-    errors_.log_error(kTransmit, e.number());
+    report_.error_trapped(kTransmit, e.number());
   }
   if (trace_ != nullptr && !dropped.empty()) {
     trace_->discarded(slot, use.device, dropped, clock_.tick_ms() - started);
@@ -379,7 +316,7 @@ std::string Comms::drain(int slot, double quiet_ms, double max_ms) {
 // Waiting blocks on the port in slices of at most 10 ms; a slice ends as soon
 // as a byte is there.
 std::string Comms::receive(PortSlot& use, double gap, float timeout_ms, std::size_t message_size,
-                           const ReplyLength& expected) {
+                           const ReplyLength& expected, ExchangeResult& result) {
   SerialPort& port = *use.port;
   const double char_ms = char_time_ms(settings_baud(use.settings).value_or(kFallbackBaud));
   const double burst_silence = std::max({gap, kBurstSilenceChars * char_ms, kBurstSilenceMinMs});
@@ -420,33 +357,42 @@ std::string Comms::receive(PortSlot& use, double gap, float timeout_ms, std::siz
       const auto slice = static_cast<std::uint32_t>(std::max(std::ceil(wait), 1.0));
       if (!port.wait_for_input(slice)) silent_since_byte = true;
     } catch (const RunError& e) {
-      if (!survive_failure(e, use, failures, reply)) break;
+      if (!survive_failure(e, use, failures, reply, result)) break;
     }
   }
   return reply;
 }
 
-bool Comms::survive_failure(const RunError& e, PortSlot& use, int& failures, std::string& reply) {
+bool Comms::survive_failure(const RunError& e, PortSlot& use, int& failures, std::string& reply,
+                            ExchangeResult& result) {
   const int number = e.number();
-  errors_.log_error(kTransmit, number);
+  report_.error_trapped(kTransmit, number);
   port_failed_ = true;
   if (number == err::kDeviceUnavailable) {
     reply.clear();
-    last_result_ = ExchangeResult::PortUnavailable;
+    result = ExchangeResult::PortUnavailable;
     return false;
   }
   const bool last_attempt = ++failures >= kStepAttempts;
   if (number != err::kDeviceIo && number != err::kDeviceIoAlt) {
-    errors_.show_error_message(number);
+    report_.error_not_handled(number);
     return !last_attempt;
   }
   if (last_attempt) return false;
   reply.clear();
   // The request went out on the line that dropped: its reply will not come on
   // the port opened again. The caller sends it again at once.
-  last_result_ =
-      reopen(kTransmit, use) ? ExchangeResult::LineDropped : ExchangeResult::PortUnavailable;
+  result = reopen(kTransmit, use) ? ExchangeResult::LineDropped : ExchangeResult::PortUnavailable;
   return false;
+}
+
+SlotSettingsOverride::SlotSettingsOverride(Comms& comms, int slot, const std::string& settings)
+    : comms_(comms), slot_(slot), saved_(comms.port_settings(slot)) {
+  comms_.set_port_settings(slot_, settings);
+}
+
+SlotSettingsOverride::~SlotSettingsOverride() {
+  comms_.set_port_settings(slot_, saved_);
 }
 
 }  // namespace r7

@@ -2,7 +2,7 @@
 // after 4294967295.
 #pragma once
 
-#include "errors/clock.h"
+#include "seams/clock.h"
 
 namespace r7 {
 

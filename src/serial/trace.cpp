@@ -1,9 +1,9 @@
+#include "serial/trace.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-
-#include "serial/comms.h"
 
 namespace r7 {
 

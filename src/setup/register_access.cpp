@@ -1,6 +1,6 @@
 #include "setup/register_access.h"
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "modbus/registers.h"
 
 namespace r7 {

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "errors/prompts.h"
 #include "modbus/register_client.h"
+#include "seams/prompts.h"
 #include "setup/setup_session.h"
 
 namespace r7 {

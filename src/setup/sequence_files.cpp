@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cmath>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 
 namespace r7 {
 

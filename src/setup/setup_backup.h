@@ -6,9 +6,9 @@
 #include <string>
 
 #include "app/program_dir.h"
-#include "errors/clock.h"
-#include "errors/expected.h"
-#include "errors/prompts.h"
+#include "base/expected.h"
+#include "seams/clock.h"
+#include "seams/prompts.h"
 #include "serial/comms.h"
 
 namespace r7 {

@@ -8,7 +8,7 @@
 #include <set>
 #include <system_error>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "modbus/registers.h"
 #include "setup/sequence_files.h"
 #include "setup/setup_file.h"
@@ -272,12 +272,8 @@ std::vector<SetupDifference> compare_setup_lines(const std::vector<std::string>&
 }
 
 SetupComparison::SetupComparison(RegisterAccess& access, Prompts& prompts, SetupSession& session,
-                                 ErrorLog& error_messages, const ProgramDir& program_dir)
-    : access_(access),
-      prompts_(prompts),
-      session_(session),
-      error_messages_(error_messages),
-      program_dir_(program_dir) {}
+                                 const ProgramDir& program_dir)
+    : access_(access), prompts_(prompts), session_(session), program_dir_(program_dir) {}
 
 Outcome SetupComparison::run(const TextLines& file, const std::string& model, CompareScope scope) {
   differences_.clear();
@@ -287,8 +283,7 @@ Outcome SetupComparison::run(const TextLines& file, const std::string& model, Co
     prompts_.message("Do not have correct download file sequence for this model of control!");
     return Outcome(Ending::FileProblem);
   }
-  SetupReading reading(access_, prompts_, session_, error_messages_, program_dir_,
-                       SetupReading::Purpose::Check);
+  SetupReading reading(access_, prompts_, session_, program_dir_, SetupReading::Purpose::Check);
   LineList controller;
   RegisterNames names;
   try {
@@ -300,7 +295,7 @@ Outcome SetupComparison::run(const TextLines& file, const std::string& model, Co
       return reading.outcome().completed() ? Outcome(Ending::Cancelled) : reading.outcome();
     }
   } catch (const RunError& e) {
-    error_messages_.show_error_message(e.number(), e.file());
+    show_error_message(prompts_, e.number(), e.file());
     Outcome o(is_sequence_file(e.file()) ? Ending::FileProblem : Ending::Failed);
     o.error_number = e.number();
     return o;
@@ -315,13 +310,12 @@ Outcome SetupComparison::run(const TextLines& file, const std::string& model, Co
   return o;
 }
 
-CompareSetup::CompareSetup(Comms& comms, Prompts& prompts, SetupSession& session, Clock& clock,
+CompareSetup::CompareSetup(Comms& comms, Prompts& prompts, SetupSession& session,
                            const ProgramDir& program_dir, int address)
     : prompts_(prompts),
       session_(session),
       program_dir_(program_dir),
-      access_(comms, prompts, session, address),
-      error_messages_(prompts, clock) {}
+      access_(comms, prompts, session, address) {}
 
 Outcome CompareSetup::compare_setup() {
   differences_.clear();
@@ -350,14 +344,14 @@ Outcome CompareSetup::compare_setup() {
     prompts_.set_busy(true);
     session_.view().set_progress_visible(true);
     session_.show("******Beginning  Compare******");
-    SetupComparison comparison(access_, prompts_, session_, error_messages_, program_dir_);
+    SetupComparison comparison(access_, prompts_, session_, program_dir_);
     const Outcome o = comparison.run(lines, model.text(), CompareScope::Everything);
     differences_ = comparison.differences();
     const bool compared = o.completed() || o.ending == Ending::Differs;
     return end(o, compared ? "*******Compare Complete*******" : "*******Compare Canceled*******");
   } catch (const RunError& e) {
     // A request that cannot be framed gets here.
-    error_messages_.show_error_message(e.number(), e.file());
+    show_error_message(prompts_, e.number(), e.file());
     Outcome o(Ending::Failed);
     o.error_number = e.number();
     return end(o, "*******Compare Canceled*******");

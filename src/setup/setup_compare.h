@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "app/program_dir.h"
-#include "errors/clock.h"
-#include "errors/error_log.h"
-#include "errors/outcome.h"
-#include "errors/prompts.h"
+#include "base/error_messages.h"
+#include "base/outcome.h"
+#include "seams/clock.h"
+#include "seams/prompts.h"
 #include "setup/register_access.h"
 #include "setup/setup_session.h"
 #include "setup/setup_text.h"
@@ -63,7 +63,7 @@ std::vector<SetupDifference> compare_setup_lines(const std::vector<std::string>&
 class SetupComparison {
  public:
   SetupComparison(RegisterAccess& access, Prompts& prompts, SetupSession& session,
-                  ErrorLog& error_messages, const ProgramDir& program_dir);
+                  const ProgramDir& program_dir);
 
   // `file`: the lines of a setup file that passed check_setup_file, of the
   // controller's model `model`. Completed when equal, Differs (with the
@@ -76,7 +76,6 @@ class SetupComparison {
   RegisterAccess& access_;
   Prompts& prompts_;
   SetupSession& session_;
-  ErrorLog& error_messages_;
   const ProgramDir& program_dir_;
   std::vector<SetupDifference> differences_;
 };
@@ -86,8 +85,8 @@ class SetupComparison {
 // difference, and nothing more is read), then the whole setup.
 class CompareSetup {
  public:
-  CompareSetup(Comms& comms, Prompts& prompts, SetupSession& session, Clock& clock,
-               const ProgramDir& program_dir, int address);
+  CompareSetup(Comms& comms, Prompts& prompts, SetupSession& session, const ProgramDir& program_dir,
+               int address);
 
   Outcome compare_setup();
   const std::vector<SetupDifference>& differences() const { return differences_; }
@@ -101,7 +100,6 @@ class CompareSetup {
   SetupSession& session_;
   const ProgramDir& program_dir_;
   RegisterAccess access_;
-  ErrorLog error_messages_;
   std::string file_;
   std::vector<SetupDifference> differences_;
 };

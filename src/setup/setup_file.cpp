@@ -3,12 +3,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <random>
 #include <string_view>
 #include <system_error>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "modbus/registers.h"
+#include "os/os.h"
 #include "setup/setup_text.h"
 
 namespace r7 {
@@ -20,27 +20,16 @@ std::string two_digits(int v) {
   return s.size() < 2 ? "0" + s : s;
 }
 
-// Temporary files are "<target>.~<owner>-<n>": the owner is this process's id
-// where /proc shows it (else a random mark starting with "r"), n counts the
-// process's saves. A save killed half way leaves its file behind; later saves
-// of the same target remove such leftovers once it is safe (stale_leftover).
+// Temporary files are "<target>.~<owner>-<n>": the owner is this process's
+// id, n counts the process's saves. A save killed half way leaves its file
+// behind; later saves of the same target remove such leftovers once it is
+// safe (stale_leftover).
 bool all_digits(std::string_view text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-bool process_ids_visible() {
-  std::error_code ec;
-  return std::filesystem::exists("/proc/self", ec);
-}
-
 const std::string& owner_mark() {
-  static const std::string mark = [] {
-    std::error_code ec;
-    const std::string self = std::filesystem::read_symlink("/proc/self", ec).filename().string();
-    if (!ec && all_digits(self)) return self;
-    std::random_device random;
-    return "r" + std::to_string(random()) + std::to_string(random());
-  }();
+  static const std::string mark = os::process_id();
   return mark;
 }
 
@@ -56,11 +45,10 @@ bool stale_leftover(std::string_view suffix, std::filesystem::file_time_type::du
   if (dash == std::string_view::npos) return all_digits(suffix) && age > kUnownedLeftoverAge;
   const std::string_view owner = suffix.substr(0, dash);
   if (!all_digits(suffix.substr(dash + 1)) || owner.empty()) return false;
-  if (!all_digits(owner) || !process_ids_visible()) return age > kUnownedLeftoverAge;
+  if (!all_digits(owner)) return age > kUnownedLeftoverAge;
   if (age > kOwnedLeftoverAge) return true;
-  std::error_code ec;
-  const bool running = std::filesystem::exists("/proc/" + std::string(owner), ec) || ec;
-  return owner != owner_mark() && !running;
+  // A process that may still run keeps its file until the day is over.
+  return owner != owner_mark() && os::process_running(std::string(owner)) == false;
 }
 
 void remove_stale_leftovers(const std::filesystem::path& target) {

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "errors/clock.h"
-#include "errors/outcome.h"
-#include "errors/prompts.h"
+#include "base/outcome.h"
+#include "seams/clock.h"
+#include "seams/prompts.h"
 #include "setup/setup_text.h"
 
 namespace r7 {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "modbus/registers.h"
 #include "setup/setup_text.h"
 
@@ -48,11 +48,10 @@ bool is_digital_input(int register_no) {
 }
 
 SetupReading::SetupReading(RegisterAccess& access, Prompts& prompts, SetupSession& session,
-                           ErrorLog& error_messages, const ProgramDir& program_dir, Purpose purpose)
+                           const ProgramDir& program_dir, Purpose purpose)
     : access_(access),
       prompts_(prompts),
       session_(session),
-      error_messages_(error_messages),
       program_dir_(program_dir),
       purpose_(purpose) {}
 
@@ -125,7 +124,7 @@ SetupReading::Walk SetupReading::read_profiles(SetupLineSink& sink, const std::s
     const ProfileSequence pds(read_text_lines(pds_path), pds_path.string());
     return walk_profiles(sink, pds, model);
   } catch (const RunError& e) {
-    error_messages_.show_error_message(e.number(), e.file());
+    show_error_message(prompts_, e.number(), e.file());
     if (purpose_ == Purpose::Save) session_.error_file().close();
     outcome_ = Outcome(is_sequence_file(e.file()) ? Ending::FileProblem : Ending::Failed);
     outcome_.error_number = e.number();

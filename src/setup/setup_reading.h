@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/program_dir.h"
-#include "errors/error_log.h"
-#include "errors/outcome.h"
-#include "errors/prompts.h"
+#include "base/error_messages.h"
+#include "base/outcome.h"
+#include "seams/prompts.h"
 #include "setup/register_access.h"
 #include "setup/sequence_files.h"
 #include "setup/setup_file.h"
@@ -32,7 +32,7 @@ class SetupReading {
   enum class Purpose { Save, Check };
 
   SetupReading(RegisterAccess& access, Prompts& prompts, SetupSession& session,
-               ErrorLog& error_messages, const ProgramDir& program_dir, Purpose purpose);
+               const ProgramDir& program_dir, Purpose purpose);
 
   // Reads the controller of model `model` into `sink`. Cancelled when the
   // user gave up a read or a selection, or a file problem ended it (see
@@ -59,7 +59,6 @@ class SetupReading {
   RegisterAccess& access_;
   Prompts& prompts_;
   SetupSession& session_;
-  ErrorLog& error_messages_;
   const ProgramDir& program_dir_;
   Purpose purpose_;
   Outcome outcome_;

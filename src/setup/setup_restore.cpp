@@ -3,7 +3,7 @@
 #include <array>
 #include <system_error>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "modbus/registers.h"
 #include "setup/sequence_files.h"
 #include "setup/setup_file.h"
@@ -77,8 +77,7 @@ RestoreSetup::RestoreSetup(Comms& comms, Prompts& prompts, SetupSession& session
       session_(session),
       clock_(clock),
       program_dir_(program_dir),
-      access_(comms, prompts, session, address),
-      error_messages_(prompts, clock) {}
+      access_(comms, prompts, session, address) {}
 
 // The file is chosen and checked, and the controller's model compared with
 // it, before the question; only then is the controller returned to its
@@ -109,7 +108,7 @@ Outcome RestoreSetup::restore_setup() {
   } catch (const RunError& e) {
     // A request that cannot be framed gets here; nothing else in the restore
     // throws.
-    error_messages_.show_error_message(e.number(), e.file());
+    show_error_message(prompts_, e.number(), e.file());
     Outcome o = end(Ending::Failed, true);
     o.error_number = e.number();
     return o;
@@ -270,7 +269,7 @@ RestoreSetup::Verified RestoreSetup::verify(const TextLines& lines) {
     return {Ending::Completed, text};
   }
   session_.show("******Verifying Upload******");
-  SetupComparison comparison(access_, prompts_, session_, error_messages_, program_dir_);
+  SetupComparison comparison(access_, prompts_, session_, program_dir_);
   const Outcome o = comparison.run(lines, model, CompareScope::FileRegisters);
   differences_ = comparison.differences();
   for (const SetupDifference& d : differences_)

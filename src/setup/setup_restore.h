@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "app/program_dir.h"
-#include "errors/clock.h"
-#include "errors/error_log.h"
-#include "errors/outcome.h"
-#include "errors/prompts.h"
+#include "base/error_messages.h"
+#include "base/outcome.h"
+#include "seams/clock.h"
+#include "seams/prompts.h"
 #include "setup/register_access.h"
 #include "setup/setup_compare.h"
 #include "setup/setup_file.h"
@@ -66,7 +66,6 @@ class RestoreSetup {
   Clock& clock_;
   const ProgramDir& program_dir_;
   RegisterAccess access_;
-  ErrorLog error_messages_;
   std::string file_;  // the setup file chosen
   int model_ = 0;     // the controller's model (register 0)
   int skipped_ = 0;

@@ -20,15 +20,13 @@ SaveSetup::SaveSetup(Comms& comms, Prompts& prompts, SetupSession& session, Cloc
       session_(session),
       clock_(clock),
       program_dir_(program_dir),
-      access_(comms, prompts, session, address),
-      error_messages_(prompts, clock) {}
+      access_(comms, prompts, session, address) {}
 
 Outcome SaveSetup::save_setup() {
   outcome_ = Outcome{};
   session_.clear_errors();
   std::unique_ptr<SetupFileWriter> file;
-  SetupReading reading(access_, prompts_, session_, error_messages_, program_dir_,
-                       SetupReading::Purpose::Save);
+  SetupReading reading(access_, prompts_, session_, program_dir_, SetupReading::Purpose::Save);
   try {
     const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
     if (!model_read.answered()) {
@@ -143,7 +141,7 @@ std::string SaveSetup::refused_reads_text(const std::vector<int>& refused_reads)
 }
 
 Outcome SaveSetup::failed(const RunError& e) {
-  error_messages_.show_error_message(e.number(), e.file());
+  show_error_message(prompts_, e.number(), e.file());
   prompts_.message("Download was Canceled.", "Download Canceled");
   prompts_.set_busy(false);
   session_.lock(false);

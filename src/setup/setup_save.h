@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "app/program_dir.h"
-#include "errors/clock.h"
-#include "errors/error_log.h"
-#include "errors/outcome.h"
-#include "errors/prompts.h"
-#include "errors/run_error.h"
+#include "base/error_messages.h"
+#include "base/outcome.h"
+#include "base/run_error.h"
+#include "seams/clock.h"
+#include "seams/prompts.h"
 #include "setup/register_access.h"
 #include "setup/sequence_files.h"
 #include "setup/setup_file.h"
@@ -45,7 +45,6 @@ class SaveSetup {
   Clock& clock_;
   const ProgramDir& program_dir_;
   RegisterAccess access_;
-  ErrorLog error_messages_;
   std::string file_path_;
   Outcome outcome_;
 };

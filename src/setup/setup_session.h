@@ -7,8 +7,8 @@
 #include <string>
 
 #include "modbus/registers.h"
+#include "seams/setup_view.h"
 #include "setup/setup_file.h"
-#include "setup/setup_view.h"
 
 namespace r7 {
 

@@ -8,8 +8,8 @@
 #include <iterator>
 #include <system_error>
 
-#include "errors/input_file.h"
-#include "errors/run_error.h"
+#include "base/input_file.h"
+#include "base/run_error.h"
 
 namespace r7 {
 

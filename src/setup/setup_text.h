@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "errors/numbers.h"
+#include "base/numbers.h"
 
 namespace r7 {
 

@@ -59,7 +59,7 @@
 #include <string_view>
 #include <vector>
 
-#include "errors/clock.h"
+#include "seams/clock.h"
 #include "sim/catalog.h"
 #include "sim/config.h"
 #include "sim/memory_image.h"

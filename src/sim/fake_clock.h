@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "errors/clock.h"
+#include "seams/clock.h"
 
 namespace r7::sim {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "errors/clock.h"
+#include "os/system_clock.h"
 #include "sim/catalog.h"
 #include "sim/config.h"
 #include "sim/controller.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 
 namespace r7::sim {
 

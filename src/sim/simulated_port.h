@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "serial/serial_port.h"
+#include "seams/serial_port.h"
 #include "sim/controller.h"
 
 namespace r7::sim {

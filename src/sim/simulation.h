@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "errors/clock.h"
+#include "seams/clock.h"
 #include "sim/config.h"
 #include "sim/controller.h"
 #include "sim/fake_clock.h"

@@ -76,8 +76,10 @@ bool split_settings(const std::string& s, ProtocolFrameTexts& t) {
 
 }  // namespace
 
-CommsSettingsForm::CommsSettingsForm(Comms& comms, Prompts& prompts)
+CommsSettingsForm::CommsSettingsForm(Comms& comms, Prompts& prompts,
+                                     std::filesystem::path settings_file)
     : comms_(comms),
+      settings_file_(std::move(settings_file)),
       prompts_(prompts),
       frames_(kInitialTexts),
       common_port_(kInitialTexts[kModbusSlot].port) {}
@@ -133,7 +135,7 @@ void CommsSettingsForm::update_missing() {
     ProtocolFrameTexts unused;
     missing_[static_cast<std::size_t>(i)] =
         !comms_.slot_defined(i) ||
-        read_profile_int(kCommsSection, comm_port_key(i), 0, comms_.settings_file()) == 0 ||
+        read_profile_int(kCommsSection, comm_port_key(i), 0, settings_file_) == 0 ||
         !split_settings(comms_.port_settings(i), unused);
   }
 }
@@ -146,7 +148,7 @@ void CommsSettingsForm::fill_fields() {
 }
 
 void CommsSettingsForm::Form_Activate() {
-  comms_.init_comms();
+  comms_.init_comms(read_protocol_slots(settings_file_));
   update_missing();
   fill_fields();
 }
@@ -180,7 +182,7 @@ bool CommsSettingsForm::settings_valid(int index) {
 bool CommsSettingsForm::save_frame(int index) {
   if (!settings_valid(index)) return false;
   const ProtocolFrameTexts& f = frames_.at(static_cast<std::size_t>(index));
-  const std::filesystem::path& file = comms_.settings_file();
+  const std::filesystem::path& file = settings_file_;
   write_profile_string(kCommsSection, comm_port_key(index),
                        stored_line_field(LineField::Port, f.port), file);
   write_profile_string(kCommsSection, port_setting_key(index),
@@ -195,7 +197,7 @@ bool CommsSettingsForm::save_frame(int index) {
 
 void CommsSettingsForm::cmd_SaveChanges_Click(int index) {
   save_frame(index);
-  comms_.init_comms();
+  comms_.init_comms(read_protocol_slots(settings_file_));
   update_missing();
   if (!changed_[kCommonPortField]) common_port_ = saved_common_port();
 }
@@ -221,7 +223,7 @@ bool CommsSettingsForm::cmd_OK_Click() {
     }
     if (!wrote) return true;
   }
-  comms_.init_comms();
+  comms_.init_comms(read_protocol_slots(settings_file_));
   update_missing();
   return true;
 }

@@ -7,14 +7,15 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/line_settings.h"
 #include "app/port_names.h"
-#include "errors/prompts.h"
+#include "seams/prompts.h"
 #include "serial/comms.h"
-#include "serial/line_settings.h"
 
 namespace r7 {
 
@@ -48,7 +49,7 @@ const char* protocol_frame_caption(int index);
 class CommsSettingsForm {
  public:
   // Writes go to the settings file of `comms`.
-  CommsSettingsForm(Comms& comms, Prompts& prompts);
+  CommsSettingsForm(Comms& comms, Prompts& prompts, std::filesystem::path settings_file);
 
   // Field texts of frame 0..2; the common port field is common_port().
   const std::string& text(int index, CommsField field) const;
@@ -101,6 +102,7 @@ class CommsSettingsForm {
   std::string& field(int index, CommsField f);
 
   Comms& comms_;
+  std::filesystem::path settings_file_;
   Prompts& prompts_;
   std::array<ProtocolFrameTexts, kProtocolFrames> frames_;
   std::string common_port_;

@@ -39,7 +39,9 @@ QString indexed(const char* name, int index) {
 }  // namespace
 
 FrmCommsSettings::FrmCommsSettings(const UiServices& services, QWidget* parent)
-    : QDialog(parent), port_names_(services.port_names), form_(services.comms, services.prompts) {
+    : QDialog(parent),
+      port_names_(services.port_names),
+      form_(services.comms, services.prompts, services.program_dir.settings_file()) {
   setObjectName(QStringLiteral("frm_CommsSettings"));
   setWindowTitle(QStringLiteral("Comm Port Setting"));
 

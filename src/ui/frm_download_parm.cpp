@@ -197,7 +197,7 @@ void FrmDownloadParm::Form_Load() {
     cmbAddress_->addItem(QString::number(address));
   cmbAddress_->setCurrentIndex(0);
 
-  services_.comms.init_comms();
+  services_.comms.init_comms(read_protocol_slots(services_.program_dir.settings_file()));
   comms_settings_.copy_slots_to_fields();
   lblCommPort_->setText(comm_port_caption(services_.comms));
 }
@@ -238,8 +238,7 @@ void FrmDownloadParm::cmdCompare_Click() {
   auto comparison = std::make_shared<Comparison>();
   run(
       [this, comparison](int address) {
-        CompareSetup job(services_.comms, job_prompts_, session_, services_.clock,
-                         services_.program_dir, address);
+        CompareSetup job(services_.comms, job_prompts_, session_, services_.program_dir, address);
         comparison->outcome = job.compare_setup();
         comparison->differences = job.differences();
         comparison->file = job.file_path();

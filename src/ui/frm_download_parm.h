@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "errors/outcome.h"
+#include "base/outcome.h"
 #include "platform/gui_thread.h"
+#include "seams/setup_view.h"
 #include "setup/setup_compare.h"
 #include "setup/setup_session.h"
-#include "setup/setup_view.h"
 #include "ui/job_runner.h"
 #include "ui/ui_services.h"
 #include "ui/wait_indicator.h"

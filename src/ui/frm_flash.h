@@ -15,8 +15,8 @@
 #include <string>
 
 #include "flash/firmware_download.h"
-#include "flash/flash_view.h"
 #include "platform/gui_thread.h"
+#include "seams/flash_view.h"
 #include "ui/job_runner.h"
 #include "ui/ui_services.h"
 #include "ui/wait_indicator.h"

@@ -6,7 +6,7 @@
 
 #include <exception>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "platform/gui_thread.h"
 #include "platform/qt_prompts.h"
 

@@ -11,8 +11,8 @@
 #include "app/port_names.h"
 #include "app/program_dir.h"
 #include "app/version.h"
-#include "errors/clock.h"
-#include "errors/error_log.h"
+#include "base/error_log.h"
+#include "os/system_clock.h"
 #include "platform/qt_prompts.h"
 #include "platform/qt_serial_port.h"
 #include "serial/comms.h"
@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
   const r7::ProgramDir program_dir = r7::ProgramDir::resolve(argv[0], options.home);
   r7::QtPrompts prompts(QString::fromLatin1(r7::kMainWindowTitle));
   r7::SystemClock clock;
-  r7::ErrorLog errors(prompts, clock);
+  r7::ErrorLog errors(clock, program_dir.join(r7::kErrorLogName));
+  r7::PromptedLinkReport link_report(prompts, errors);
   // With --simulate every port number leads to the simulated controller, which
   // runs on the real clock so that a demo download visibly progresses.
   std::unique_ptr<r7::sim::Simulation> simulation;  // outlives the ports
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
   }
   const r7::PortNames port_names(program_dir.settings_file(), simulated_device);
 
-  r7::Comms comms(program_dir.settings_file(), port_names, *factory, clock, prompts, errors);
+  r7::Comms comms(port_names, *factory, clock, link_report);
   std::unique_ptr<r7::FileTrace> trace;
   if (options.trace) {
     trace = std::make_unique<r7::FileTrace>(*options.trace, clock);
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
         QStringLiteral("Every port number leads to the ") + r7::to_qt(*simulated_device) +
         QStringLiteral(" (--simulate)."));
   }
-  comms.init_comms();
+  comms.init_comms(r7::read_protocol_slots(program_dir.settings_file()));
   window.show();
   return QApplication::exec();
 }

@@ -4,8 +4,8 @@
 
 #include "app/port_names.h"
 #include "app/program_dir.h"
-#include "errors/clock.h"
-#include "errors/prompts.h"
+#include "seams/clock.h"
+#include "seams/prompts.h"
 #include "serial/comms.h"
 
 namespace r7 {

@@ -20,10 +20,10 @@
 #include <cmath>
 #include <thread>
 
+#include "app/line_settings.h"
 #include "flash/bootloader.h"
 #include "flash/srecord.h"
 #include "modbus/registers.h"
-#include "serial/line_settings.h"
 #include "support/modbus_frames.h"
 #include "support/pty_peer.h"
 #include "support/qt_rig.h"
@@ -74,7 +74,7 @@ void modbus_exchange(benchmark::State& state) {
   });
   test::QtRig rig(peer.device());
   const auto exchange = [&] {
-    return rig.comms.transmit(kModbusSlot, request, 250, modbus_reply_length) == reply;
+    return rig.comms.transmit(kModbusSlot, request, 250, modbus_reply_length).reply == reply;
   };
   if (!exchange()) return state.SkipWithError("the peer did not answer");  // opens the port
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/line_settings.h"
 #include "fuzz/check.h"
 #include "serial/comms.h"
-#include "serial/line_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "fuzz/check.h"
 #include "setup/sequence_files.h"
 #include "setup/setup_file.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/settings_file.h"
-#include "errors/numbers.h"
+#include "base/numbers.h"
 #include "fuzz/check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

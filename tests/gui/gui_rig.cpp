@@ -17,9 +17,8 @@ Rig::Rig(int simulated_model) {
     factory = &simulation->port_factory();
     write_demo_program_dir(dir.path());
   }
-  comms =
-      std::make_unique<Comms>(program_dir.settings_file(), names, *factory, clock, prompts, errors);
-  comms->init_comms();
+  comms = std::make_unique<Comms>(names, *factory, clock, link_report);
+  comms->init_comms(read_protocol_slots(program_dir.settings_file()));
 }
 
 void type_into(QLineEdit* edit, const QString& text) {

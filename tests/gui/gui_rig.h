@@ -14,7 +14,7 @@
 #include "app/port_names.h"
 #include "app/program_dir.h"
 #include "app/settings_file.h"
-#include "errors/error_log.h"
+#include "base/error_log.h"
 #include "serial/comms.h"
 #include "sim/fake_clock.h"
 #include "sim/simulation.h"
@@ -59,7 +59,8 @@ struct Rig {
   TempDir dir;
   RecordingPrompts prompts;
   sim::FakeClock clock;
-  ErrorLog errors{prompts, clock, dir / "Flash.ERR"};
+  ErrorLog errors{clock, dir / "Flash.ERR"};
+  PromptedLinkReport link_report{prompts, errors};
   ProgramDir program_dir{dir.path()};
   PortNames names{program_dir.settings_file()};
   ScriptedLine line{clock};  // nothing answers unless a test scripts it

@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "modbus/modbus.h"
 #include "platform/qt_serial_port.h"
 #include "support/modbus_frames.h"
@@ -45,13 +45,12 @@ TEST_F(QtPortTest, RepliesOfEveryShapeComeBackWhole) {
     }
   });
   std::this_thread::sleep_for(50ms);  // the garbage is in the line's buffer by now
-  EXPECT_EQ(rig.comms.transmit(1, read_request(1), 250, modbus_reply_length), small);
-  EXPECT_EQ(rig.comms.transmit(1, read_request(17), 250, modbus_reply_length), large);
-  EXPECT_EQ(rig.comms.transmit(1, read_request(17), 250, modbus_reply_length), large);
-  EXPECT_EQ(rig.comms.transmit(1, read_request(17), 250), large);
+  EXPECT_EQ(rig.comms.transmit(1, read_request(1), 250, modbus_reply_length).reply, small);
+  EXPECT_EQ(rig.comms.transmit(1, read_request(17), 250, modbus_reply_length).reply, large);
+  EXPECT_EQ(rig.comms.transmit(1, read_request(17), 250, modbus_reply_length).reply, large);
+  EXPECT_EQ(rig.comms.transmit(1, read_request(17), 250).reply, large);
   EXPECT_EQ(rig.comms.transmit(2, "\xFF\x30", 500, expect_bytes(2)),
-            std::string("\xFF\x30\x00", 3));
-  EXPECT_EQ(rig.comms.last_result(), ExchangeResult::Reply);
+            (Exchange{std::string("\xFF\x30\x00", 3), ExchangeResult::Reply}));
   EXPECT_EQ(rig.error_log(), "");
 }
 
@@ -62,18 +61,18 @@ TEST_F(QtPortTest, AnUnansweredExchangeWaitsWithoutSpinningAndAHangUpEndsOneProm
   });
   const auto cpu_before = test::thread_cpu_time();
   auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(rig.comms.transmit(1, read_request(1), 2000, modbus_reply_length), "");
+  EXPECT_EQ(rig.comms.transmit(1, read_request(1), 2000, modbus_reply_length),
+            (Exchange{"", ExchangeResult::NoReply}));
   auto elapsed = std::chrono::steady_clock::now() - started;
   const auto cpu = test::thread_cpu_time() - cpu_before;
-  EXPECT_EQ(rig.comms.last_result(), ExchangeResult::NoReply);
   EXPECT_GE(elapsed, 2000ms);
   EXPECT_LT(elapsed, 2500ms);
   EXPECT_LT(cpu, 100ms) << "CPU time " << cpu.count() << " us";
 
   started = std::chrono::steady_clock::now();
-  EXPECT_EQ(rig.comms.transmit(1, read_request(1), 2000, modbus_reply_length), "");
+  EXPECT_EQ(rig.comms.transmit(1, read_request(1), 2000, modbus_reply_length),
+            (Exchange{"", ExchangeResult::PortUnavailable}));
   EXPECT_LT(std::chrono::steady_clock::now() - started, 500ms);
-  EXPECT_EQ(rig.comms.last_result(), ExchangeResult::PortUnavailable);
   EXPECT_THAT(rig.error_log(), HasSubstr(", transmit, ERROR #,  57 \r\n"));
   EXPECT_THAT(rig.error_log(), HasSubstr(", transmit, ERROR #,  68 \r\n"));
 }

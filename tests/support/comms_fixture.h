@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/port_names.h"
-#include "errors/error_log.h"
+#include "base/error_log.h"
 #include "serial/comms.h"
 #include "sim/fake_clock.h"
 #include "support/recording_prompts.h"
@@ -23,10 +23,11 @@ struct CommsRig {
   sim::FakeClock clock{5000};
   ScriptedLine line{clock};
   ScriptedPortFactory factory{line};
-  ErrorLog log{prompts, clock, dir / "Flash.ERR"};
+  ErrorLog log{clock, dir / "Flash.ERR"};
+  PromptedLinkReport report{prompts, log};
   std::filesystem::path settings = dir / "VARNEL FLASH R7.INI";
   PortNames names{settings};
-  Comms comms{settings, names, factory, clock, prompts, log};
+  Comms comms{names, factory, clock, report};
 
   void ini(const std::string& text) { write_file(settings, text); }
   std::string error_log() const { return read_file(dir / "Flash.ERR"); }

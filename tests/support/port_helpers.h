@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "errors/run_error.h"
-#include "serial/serial_port.h"
+#include "base/run_error.h"
+#include "seams/serial_port.h"
 
 namespace r7::test {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/program_dir.h"
-#include "errors/clock.h"
-#include "errors/error_log.h"
+#include "base/error_log.h"
+#include "os/system_clock.h"
 #include "platform/qt_serial_port.h"
 #include "serial/comms.h"
 #include "support/demo_program_dir.h"
@@ -25,7 +25,7 @@ struct QtRig {
   explicit QtRig(const std::optional<std::string>& device = std::nullopt)
       : names(program.settings_file(), device.value_or(link())) {
     write_demo_program_dir(dir.path());
-    comms.init_comms();
+    comms.init_comms(read_protocol_slots(program.settings_file()));
   }
   // Starts the r7sim at `exe` with `args` on the link; false when it did not start.
   bool start_sim(const std::string& exe, std::vector<std::string> args) {
@@ -40,10 +40,11 @@ struct QtRig {
   ProgramDir program{dir.path()};
   RecordingPrompts prompts;
   SystemClock clock;
-  ErrorLog log{prompts, clock, dir / "Flash.ERR"};
+  ErrorLog log{clock, dir / "Flash.ERR"};
+  PromptedLinkReport report{prompts, log};
   PortNames names;
   platform::QtPortFactory factory;
-  Comms comms{program.settings_file(), names, factory, clock, prompts, log};
+  Comms comms{names, factory, clock, report};
   std::unique_ptr<Process> sim;
 };
 

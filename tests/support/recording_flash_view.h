@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "flash/flash_view.h"
+#include "seams/flash_view.h"
 
 namespace r7::test {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "errors/prompts.h"
+#include "seams/prompts.h"
 
 namespace r7::test {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "errors/run_error.h"
+#include "app/line_settings.h"
+#include "base/run_error.h"
 #include "serial/comms.h"
-#include "serial/line_settings.h"
 
 namespace r7::test {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/serial_port.h"
+#include "seams/serial_port.h"
 #include "sim/fake_clock.h"
 
 namespace r7::test {

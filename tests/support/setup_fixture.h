@@ -14,7 +14,8 @@
 
 #include "app/port_names.h"
 #include "app/program_dir.h"
-#include "errors/error_log.h"
+#include "base/error_log.h"
+#include "seams/setup_view.h"
 #include "serial/comms.h"
 #include "setup/register_access.h"
 #include "setup/setup_compare.h"
@@ -22,7 +23,6 @@
 #include "setup/setup_save.h"
 #include "setup/setup_session.h"
 #include "setup/setup_text.h"
-#include "setup/setup_view.h"
 #include "sim/catalog.h"
 #include "sim/sample_files.h"
 #include "sim/simulation.h"
@@ -102,7 +102,7 @@ class SetupFixture : public ::testing::Test {
   explicit SetupFixture(sim::ControllerConfig config = sim::default_config(sim::kModel6180))
       : sim(std::move(config)) {
     write_demo_program_dir(dir.path());
-    comms.init_comms();
+    comms.init_comms(read_protocol_slots(settings));
     comms.set_trace(&log);
   }
 
@@ -137,7 +137,7 @@ class SetupFixture : public ::testing::Test {
   // A compare of `file` (the open dialog's answer).
   void compare(const std::filesystem::path& file) {
     prompts.answer_open(file.string());
-    CompareSetup job(comms, prompts, session, sim.clock(), program_dir, 1);
+    CompareSetup job(comms, prompts, session, program_dir, 1);
     last = job.compare_setup();
     differences = job.differences();
   }
@@ -155,10 +155,11 @@ class SetupFixture : public ::testing::Test {
   RecordingPrompts prompts;
   RecordingSetupView view;
   RequestLog log{*sim.fake_clock()};
-  ErrorLog error_log{prompts, sim.clock(), dir / "Flash.ERR"};
+  ErrorLog error_log{sim.clock(), dir / "Flash.ERR"};
+  PromptedLinkReport link_report{prompts, error_log};
   std::filesystem::path settings = dir / "VARNEL FLASH R7.INI";
   PortNames port_names{settings};
-  Comms comms{settings, port_names, sim.port_factory(), sim.clock(), prompts, error_log};
+  Comms comms{port_names, sim.port_factory(), sim.clock(), link_report};
   ProgramDir program_dir{dir.path()};
   SetupSession session{view};
   RegisterAccess access{comms, prompts, session, 1};

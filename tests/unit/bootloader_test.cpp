@@ -29,7 +29,7 @@ struct BootloaderTest : test::CommsFixture {
     ini("[COMMS CONTROLS]\nDEVICE 0 COMM PORT=2\nDEVICE 0 PORT SETTING=9600,N,8,1\n"
         "DEVICE 1 COMM PORT=2\nDEVICE 1 PORT SETTING=9600,n,8,1\n"
         "DEVICE 2 COMM PORT=2\nDEVICE 2 PORT SETTING=38400,n,8,1\n");
-    comms.init_comms();
+    comms.init_comms(read_protocol_slots(settings));
   }
 
   void ack(const std::string& reply, double delay_ms = 3) {

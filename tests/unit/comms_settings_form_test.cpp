@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/settings_file.h"
-#include "errors/numbers.h"
+#include "base/numbers.h"
 #include "support/comms_fixture.h"
 
 namespace r7 {
@@ -43,7 +43,7 @@ struct FormRig : test::CommsRig {
     return out;
   }
 
-  CommsSettingsForm form{comms, prompts};
+  CommsSettingsForm form{comms, prompts, settings};
 };
 
 class CommsSettingsFormTest : public ::testing::Test, public FormRig {};
@@ -83,7 +83,7 @@ TEST_F(CommsSettingsFormTest, FillingShowsTheSlotsAndMarksNothing) {
   // initial texts on port 2, which the common port field shows too; the setup
   // window's copy does the same without rereading the file.
   write_slots("DEVICE 0 COMM PORT =4\r\nDEVICE 0 PORT SETTING =4800,E,7,1\r\n");
-  comms.init_comms();
+  comms.init_comms(read_protocol_slots(settings));
   form.set_common_port("1");
   form.copy_slots_to_fields();
   EXPECT_EQ(frame(0), "4/4800/E/7/1");

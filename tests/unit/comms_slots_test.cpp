@@ -2,8 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/line_settings.h"
 #include "serial/comms.h"
-#include "serial/line_settings.h"
 #include "support/comms_fixture.h"
 
 namespace r7 {
@@ -46,7 +46,7 @@ Lines slots(const Comms& comms) {
 struct CommsSlots : CommsFixture {
   void SetUp() override {
     ini(kThreeSlots);
-    comms.init_comms();
+    comms.init_comms(read_protocol_slots(settings));
   }
 };
 
@@ -89,7 +89,7 @@ TEST_F(CommsSlots, InitCommsReadsTheSlotsUpToTheFirstMissingPortKey) {
     std::filesystem::remove(settings);
     if (c.ini) ini(*c.ini);
     prompts.boxes.clear();
-    comms.init_comms();
+    comms.init_comms(read_protocol_slots(settings));
     const std::string label = c.ini.value_or("(no file)");
     EXPECT_EQ(prompts.texts(), c.messages) << label;
     for (const MessageBox& box : prompts.boxes) {
@@ -135,7 +135,7 @@ TEST_F(CommsSlots, APortHeldWithOtherSettingsIsClosedAndWithTheSameIsReused) {
 
   comms.set_port_settings(1, "38400,n,8,1");
   line.answer_next_write({"ok", 3, 0, 0});
-  EXPECT_EQ(comms.transmit(1, "b", 10), "ok");  // on slot 2's port
+  EXPECT_EQ(comms.transmit(1, "b", 10).reply, "ok");  // on slot 2's port
   EXPECT_FALSE(comms.port_open(1));
   EXPECT_EQ(std::count(line.events.begin(), line.events.end(), "open /dev/ttyS1 38400,n,8,1"), 1);
   // Case counts: "38400,N,8,1" is other settings, so the port is handed over.
@@ -149,19 +149,19 @@ TEST_F(CommsSlots, SlotsOnDifferentNumbersThatNameOneDeviceShareIt) {
   // --port puts one device behind every number: slot 0 (port 1) and slot 2
   // (port 2) must not both try to hold it.
   PortNames one_device(settings, std::string("/dev/pts/7"));
-  Comms shared(settings, one_device, factory, clock, prompts, log);
-  shared.init_comms();
+  Comms shared(one_device, factory, clock, report);
+  shared.init_comms(read_protocol_slots(settings));
   line.answer_next_write({"x", 2, 0, 0});
-  EXPECT_EQ(shared.transmit(0, "a", 20), "x");
+  EXPECT_EQ(shared.transmit(0, "a", 20).reply, "x");
   line.answer_next_write({"y", 2, 0, 0});
-  EXPECT_EQ(shared.transmit(2, "b", 20), "y");
+  EXPECT_EQ(shared.transmit(2, "b", 20).reply, "y");
   EXPECT_TRUE(prompts.boxes.empty());
   EXPECT_FALSE(shared.port_open(0));
 }
 
 TEST_F(CommsSlots, AnUndefinedOrLeftOutSlotIsReportedAndTheExchangeRunsOnSlotZero) {
   ini(section({"1|9600,N,8,1", "9|9600,N,8,1"}));
-  comms.init_comms();
+  comms.init_comms(read_protocol_slots(settings));
   prompts.boxes.clear();
   for (int requested : {5, 1}) {
     int slot = requested;
@@ -170,16 +170,15 @@ TEST_F(CommsSlots, AnUndefinedOrLeftOutSlotIsReportedAndTheExchangeRunsOnSlotZer
   }
   EXPECT_THAT(prompts.texts(), ElementsAre(kNotInitialized, kNotInitialized));
   line.answer_next_write({"r", 1, 0, 0});
-  EXPECT_EQ(comms.transmit(-1, "q", 20), "r");
+  EXPECT_EQ(comms.transmit(-1, "q", 20).reply, "r");
   EXPECT_EQ(line.events.back(), "write /dev/ttyS0 71");
 
   // Without a slot 0 to fall back on the exchange is empty.
   ini(section({"8", "2|9600,N,8,1"}));
   prompts.boxes.clear();
   line.writes.clear();
-  comms.init_comms();
-  EXPECT_EQ(comms.transmit(0, "q", 20), "");
-  EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
+  comms.init_comms(read_protocol_slots(settings));
+  EXPECT_EQ(comms.transmit(0, "q", 20), (Exchange{"", ExchangeResult::PortUnavailable}));
   EXPECT_THAT(prompts.texts(), ElementsAre(kBadPort, kNotInitialized));
   EXPECT_TRUE(line.writes.empty());
 }
@@ -188,15 +187,14 @@ TEST_F(CommsSlots, InitCommsAgainClosesEveryOpenPort) {
   comms.transmit(0, "a", 5);
   comms.transmit(1, "a", 5);
   EXPECT_EQ(line.holders.size(), 2U);
-  comms.init_comms();
+  comms.init_comms(read_protocol_slots(settings));
   EXPECT_TRUE(line.holders.empty());
   EXPECT_EQ(line.live_ports.size(), 3U);  // the old objects are gone, three new ones
 }
 
 TEST_F(CommsSlots, AnUnavailablePortIsLoggedWarnedAboutAndGivesAnEmptyReply) {
   line.remove_device("/dev/ttyS1");
-  EXPECT_EQ(comms.transmit(1, "q", 250), "");
-  EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
+  EXPECT_EQ(comms.transmit(1, "q", 250), (Exchange{"", ExchangeResult::PortUnavailable}));
   ASSERT_EQ(prompts.boxes.size(), 1U);
   EXPECT_EQ(prompts.boxes[0].text, "Cannot open comm port #2, it is not available");
   EXPECT_EQ(prompts.boxes[0].title, "WARNING");
@@ -208,13 +206,12 @@ TEST_F(CommsSlots, AnUnavailablePortIsLoggedWarnedAboutAndGivesAnEmptyReply) {
 TEST_F(CommsSlots, OtherOpenErrorsShowTheirMessageAndAreTriedThreeTimesAtMost) {
   line.fail(PortOp::Open, 70);
   line.answer_next_write({"ok", 1, 0, 0});
-  EXPECT_EQ(comms.transmit(1, "q", 50), "ok");
+  EXPECT_EQ(comms.transmit(1, "q", 50).reply, "ok");
   EXPECT_THAT(prompts.texts(), ElementsAre("PERMISSION TO FILE IS DENIED"));
 
   prompts.boxes.clear();
   line.fail(PortOp::Open, 70, 10);
-  EXPECT_EQ(comms.transmit(2, "q", 50), "");
-  EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
+  EXPECT_EQ(comms.transmit(2, "q", 50), (Exchange{"", ExchangeResult::PortUnavailable}));
   EXPECT_EQ(prompts.boxes.size(), 3U);
   const std::string line70 = logged("open_port", 70);
   EXPECT_EQ(error_log(), line70 + line70 + line70 + line70);

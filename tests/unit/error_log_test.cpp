@@ -1,8 +1,9 @@
-#include "errors/error_log.h"
+#include "base/error_log.h"
 
 #include <gtest/gtest.h>
 
-#include "errors/run_error.h"
+#include "base/error_messages.h"
+#include "base/run_error.h"
 #include "sim/fake_clock.h"
 #include "support/recording_prompts.h"
 #include "support/temp_dir.h"
@@ -14,7 +15,7 @@ struct ErrorLogTest : ::testing::Test {
   test::TempDir dir;
   test::RecordingPrompts prompts;
   sim::FakeClock clock;
-  ErrorLog log{prompts, clock, dir / "Flash.ERR"};
+  ErrorLog log{clock, dir / "Flash.ERR"};
 };
 
 // Appended lines of a fixed layout, signed 16-bit numbers with a blank for
@@ -30,7 +31,7 @@ TEST_F(ErrorLogTest, LogLinesAreAppendedInTheirFixedLayout) {
             "12-06-2026, 09:03:00, open_port, ERROR #, -5 \r\n"
             "12-06-2026, 09:03:00, transmit, ERROR #,  68 \r\n");
 
-  ErrorLog nowhere(prompts, clock, dir / "missing-folder" / "Flash.ERR");
+  ErrorLog nowhere(clock, dir / "missing-folder" / "Flash.ERR");
   nowhere.log_error("transmit", 57);
   EXPECT_TRUE(prompts.boxes.empty());
   EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder"));
@@ -39,14 +40,14 @@ TEST_F(ErrorLogTest, LogLinesAreAppendedInTheirFixedLayout) {
 // Listed numbers show their message in an untitled box (62: TransmitTest),
 // with the file when one is named; others end the program.
 TEST_F(ErrorLogTest, ListedNumbersShowTheirMessageOthersEndTheProgram) {
-  log.show_error_message(53, "731-0000.S19");
+  show_error_message(prompts, 53, "731-0000.S19");
   ASSERT_EQ(prompts.boxes.size(), 1U);
   EXPECT_EQ(prompts.boxes[0].title, "");
   EXPECT_EQ(prompts.boxes[0].buttons, Buttons::Ok);
   EXPECT_EQ(prompts.boxes[0].text,
             "FILE NOT FOUND ERROR INSTALL DISK WITH FILE 731-0000.S19 INTO DRIVE A");
   for (int n : {57, 0, -1}) {
-    EXPECT_THROW(log.show_error_message(n), ProgramEnd) << n;
+    EXPECT_THROW(show_error_message(prompts, n), ProgramEnd) << n;
     EXPECT_EQ(prompts.texts().back(),
               "ERROR NUMBER " + std::to_string(n) + " CHECK VB MANUAL FOR DESCRIPTION");
   }

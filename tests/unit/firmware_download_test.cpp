@@ -30,6 +30,7 @@ struct FirmwareDownloadTest : ::testing::Test {
   test::RecordingFlashView view;
   std::unique_ptr<sim::Simulation> simulation;
   std::unique_ptr<ErrorLog> log;
+  std::unique_ptr<PromptedLinkReport> report;
   std::unique_ptr<Comms> comms;
   std::unique_ptr<FirmwareDownload> download;
   Outcome outcome;
@@ -45,10 +46,11 @@ struct FirmwareDownloadTest : ::testing::Test {
     comms.reset();
     log.reset();
     simulation = std::make_unique<sim::Simulation>(config);
-    log = std::make_unique<ErrorLog>(prompts, simulation->clock(), dir / "Flash.ERR");
-    comms = std::make_unique<Comms>(program.settings_file(), names, simulation->port_factory(),
-                                    simulation->clock(), prompts, *log);
-    comms->init_comms();
+    log = std::make_unique<ErrorLog>(simulation->clock(), dir / "Flash.ERR");
+    report = std::make_unique<PromptedLinkReport>(prompts, *log);
+    comms =
+        std::make_unique<Comms>(names, simulation->port_factory(), simulation->clock(), *report);
+    comms->init_comms(read_protocol_slots(program.settings_file()));
     download =
         std::make_unique<FirmwareDownload>(*comms, prompts, view, simulation->clock(), program);
   }
@@ -210,8 +212,8 @@ TEST_F(FirmwareDownloadTest, UnknownDeviceTypeIsReportedOncePerTry) {
   sim::FakeClock clock;
   test::ScriptedLine line(clock);
   test::ScriptedPortFactory factory(line);
-  Comms other(program.settings_file(), names, factory, clock, prompts, *log);
-  other.init_comms();
+  Comms other(names, factory, clock, *report);
+  other.init_comms(read_protocol_slots(program.settings_file()));
   const std::string reply = with_modbus_crc(std::string("\x01\x03\x02\x04\xD2", 5));
   for (int i = 0; i < 3; ++i)
     line.answer_next_write({reply, 5});

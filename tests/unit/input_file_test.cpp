@@ -1,7 +1,7 @@
 // Files are opened for reading in one place: what is not a regular file is
 // refused at once (a pipe without a writer never blocks), and so is a file over
 // its size limit, for S-record files, setup text files and the settings file.
-#include "errors/input_file.h"
+#include "base/input_file.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <iterator>
 
 #include "app/settings_file.h"
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "flash/srecord.h"
 #include "setup/setup_text.h"
 #include "support/temp_dir.h"

@@ -126,7 +126,7 @@ struct RegisterClientTest : test::CommsFixture {
   void SetUp() override {
     ini("[COMMS CONTROLS]\nDEVICE 0 COMM PORT =2\nDEVICE 0 PORT SETTING =9600,N,8,1\n"
         "DEVICE 1 COMM PORT =2\nDEVICE 1 PORT SETTING =9600,N,8,1\n");
-    comms.init_comms();
+    comms.init_comms(read_protocol_slots(settings));
   }
   void reply(const std::string& bytes_back) { line.answer_next_write({bytes_back}); }
 };

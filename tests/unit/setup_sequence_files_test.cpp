@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 #include "setup/setup_text.h"
 #include "support/port_helpers.h"
 

@@ -4,11 +4,11 @@
 
 #include <cmath>
 
-#include "errors/run_error.h"
+#include "app/line_settings.h"
+#include "base/run_error.h"
 #include "modbus/modbus.h"
 #include "serial/comms.h"
 #include "serial/deadline.h"
-#include "serial/line_settings.h"
 #include "support/comms_fixture.h"
 #include "support/modbus_frames.h"
 
@@ -35,7 +35,7 @@ using test::read_request;
 struct TransmitTest : test::CommsFixture {
   void SetUp() override {
     ini(kSlots);
-    comms.init_comms();
+    comms.init_comms(read_protocol_slots(settings));
   }
   const ReplyLength modbus = modbus_reply_length;
 };
@@ -45,8 +45,8 @@ TEST_F(TransmitTest, AReplyBackToBackEndsOneGapAfterItsExpectedLength) {
   const std::string reply = read_reply(1);
   line.answer_next_write({reply, 5, 0, 0});
   line.arrive("zz", 40);  // after the reply and its gap: no part of it
-  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), reply);
-  EXPECT_EQ(comms.last_result(), ExchangeResult::Reply);
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus),
+            (Exchange{reply, ExchangeResult::Reply}));
   EXPECT_EQ(line.writes, std::vector<std::string>{read_request(1)});
   // 5 ms to the reply, then the 1 ms gap at 9600 baud (one more tick for the
   // wait that confirms the silence at most).
@@ -60,22 +60,22 @@ TEST_F(TransmitTest, AReplyBackToBackEndsOneGapAfterItsExpectedLength) {
 TEST_F(TransmitTest, RepliesTrickledAtLineRateAreNotCut) {
   const std::string bytes = "\x01\x02\x03\x04\x05\x06\x07";
   line.answer_next_write(ScriptedAnswer::paced(bytes, 300, 3));
-  EXPECT_EQ(comms.transmit(0, "abc", 2000), bytes);
+  EXPECT_EQ(comms.transmit(0, "abc", 2000).reply, bytes);
 }
 
 TEST_F(TransmitTest, AnIncompleteReplyEndsAfterTheLongerSilence) {
   // 4 of 7 bytes: the 25 ms silence ends it, not the time-out.
   const std::string reply = read_reply(1).substr(0, 4);
   line.answer_next_write({reply, 5, 0, 0});
-  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), reply);
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus).reply, reply);
   EXPECT_GE(clock.total_ms(), 5U + 25U);
   EXPECT_LE(clock.total_ms(), 5U + 27U);
 }
 
 TEST_F(TransmitTest, NoReplyBeforeTheTimeOutGivesAnEmptyOneAndALateOneDoesNotLeak) {
   line.answer_next_write({read_reply(1), 400, 0, 0});
-  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), "");
-  EXPECT_EQ(comms.last_result(), ExchangeResult::NoReply);
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus),
+            (Exchange{"", ExchangeResult::NoReply}));
   // 250 ms plus 8 bytes on the wire at 9600 baud (9.2 ms).
   EXPECT_GE(clock.total_ms(), 259U);
   EXPECT_LE(clock.total_ms(), 261U);
@@ -84,18 +84,18 @@ TEST_F(TransmitTest, NoReplyBeforeTheTimeOutGivesAnEmptyOneAndALateOneDoesNotLea
 
   clock.advance(300);  // the late reply has arrived by now
   line.answer_next_write({read_reply(2), 5, 0, 0});
-  EXPECT_EQ(comms.transmit(1, read_request(2), 250, modbus), read_reply(2));
+  EXPECT_EQ(comms.transmit(1, read_request(2), 250, modbus).reply, read_reply(2));
 }
 
 TEST_F(TransmitTest, TheTimeOutLeavesRoomForTheWireAt300BaudAndStillEndsAnEndlessReply) {
   // 8 bytes out take 293 ms and 7 back 257 ms; the controller needs 20 ms.
   line.answer_next_write(ScriptedAnswer::paced(read_reply(1), 300, 8, 20));
-  EXPECT_EQ(comms.transmit(0, read_request(1), 250, modbus), read_reply(1));
+  EXPECT_EQ(comms.transmit(0, read_request(1), 250, modbus).reply, read_reply(1));
   EXPECT_GE(clock.total_ms(), 570U);
   // A device that never stops sending: the reply is cut at the time-out plus
   // the room made for 260 characters, not left to run for ever.
   line.answer_next_write({std::string(2000, 'x'), 1, char_time_ms(9600), 0});
-  const std::string reply = comms.transmit(1, "a", 100);
+  const std::string reply = comms.transmit(1, "a", 100).reply;
   EXPECT_GT(reply.size(), 300U);
   EXPECT_LT(reply.size(), 400U);
 }
@@ -104,7 +104,7 @@ TEST_F(TransmitTest, DeviceErrorOnWriteReopensThePortAndWritesAgain) {
   line.fail(PortOp::Write, 57);
   const std::string reply = read_reply(1);
   line.answer_next_write({reply, 5, 0, 0});
-  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus), reply);
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus).reply, reply);
   EXPECT_EQ(error_log(), logged("transmit", 57));
   EXPECT_TRUE(prompts.boxes.empty());
   const std::vector<std::string> tail(line.events.end() - 4, line.events.end());
@@ -127,39 +127,36 @@ TEST_F(TransmitTest, DeviceErrorOnWriteReopensThePortAndWritesAgain) {
 TEST_F(TransmitTest, ALineThatKeepsDroppingIsGivenUp) {
   line.fail(PortOp::Wait, 57, kMaxFailingExchanges);
   for (int i = 0; i < kMaxFailingExchanges; ++i) {
-    EXPECT_EQ(comms.transmit(1, "q", 250), "");
-    EXPECT_EQ(comms.last_result(), ExchangeResult::LineDropped);
+    EXPECT_EQ(comms.transmit(1, "q", 250), (Exchange{"", ExchangeResult::LineDropped}));
   }
   EXPECT_LT(clock.total_ms(), 50U);
   EXPECT_TRUE(prompts.boxes.empty());
   const auto writes = line.writes.size();
   for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(comms.transmit(1, "q", 250), "");
-    EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
+    EXPECT_EQ(comms.transmit(1, "q", 250), (Exchange{"", ExchangeResult::PortUnavailable}));
   }
   EXPECT_EQ(line.writes.size(), writes);
   ASSERT_EQ(prompts.boxes.size(), 1U);
   EXPECT_EQ(prompts.boxes[0].title, "Serial Port");
   comms.close_all();
   line.answer_next_write({"ok", 2});
-  EXPECT_EQ(comms.transmit(1, "q", 250), "ok");
+  EXPECT_EQ(comms.transmit(1, "q", 250).reply, "ok");
 }
 
 TEST_F(TransmitTest, UnavailableOnWriteSkipsTheWriteAndWhileReceivingEndsTheReply) {
   line.fail(PortOp::Write, 68);
-  EXPECT_EQ(comms.transmit(1, "q", 50), "");
+  EXPECT_EQ(comms.transmit(1, "q", 50).reply, "");
   EXPECT_TRUE(line.writes.empty());
   EXPECT_EQ(error_log(), logged("transmit", 68));
   line.fail(PortOp::BytesWaiting, 68);
   line.answer_next_write({"abc", 0, 0, 0});
-  EXPECT_EQ(comms.transmit(1, "q", 50), "");
-  EXPECT_EQ(comms.last_result(), ExchangeResult::PortUnavailable);
+  EXPECT_EQ(comms.transmit(1, "q", 50), (Exchange{"", ExchangeResult::PortUnavailable}));
 }
 
 TEST_F(TransmitTest, OtherErrorsShowTheirMessageAndTheStepIsTriedAgain) {
   line.fail(PortOp::Read, 62);
   line.answer_next_write({"abc", 2, 0, 0});
-  EXPECT_EQ(comms.transmit(1, "q", 250), "abc");
+  EXPECT_EQ(comms.transmit(1, "q", 250).reply, "abc");
   EXPECT_THAT(prompts.texts(), ElementsAre("INPUT PAST END OF FILE ERROR"));
   EXPECT_EQ(error_log(), logged("transmit", 62));
 

@@ -1,9 +1,9 @@
-#include "errors/input_file.h"
+#include "base/input_file.h"
 
 #include <string>
 #include <system_error>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 
 namespace r7 {
 

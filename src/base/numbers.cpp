@@ -1,4 +1,4 @@
-#include "errors/numbers.h"
+#include "base/numbers.h"
 
 #include <charconv>
 #include <climits>

@@ -1,10 +1,10 @@
-#include "serial/line_settings.h"
+#include "app/line_settings.h"
 
 #include <array>
 #include <cctype>
 #include <cmath>
 
-#include "errors/numbers.h"
+#include "base/numbers.h"
 
 namespace r7 {
 

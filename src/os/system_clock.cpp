@@ -1,6 +1,9 @@
-#include "errors/clock.h"
+#include "os/system_clock.h"
 
+#include <ctime>
 #include <thread>
+
+#include "os/os.h"
 
 namespace r7 {
 
@@ -15,10 +18,7 @@ void SystemClock::sleep_ms(std::uint32_t ms) {
 }
 
 LocalTime SystemClock::local_time() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  return os::local_time(std::time(nullptr));
 }
 
 }  // namespace r7

@@ -1,12 +1,8 @@
-#include "errors/error_log.h"
+#include "base/error_messages.h"
 
 #include <array>
-#include <cstdint>
-#include <cstdio>
-#include <fstream>
-#include <utility>
 
-#include "errors/run_error.h"
+#include "base/run_error.h"
 
 namespace r7 {
 
@@ -50,12 +46,6 @@ constexpr std::array<Entry, 30> kMessages{{
     {76, "PATH NOT FOUND ERROR"},
 }};
 
-std::string two(int v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%02d", v);
-  return buf;
-}
-
 }  // namespace
 
 std::optional<std::string> error_message_text(int number, const std::string& file) {
@@ -68,36 +58,14 @@ std::optional<std::string> error_message_text(int number, const std::string& fil
   return std::nullopt;
 }
 
-ErrorLog::ErrorLog(Prompts& prompts, Clock& clock, std::filesystem::path log_path)
-    : prompts_(prompts), clock_(clock), log_path_(std::move(log_path)) {}
-
-std::string ErrorLog::format_line(const std::string& procedure, int number) {
-  const LocalTime t = clock_.local_time();
-  // The number is logged as a 16-bit integer: a blank in the sign position when
-  // it is not negative, and one trailing blank.
-  const auto n16 = static_cast<std::int16_t>(number);
-  std::string num = n16 < 0 ? "" : " ";
-  num += std::to_string(n16);
-  num += ' ';
-  return two(t.month) + "-" + two(t.day) + "-" + std::to_string(t.year) + ", " + two(t.hour) + ":" +
-         two(t.minute) + ":" + two(t.second) + ", " + procedure + ", ERROR #, " + num;
-}
-
-void ErrorLog::log_error(const std::string& procedure, int number) {
-  const std::string line = format_line(procedure, number) + "\r\n";
-  std::ofstream out(log_path_, std::ios::binary | std::ios::app);
-  if (!out) return;  // the line is lost; the caller's handling goes on
-  out << line;
-}
-
-void ErrorLog::show_error_message(int number, const std::string& file) {
+void show_error_message(Prompts& prompts, int number, const std::string& file) {
   if (auto text = error_message_text(number, file)) {
-    prompts_.message(*text);
+    prompts.message(*text);
     return;
   }
   const std::string text =
       "ERROR NUMBER " + std::to_string(number) + " CHECK VB MANUAL FOR DESCRIPTION";
-  prompts_.message(text);
+  prompts.message(text);
   throw ProgramEnd(text);
 }
 

@@ -2,9 +2,7 @@
 // 4294967295), a sleep, and the local wall time for log lines and file headers.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <ctime>
 
 namespace r7 {
 
@@ -26,17 +24,6 @@ class Clock {
   // Give up the processor for about `ms` milliseconds (a fake clock just moves on).
   virtual void sleep_ms(std::uint32_t ms) = 0;
   virtual LocalTime local_time() = 0;
-};
-
-// The real clock: std::chrono::steady_clock for ticks, the system clock for wall time.
-class SystemClock final : public Clock {
- public:
-  std::uint32_t tick_ms() override;
-  void sleep_ms(std::uint32_t ms) override;
-  LocalTime local_time() override;
-
- private:
-  std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace r7

@@ -1,0 +1,37 @@
+// The few things the program asks of the operating system, in one place. One
+// source file per system implements them (os_posix.cpp, os_windows.cpp); the
+// build picks the one it needs, so no other source tests for the system or
+// includes its headers.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "seams/clock.h"
+
+namespace r7::os {
+
+// `t` as local time on this machine's time zone.
+LocalTime local_time(std::time_t t);
+
+// The running executable's full path, when the system tells it.
+std::optional<std::filesystem::path> executable_path();
+
+// The system's own device name for serial port number `port` (1 to 4 in the
+// settings file): COM1.. on Windows, /dev/ttyS0.. elsewhere.
+std::string serial_device_name(int port);
+
+// This process's id as decimal text.
+std::string process_id();
+
+// Whether a process with the decimal id `id` runs now; nullopt when the system
+// cannot tell (then it may run).
+std::optional<bool> process_running(const std::string& id);
+
+// Whether `stream` is an interactive terminal (a console).
+bool is_terminal(std::FILE* stream);
+
+}  // namespace r7::os

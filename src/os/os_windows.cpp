@@ -1,0 +1,56 @@
+// os.h on Windows.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <io.h>
+
+#include <charconv>
+#include <vector>
+
+#include "os/os.h"
+
+namespace r7::os {
+
+LocalTime local_time(std::time_t t) {
+  std::tm tm{};
+  localtime_s(&tm, &t);
+  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+std::optional<std::filesystem::path> executable_path() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::nullopt;
+    if (n < buffer.size()) return std::filesystem::path(std::wstring(buffer.data(), n));
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string serial_device_name(int port) {
+  return "COM" + std::to_string(port);
+}
+
+std::string process_id() {
+  return std::to_string(GetCurrentProcessId());
+}
+
+std::optional<bool> process_running(const std::string& id) {
+  DWORD pid = 0;
+  const auto [end, ec] = std::from_chars(id.data(), id.data() + id.size(), pid);
+  if (ec != std::errc() || end != id.data() + id.size() || pid == 0) return std::nullopt;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) {
+    return GetLastError() == ERROR_INVALID_PARAMETER ? std::optional<bool>(false) : std::nullopt;
+  }
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(process, &code) != 0 && code == STILL_ACTIVE;
+  CloseHandle(process);
+  return running;
+}
+
+bool is_terminal(std::FILE* stream) {
+  return _isatty(_fileno(stream)) != 0;
+}
+
+}  // namespace r7::os

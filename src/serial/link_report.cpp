@@ -1,0 +1,43 @@
+#include "serial/link_report.h"
+
+#include <string>
+
+#include "app/settings_file.h"
+#include "base/error_messages.h"
+
+namespace r7 {
+
+void PromptedLinkReport::slot_problem(SlotProblem problem) {
+  prompts_.message(problem == SlotProblem::PortNumber
+                       ? "Port number is not valid in sub init_comms"
+                       : "Port settings are not valid in sub init_comms");
+}
+
+void PromptedLinkReport::slot_not_initialized() {
+  prompts_.message(std::string("This device/protocol has not been initialized. Check ") +
+                   kSettingsFileName);
+}
+
+void PromptedLinkReport::port_unavailable(int port_number) {
+  prompts_.message_box(
+      MessageBox{"Cannot open comm port #" + std::to_string(port_number) + ", it is not available",
+                 "WARNING", Icon::None, Buttons::Ok, std::nullopt});
+}
+
+void PromptedLinkReport::error_trapped(const char* procedure, int number) {
+  log_.log_error(procedure, number);
+}
+
+void PromptedLinkReport::error_not_handled(int number) {
+  show_error_message(prompts_, number);
+}
+
+void PromptedLinkReport::line_given_up(int failing_exchanges) {
+  prompts_.message("The serial line keeps failing: the port was lost in " +
+                       std::to_string(failing_exchanges) +
+                       " exchanges close together. Check the cable and the adapter; the job is "
+                       "given up.",
+                   "Serial Port", Icon::Critical);
+}
+
+}  // namespace r7
