@@ -27,12 +27,6 @@ void push_line(std::vector<std::string>& buffer, std::size_t capacity, std::stri
   buffer.push_back(std::move(line));
 }
 
-// A register's value as the walk compares it: the value, or for a refusal
-// its code (-32000 - code, below 0).
-int value_of(const ValueRead& read) {
-  return read.kind == ValueRead::Kind::Value ? read.value : -32000 - read.exception_code;
-}
-
 }  // namespace
 
 bool is_sequence_file(const std::string& file) {
@@ -68,7 +62,7 @@ SetupReading::Walk SetupReading::read(const DownloadSequence& cds, const std::st
   session_.view().set_progress_value(0);
   bool cancelled = false;
   if (cds.has_profiles()) cancelled = read_profiles(sink, model) == Walk::Cancelled;
-  for (const std::string& line : session_.digital_input_lines())
+  for (const std::string& line : digital_lines_)
     sink.write_line(line);
   sink.write_line("25 0");
   return cancelled ? Walk::Cancelled : Walk::Done;
@@ -79,7 +73,7 @@ SetupReading::Walk SetupReading::read_registers(const DownloadSequence& cds, Set
   int digital_count = 0;
   // Slots this walk does not fill come out as empty lines, never as lines
   // left from an earlier save of another controller.
-  session_.digital_input_lines().fill(std::string());
+  digital_lines_.fill(std::string());
   for (const TextLine& line : cds.register_lines()) {
     const int r = cds.register_of(line);
     ValueRead read = access_.read_value(r);
@@ -94,14 +88,13 @@ SetupReading::Walk SetupReading::read_registers(const DownloadSequence& cds, Set
     if (read.nothing_to_save()) {
       refused_reads_.push_back(r);  // a register the controller does not hold
     } else if (is_digital_input(r)) {
-      if (digital_count == kDigitalInputSlots) {
+      if (digital_count == static_cast<int>(digital_lines_.size())) {
         prompts_.message("Error in digital input text array.");
         prompts_.message("Download canceled!");
         outcome_ = Outcome(Ending::FileProblem);
         return Walk::Cancelled;
       }
-      session_.digital_input_lines()[static_cast<std::size_t>(digital_count++)] =
-          data_line(r, read.text());
+      digital_lines_[static_cast<std::size_t>(digital_count++)] = data_line(r, read.text());
     } else {
       sink.write_line(data_line(r, read.text()));
       show_read(data_line(r, read.text()) + " Successful");
@@ -125,7 +118,7 @@ SetupReading::Walk SetupReading::read_profiles(SetupLineSink& sink, const std::s
     return walk_profiles(sink, pds, model);
   } catch (const RunError& e) {
     show_error_message(prompts_, e.number(), e.file());
-    if (purpose_ == Purpose::Save) session_.error_file().close();
+    if (purpose_ == Purpose::Save) session_.close_error_file();
     outcome_ = Outcome(is_sequence_file(e.file()) ? Ending::FileProblem : Ending::Failed);
     outcome_.error_number = e.number();
     return Walk::Cancelled;
@@ -142,12 +135,12 @@ SetupReading::Walk SetupReading::walk_profiles(SetupLineSink& sink, const Profil
   if (error_file) {
     std::error_code ignored;
     std::filesystem::create_directories(program_dir_.setups_dir(), ignored);
-    session_.error_file().create(program_dir_.setups_dir() / (model + "_Download_Error.TXT"));
+    session_.create_error_file(program_dir_.setups_dir() / (model + "_Download_Error.TXT"));
   }
   for (int p = 1; p <= profiles; ++p) {
     session_.view().set_progress_value(p);
     if (read_profile(sink, pds, model, p) == Walk::Cancelled) {
-      if (error_file) session_.error_file().close();
+      if (error_file) session_.close_error_file();
       return Walk::Cancelled;
     }
   }
@@ -156,9 +149,9 @@ SetupReading::Walk SetupReading::walk_profiles(SetupLineSink& sink, const Profil
   show_read("***********Ending Profile Download*********");
   if (!error_file) return Walk::Done;
   if (session_.refusals() == 0) {
-    session_.error_file().remove();
+    session_.remove_error_file();
   } else {
-    session_.error_file().close();
+    session_.close_error_file();
   }
   return Walk::Done;
 }
@@ -179,11 +172,12 @@ SetupReading::Walk SetupReading::read_profile(SetupLineSink& sink, const Profile
     if (access_.write_given_up(reg::kStepSelect, s)) return cancel();
     const ValueRead type_read = access_.read_value_or_ask(reg::kStepType);
     if (!type_read.answered()) return cancel();
-    const int type = value_of(type_read);
-    if (type < 0) {
+    // A refused read of the step type, like a type below 0: no such profile.
+    if (!type_read.has_value() || type_read.value < 0) {
       show_read("Profile " + std::to_string(p) + " **NONE**");
       break;
     }
+    const int type = type_read.value;
     if (!pds.section_name(std::to_string(type))) {
       prompts_.message(
           "Step Type is not entered in the Profile download file. Need to make sure that all "
@@ -253,11 +247,12 @@ SetupReading::Walk SetupReading::read_step(SetupLineSink& sink, const ProfileSeq
     announced = true;
     const ValueRead read = access_.read_value_or_ask(r);
     if (!read.answered()) return Walk::Cancelled;
-    const int v = value_of(read);
     if (read.nothing_to_save()) refused_reads_.push_back(r);
     if (end_step) {
       if (!read.nothing_to_save()) sink.write_line(data_line(r, read.text()));
-      if (r == reg::kEndStepLast && v != 3) break;
+      // 4060 holding 3 means the end step's section goes on.
+      const bool goes_on = read.has_value() && read.value == 3;
+      if (r == reg::kEndStepLast && !goes_on) break;
       continue;
     }
     if (read.nothing_to_save()) continue;

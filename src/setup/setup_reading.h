@@ -5,12 +5,14 @@
 // the profile and step selections (4000, 4001).
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "app/program_dir.h"
 #include "base/error_messages.h"
 #include "base/outcome.h"
+#include "modbus/registers.h"
 #include "seams/prompts.h"
 #include "setup/register_access.h"
 #include "setup/sequence_files.h"
@@ -67,6 +69,9 @@ class SetupReading {
   std::vector<std::string> profile_lines_;
   std::vector<std::string> deferred_lines_;
   std::vector<int> refused_reads_;
+  // The digital-input lines, written last; slots the walk does not fill stay
+  // empty lines.
+  std::array<std::string, reg::kDigitalInputs.size()> digital_lines_{};
 };
 
 // Whether a register line's text equals one of the digital-input registers.

@@ -61,14 +61,6 @@ std::string erase_refused_text(int n) {
          number + ".";
 }
 
-// A number as the restore reads it from a reply: the value, a refusal's code
-// (-32000 - code), nothing without an answer.
-std::optional<int> numeric(const ValueRead& read) {
-  if (read.kind == ValueRead::Kind::Value) return read.value;
-  if (read.kind == ValueRead::Kind::Refused) return -32000 - read.exception_code;
-  return std::nullopt;
-}
-
 }  // namespace
 
 RestoreSetup::RestoreSetup(Comms& comms, Prompts& prompts, SetupSession& session, Clock& clock,
@@ -124,13 +116,14 @@ std::optional<Outcome> RestoreSetup::check_before_erasing(const SetupFileCheck& 
     prompts_.message("Download has been canceled. Need to check Comm Port Settings.");
     return Outcome(Ending::NoController);
   }
-  model_ = numeric(model_read).value_or(0);
-  if (!check.model || *check.model != model_) {
+  // A refused read of the model matches no file.
+  if (!model_read.has_value() || !check.model || *check.model != model_read.value) {
     prompts_.message(
         "Model number from the controller does not match the model number from the text file so "
         "Upload of values is canceled.");
     return Outcome(Ending::ModelMismatch);
   }
+  model_ = model_read.value;
   bool carry_on = true;
   has_profiles = model_has_profiles(std::to_string(model_), carry_on);
   if (!carry_on) {
@@ -180,8 +173,8 @@ std::optional<Outcome> RestoreSetup::prepare(bool has_profiles) {
   try {
     std::error_code ignored;
     std::filesystem::create_directories(program_dir_.setups_dir(), ignored);
-    session_.error_file().create(program_dir_.setups_dir() /
-                                 (std::to_string(model_) + "_Upload_Error.TXT"));
+    session_.create_error_file(program_dir_.setups_dir() /
+                               (std::to_string(model_) + "_Upload_Error.TXT"));
   } catch (const RunError&) {
     // Without the file, refusals are still listed in the window.
   }
@@ -235,9 +228,9 @@ Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
   remove_placeholders();
   const Verified verified = verify(lines);
   if (session_.refusals() < 1) {
-    session_.error_file().remove();
+    session_.remove_error_file();
   } else {
-    session_.error_file().close();
+    session_.close_error_file();
   }
   session_.show("*******Upload Complete*******");
   session_.view().set_progress_visible(false);
@@ -329,8 +322,8 @@ std::optional<Outcome> RestoreSetup::ensure_placeholders(int current_profile) {
       session_.show("Download Canceled ");
       return end(Ending::Cancelled, false);
     }
-    const auto step_type = numeric(*type);
-    if (!step_type || *step_type >= 0) continue;  // profile k exists
+    // A step type of 0 or more: profile k exists (a refused read: it does not).
+    if (type->has_value() && type->value >= 0) continue;
     if (!make_placeholder_profile(current_profile)) {
       session_.show("*******Upload Canceled*******");
       prompts_.message("Comm Error when creating the Delete Profile. Upload Canceled!");
@@ -372,7 +365,7 @@ Outcome RestoreSetup::end(Ending ending_kind, bool hide_progress) {
     session_.view().set_progress_visible(false);
     session_.view().set_progress_value(0);
   }
-  session_.error_file().close();
+  session_.close_error_file();
   prompts_.set_busy(false);
   session_.lock(false);
   Outcome o(ending_kind);

@@ -1,9 +1,8 @@
 // What the setup window keeps between its saves and restores: the history and
-// error lists, the error file of the running job, and the digital-input lines
-// of the last save.
+// error lists, and the error file of the running job.
 #pragma once
 
-#include <array>
+#include <filesystem>
 #include <string>
 
 #include "modbus/registers.h"
@@ -11,8 +10,6 @@
 #include "setup/setup_file.h"
 
 namespace r7 {
-
-inline constexpr int kDigitalInputSlots = static_cast<int>(reg::kDigitalInputs.size());
 
 class SetupSession {
  public:
@@ -33,11 +30,12 @@ class SetupSession {
   void log_refusal(const std::string& reply_text, int register_no, int value);
   // Refused writes listed since the error list was last cleared.
   int refusals() const { return refusals_; }
-  ErrorStream& error_file() { return error_file_; }
 
-  std::array<std::string, reg::kDigitalInputs.size()>& digital_input_lines() {
-    return digital_lines_;
-  }
+  // The running job's error file: created empty (RunError 75/76 when it
+  // cannot be), closed at the job's end, or removed when nothing was refused.
+  void create_error_file(const std::filesystem::path& file) { error_file_.create(file); }
+  void close_error_file() { error_file_.close(); }
+  void remove_error_file() { error_file_.remove(); }
 
   // Locks the window (and shows the busy pointer through the job's prompts).
   void lock(bool locked) { view_.set_window_enabled(!locked); }
@@ -46,7 +44,6 @@ class SetupSession {
   SetupView& view_;
   int refusals_ = 0;
   ErrorStream error_file_;
-  std::array<std::string, reg::kDigitalInputs.size()> digital_lines_{};
 };
 
 }  // namespace r7

@@ -36,13 +36,14 @@ struct CliRun {
 
 struct CliSerial : ::testing::Test {
   test::TempDir home;
+  test::TempDir cwd;                // where the program is started: it writes nothing here
   std::vector<std::string> prefix;  // before the arguments of every run
 
   test::ProcessResult cli(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {R7_CLI_PATH, "--home", home.path().string()};
     argv.insert(argv.end(), prefix.begin(), prefix.end());
     argv.insert(argv.end(), args.begin(), args.end());
-    return test::run_process(argv, 20s, home.path().string());
+    return test::run_process(argv, 20s, cwd.path().string());
   }
   void expect(const std::vector<CliRun>& runs) {
     for (const CliRun& run : runs) {
@@ -94,7 +95,9 @@ TEST_F(CliSerial, ExitStatusesAndWhatTheySay) {
       {{"--simulate", "slots"}, 0, "0 +Full Protocol +2 +simulated controller 6180", ""},
       {{"--simulate", "write", "0", "1"}, 5, "", "exception 2"},  // the model is read-only
   });
+  // The error log is the program directory's, wherever the program started.
   EXPECT_THAT(test::read_file(home / "Flash.ERR"), HasSubstr(", open_port, ERROR #,  68 \r\n"));
+  EXPECT_TRUE(fs::is_empty(cwd.path()));
 }
 
 // Identify, check and flash on --simulate: the histories as the window shows

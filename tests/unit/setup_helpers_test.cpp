@@ -22,7 +22,7 @@ class SetupHelpers : public SetupFixture {};
 
 TEST_F(SetupHelpers, RefusedWritesAreListedAndFiledWithOneHeadingPerClearedList) {
   test::TempDir errors_dir;
-  session.error_file().create(errors_dir / "errors.txt");
+  session.create_error_file(errors_dir / "errors.txt");
   controller().faults().refuse[4000] = 2;
   EXPECT_EQ(access.write_value(4000, 3), WriteResult::Refused);
   EXPECT_EQ(access.write_value(100, 7), WriteResult::Refused);  // out of range: exception 3
@@ -39,7 +39,7 @@ TEST_F(SetupHelpers, RefusedWritesAreListedAndFiledWithOneHeadingPerClearedList)
   session.clear_errors();
   EXPECT_TRUE(view.errors.empty());
   access.write_value(4000, 9);
-  session.error_file().close();
+  session.close_error_file();
   const std::string heading = "Response From Control\tReg No\tValue\t\r\n";
   EXPECT_EQ(test::read_file(errors_dir / "errors.txt"),
             heading + refused + "\t4000\t3\tError\r\n" + out_of_range + "\t100\t7\tError\r\n" +
