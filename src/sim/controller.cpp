@@ -23,16 +23,10 @@ void Controller::process(std::uint64_t at) {
 
 // Hands the input to what runs.
 bool Controller::step(std::uint64_t at) {
-  switch (loader_.mode()) {
-    case Mode::Application:
-      return modbus_.step(at);
-    case Mode::DownloadApp:
-      if (loader_.firmware_state() == FirmwareState::Complete && modbus_.addressed(line_.input())) {
-        return step_after_download(at);
-      }
-      return loader_.step(at);
-    case Mode::Bootloader:
-      break;
+  if (loader_.mode() == Mode::Application) return modbus_.step(at);
+  if (loader_.mode() == Mode::DownloadApp && loader_.firmware_state() == FirmwareState::Complete &&
+      modbus_.addressed(line_.input())) {
+    return step_after_download(at);
   }
   return loader_.step(at);
 }
