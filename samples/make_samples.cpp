@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "sim/sample_files.h"
+#include "samples/sample_files.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

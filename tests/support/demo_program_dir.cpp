@@ -1,6 +1,6 @@
 #include "support/demo_program_dir.h"
 
-#include "sim/sample_files.h"
+#include "samples/sample_files.h"
 #include "support/temp_dir.h"
 
 namespace r7::test {

@@ -6,9 +6,9 @@
 
 #include "flash/srecord.h"
 #include "modbus/registers.h"
+#include "samples/sample_files.h"
 #include "setup/setup_backup.h"
 #include "setup/setup_text.h"
-#include "sim/sample_files.h"
 #include "sim/simulation.h"
 #include "support/demo_program_dir.h"
 #include "support/recording_flash_view.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "flash/srecord.h"
-#include "sim/sample_files.h"
+#include "samples/sample_files.h"
 #include "sim/simulation.h"
 #include "sim/state_file.h"
 #include "support/sim_printers.h"

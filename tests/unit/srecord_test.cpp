@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "flash/bootloader.h"
-#include "sim/sample_files.h"
+#include "samples/sample_files.h"
 #include "support/recording_prompts.h"
 #include "support/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "sim/sample_files.h"
+#include "samples/sample_files.h"
 
 #include <cstdio>
 #include <stdexcept>

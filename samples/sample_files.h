@@ -5,7 +5,7 @@
 //   Dnld_R7.s19, Mole_R7.s19             download applications
 //   731-0000.S19, 8831-0000.S19, 730-0000.S19, 8830-0000.S19   firmware
 //
-// Everything comes from the simulator's own tables (catalog.h), so the files
+// Everything comes from the simulator's own tables (sim/catalog.h), so the files
 // fit the simulated controllers. The contents are deterministic. S-record lines
 // end in CR LF; the sequence files are plain lines ending in LF.
 #pragma once
