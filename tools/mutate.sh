@@ -35,13 +35,17 @@ mkdir -p "$scratch/tree"
 # The tree as it is now, uncommitted changes included; files that did not
 # change since a kept run are left alone, so its build stays current.
 tree="$scratch/tree"
-git ls-files -co --exclude-standard | while IFS= read -r f; do
-  [ -f "$f" ] || continue
+git ls-files -co --exclude-standard | while IFS= read -r f; do [ -f "$f" ] && echo "$f"; done \
+  | sort > "$scratch/files"
+while IFS= read -r f; do
   if ! cmp -s "$f" "$tree/$f"; then
     mkdir -p "$tree/$(dirname "$f")"
     cp -p "$f" "$tree/$f"
   fi
-done
+done < "$scratch/files"
+# Files gone from the tree since a kept run go from the copy too.
+(cd "$tree" && find . -type f | sed 's|^\./||' | sort) | comm -23 - "$scratch/files" \
+  | while IFS= read -r f; do rm -f "$tree/$f"; done
 build="$scratch/build"
 compiler=()
 command -v clang++ >/dev/null 2>&1 && compiler=(-DCMAKE_CXX_COMPILER=clang++)
@@ -99,7 +103,9 @@ done < "$list"
 
 echo
 echo "$killed of $total mutations killed by the quick tests ($((total ? 100 * killed / total : 0)) %)."
-[ $invalid -gt 0 ] && echo "$invalid entries of the list do not build: mend them."
+if [ $invalid -gt 0 ]; then
+  echo "$invalid entries of the list do not build: mend them."
+fi
 if [ ${#survivors[@]} -gt 0 ]; then
   echo "Survivors:"
   printf '  %s\n' "${survivors[@]}"

@@ -137,9 +137,10 @@ TEST_F(RegisterClientTest, RepliesThatDoNotAnswerTheRequestAreDamaged) {
     RegisterFailure failure;
   };
   const std::vector<Case> reads = {
-      {test::value_reply(5, 2), RegisterFailure::Damaged},    // another address
-      {test::read_reply(2), RegisterFailure::Damaged},        // two registers for one
-      {test::write_request(0, 5), RegisterFailure::Damaged},  // another function
+      {test::value_reply(5, 2), RegisterFailure::Damaged},                  // another address
+      {test::read_reply(2), RegisterFailure::Damaged},                      // two registers for one
+      {test::write_request(0, 5), RegisterFailure::Damaged},                // another function
+      {with_modbus_crc(bytes({1, 4, 2, 0, 5})), RegisterFailure::Damaged},  // input registers
       {with_modbus_crc(bytes({1, 0x83, 2})), RegisterFailure::Refused},
       {"", RegisterFailure::NoReply},
   };
@@ -165,6 +166,42 @@ TEST_F(RegisterClientTest, RepeatsOnlyWhatTheCallerNames) {
   const auto r = client.read_registers(1, 0, 1, 3, Repeat::WhenSilentOrDamaged);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->front(), 7);
+}
+
+// Modbus RTU has no transaction number: what comes after a try ended (a late
+// reply, the tail of a damaged one) is let go before the next try, so it is
+// never taken for that try's answer.
+TEST_F(RegisterClientTest, LateRepliesAndTrailingBytesNeverAnswerTheNextTry) {
+  line.answer_next_write({test::value_reply(7), 300, 0, 0});  // after the 250 ms try
+  line.answer_next_write({test::value_reply(9), 100, 0, 0});
+  auto r = client.read_registers(1, 0, 1, 2);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->front(), 9);
+
+  std::string damaged = test::value_reply(7);
+  damaged.back() = static_cast<char>(damaged.back() ^ 1);
+  line.answer_next_write({damaged, 5, 0, 0});
+  line.arrive(bytes({1, 3}), 30);  // more of the damaged frame
+  line.answer_next_write({test::value_reply(9), 30, 0, 0});
+  r = client.read_registers(1, 0, 1, 2, Repeat::WhenSilentOrDamaged);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->front(), 9);
+}
+
+// A port that cannot be opened is no silent controller; a refused write is
+// an answer and is not sent again.
+TEST_F(RegisterClientTest, APortThatCannotOpenIsAPortFailureAndARefusalIsFinal) {
+  reply(with_modbus_crc(bytes({1, 0x86, 2})));
+  const auto w = client.write_register(1, 110, 5, 3);
+  ASSERT_FALSE(w);
+  EXPECT_EQ(w.error().failure, RegisterFailure::Refused);
+  EXPECT_EQ(line.writes.size(), 1U);
+
+  comms.close_all();
+  line.remove_device(names.device_name(2));
+  const auto r = client.read_registers(1, 0, 1);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().failure, RegisterFailure::PortFailure);
 }
 
 }  // namespace
