@@ -159,6 +159,20 @@ TEST_F(CommsSlots, SlotsOnDifferentNumbersThatNameOneDeviceShareIt) {
   EXPECT_FALSE(shared.port_open(0));
 }
 
+// A new device named behind the port number (a USB adapter plugged into
+// another socket) is taken at the next exchange, not the one held open.
+TEST_F(CommsSlots, APortHeldOpenFollowsTheDeviceItsNumberNowNames) {
+  ini(kThreeSlots + "[PORT NAMES]\nPORT 2=/dev/ttyUSB0\n");
+  comms.transmit(1, "a", 5);
+  ini(kThreeSlots + "[PORT NAMES]\nPORT 2=/dev/ttyUSB1\n");
+  comms.transmit(1, "b", 5);
+  EXPECT_THAT(
+      line.events,
+      ElementsAre("open /dev/ttyUSB0 9600,N,8,1", "clear /dev/ttyUSB0", "clear /dev/ttyUSB0",
+                  "write /dev/ttyUSB0 61", "close /dev/ttyUSB0", "open /dev/ttyUSB1 9600,N,8,1",
+                  "clear /dev/ttyUSB1", "clear /dev/ttyUSB1", "write /dev/ttyUSB1 62"));
+}
+
 TEST_F(CommsSlots, AnUndefinedOrLeftOutSlotIsReportedAndTheExchangeRunsOnSlotZero) {
   ini(section({"1|9600,N,8,1", "9|9600,N,8,1"}));
   comms.init_comms(read_protocol_slots(settings));

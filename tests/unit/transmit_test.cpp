@@ -141,6 +141,17 @@ TEST_F(TransmitTest, ALineThatKeepsDroppingIsGivenUp) {
   comms.close_all();
   line.answer_next_write({"ok", 2});
   EXPECT_EQ(comms.transmit(1, "q", 250).reply, "ok");
+
+  // A good exchange now and then between the failures does not save it.
+  comms.close_all();
+  for (int i = 0; i < kMaxFailingExchanges; ++i) {
+    line.fail(PortOp::Wait, 57, 1);
+    EXPECT_EQ(comms.transmit(1, "q", 250).result, ExchangeResult::LineDropped);
+    if (i + 1 == kMaxFailingExchanges) break;
+    line.answer_next_write({"ok", 2});
+    EXPECT_EQ(comms.transmit(1, "q", 250).reply, "ok");
+  }
+  EXPECT_EQ(comms.transmit(1, "q", 250).result, ExchangeResult::PortUnavailable);
 }
 
 TEST_F(TransmitTest, UnavailableOnWriteSkipsTheWriteAndWhileReceivingEndsTheReply) {
@@ -151,6 +162,13 @@ TEST_F(TransmitTest, UnavailableOnWriteSkipsTheWriteAndWhileReceivingEndsTheRepl
   line.fail(PortOp::BytesWaiting, 68);
   line.answer_next_write({"abc", 0, 0, 0});
   EXPECT_EQ(comms.transmit(1, "q", 50), (Exchange{"", ExchangeResult::PortUnavailable}));
+}
+
+TEST_F(TransmitTest, ThreeFailuresWhileReceivingEndTheReception) {
+  line.fail(PortOp::BytesWaiting, 62, 5);
+  line.answer_next_write({"abc", 2, 0, 0});
+  EXPECT_EQ(comms.transmit(1, "q", 50).reply, "");
+  EXPECT_EQ(prompts.texts().size(), 3U);
 }
 
 TEST_F(TransmitTest, OtherErrorsShowTheirMessageAndTheStepIsTriedAgain) {
@@ -195,6 +213,13 @@ TEST_F(TransmitTest, TraceHasOneLinePerWriteAndPerReply) {
             "2025-03-03 14:05:09 slot 1 /dev/ttyS0 RX 01 03 02 00 01 79 84 6 ms\n"
             "2025-03-03 14:05:09 slot 1 /dev/ttyS0 TX 01 03 00 00 00 01 84 0A 0 ms\n"
             "2025-03-03 14:05:09 slot 1 /dev/ttyS0 RX - 30 ms\n");
+
+  // What a drain throws away is traced too.
+  line.arrive(read_reply(1), 5);
+  comms.drain(1, 20, 100);
+  EXPECT_THAT(test::read_file(dir / "trace.txt"),
+              ::testing::EndsWith("slot 1 /dev/ttyS0 DROP 01 03 02 00 01 79 84 25 ms\n"));
+  EXPECT_EQ(hex_bytes("\x01\xAB", false), "01AB");
 }
 
 TEST(FileTraceCheck, ADirectoryOrAPathThatCannotBeWrittenIsRefused) {
