@@ -3,7 +3,7 @@
 
 #include "base/run_error.h"
 #include "cli/cli_context.h"
-#include "flash/srecord.h"
+#include "flash/srecord_check.h"
 
 namespace r7::cli {
 
@@ -43,10 +43,11 @@ int run_check(CliContext& ctx, const std::string& file) {
     ctx.say("Address range: none");
   }
   ctx.say("Data bytes: " + std::to_string(report.data_bytes));
-  const std::string& field = report.software_field;
-  if (field == kNoSoftwareField) {
-    ctx.say("Software-number field: " + field + " (no S2 record at 010000)");
+  if (!report.software_field) {
+    ctx.say(std::string("Software-number field: ") + kNoSoftwareField +
+            " (no S2 record at 010000)");
   } else {
+    const std::string& field = *report.software_field;
     ctx.say("Software-number field: " + field + " (device code " + field.substr(0, 8) +
             ", software " + (field.size() > 8 ? field.substr(8) : std::string()) + ")");
   }

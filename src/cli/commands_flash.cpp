@@ -22,7 +22,7 @@ struct FlashJob {
 };
 
 void print_identity(CliContext& ctx, const FirmwareDownload::Identity& id) {
-  ctx.say("Device type: " + std::to_string(id.device_type));
+  ctx.say("Device type: " + std::to_string(id.device_type.value_or(0)));
   if (!id.revision) {
     ctx.say("Revision: not read");
     return;
@@ -35,8 +35,10 @@ void print_identity(CliContext& ctx, const FirmwareDownload::Identity& id) {
   } else {
     ctx.say("Software number: not read");
   }
-  const FirmwareSelection* s = firmware_selection(id.model_selection);
-  ctx.say("Selection: " + std::to_string(id.model_selection) + " (download application " +
+  const int selection = id.model_selection.value_or(0);
+  const FirmwareSelection* s = firmware_selection(selection);
+  if (s == nullptr) return;
+  ctx.say("Selection: " + std::to_string(selection) + " (download application " +
           std::string(s->download_app + 1) + ", default firmware " + s->default_firmware +
           ", device code " + s->device_code + ", download-mode value " +
           std::to_string(s->download_mode_value) + ")");
@@ -45,7 +47,7 @@ void print_identity(CliContext& ctx, const FirmwareDownload::Identity& id) {
 int run_identify(CliContext& ctx) {
   FlashJob job(ctx);
   const FirmwareDownload::Identity id = job.download.identify();
-  if (id.device_type == 0) {
+  if (!id.device_type) {
     std::fprintf(
         stderr, "%s\n",
         id.answered ? "Controller is unrecognized !!" : "No response from controller received.");
@@ -70,7 +72,9 @@ struct FlashOptions {
 // --revision (option i is selection i + 1); unanswered without them.
 void preset_recovery_choice(CliContext& ctx, const FlashOptions& options) {
   if (!options.model || !options.revision) return;
-  ctx.prompts().preset_choice(selection_for(*options.model, *options.revision) - 1);
+  if (const auto selection = selection_for(*options.model, *options.revision)) {
+    ctx.prompts().preset_choice(*selection - 1);
+  }
 }
 
 int run_flash(CliContext& ctx, const std::string& file, const FlashOptions& options) {

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "base/run_error.h"
-#include "flash/srecord.h"
-
 namespace r7 {
 
 namespace {
@@ -25,11 +22,6 @@ std::string hex_dump(std::string_view bytes) {
     out += ' ';
   }
   return out;
-}
-
-// Characters 5 up to (not including) the last two; empty for lines under six characters.
-std::string address_and_data_field(const std::string& line) {
-  return line.size() < 6 ? std::string() : line.substr(4, line.size() - 6);
 }
 
 }  // namespace
@@ -107,22 +99,22 @@ std::string Bootloader::online_probe() {
   return comms_.transmit(kXonSlot, std::string(1, '\0'), kProbeTimeoutMs, expect_bytes(1)).reply;
 }
 
-bool Bootloader::send_record(const std::string& line, std::size_t line_count) {
-  const std::string record_type = line.substr(0, 2);
-  const std::string byte_count = line.size() > 2 ? line.substr(2, 2) : std::string();
-  const std::string data = address_and_data_field(line);
-  const std::string checksum = line.substr(line.size() < 2 ? 0 : line.size() - 2);
+bool Bootloader::send_record(const SRecord& record, std::size_t line_count) {
+  const std::string record_type(record.type_field());
+  const TransferRecord data = record.transfer();
   const std::uint8_t command = record_type == "S1" ? kCmdRecordS1 : kCmdRecordS2;
   // The frame's length byte is half the field's length, halves to the even
   // number; for an odd field it and the converted bytes disagree, and the
   // bootloader refuses the frame.
-  const std::size_t half = data.size() / 2;
-  const std::size_t n = data.size() % 2 == 0 || half % 2 == 0 ? half : half + 1;
+  const std::size_t half = data.data_digits / 2;
+  const std::size_t n = data.data_digits % 2 == 0 || half % 2 == 0 ? half : half + 1;
+  for (const TransferWarning warning : data.warnings)
+    prompts_.message(transfer_warning_text(warning));
   std::string f;
   f += '\xFF';
   f += static_cast<char>(command);
   f += static_cast<char>(n);
-  f += check_srecord_fields(byte_count, data, checksum, prompts_);
+  f += data.bytes;
   f += static_cast<char>(bootloader_checksum(f));
   frame_ = f;
   // Every record is acknowledged alike; a late acknowledgement of a failed
@@ -145,28 +137,18 @@ void Bootloader::report_record_failure(const std::string& record_type, std::size
   }
 }
 
-bool Bootloader::transfer_srecord_file(const std::filesystem::path& path) {
-  std::vector<std::string> lines;
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  try {
-    lines = read_srecord_lines(path);
-  } catch (const RunError&) {
-    prompts_.message("The file " + path.string() + " could not be read.");
-    return false;
-  }
-  view_.set_progress_max(ec ? 0 : static_cast<int>(size));
+bool Bootloader::transfer(const std::vector<SRecord>& records, int progress_max) {
+  view_.set_progress_max(progress_max);
   int progress = 0;
   view_.set_progress_value(progress);
-
   bool ok = true;
-  for (std::size_t line_count = 0; line_count < lines.size() && ok; ++line_count) {
-    const std::string& line = lines[line_count];
-    progress += static_cast<int>(line.size());
+  for (std::size_t line_count = 0; line_count < records.size() && ok; ++line_count) {
+    const SRecord& record = records[line_count];
+    progress += static_cast<int>(record.length());
     view_.set_progress_value(progress);
-    const std::string record_type = line.substr(0, 2);
-    if (record_type == "S1" || record_type == "S2") {
-      ok = send_record(line, line_count);
+    const std::string_view record_type = record.type_field();
+    if (record.sent()) {
+      ok = send_record(record, line_count);
     } else if (record_type != "S0" && record_type != "S8" && record_type != "S9") {
       // header and end records send nothing; anything else is skipped
       prompts_.message("Didn't know how to interpret this line");

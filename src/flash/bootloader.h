@@ -6,10 +6,11 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "flash/srecord.h"
 #include "seams/flash_view.h"
 #include "seams/prompts.h"
 #include "serial/comms.h"
@@ -29,12 +30,6 @@ inline constexpr int kCommandTries = 3;
 
 // The address the download application is started at.
 inline constexpr std::string_view kDownloadAppAddress{"\x00\x08\x00\x04", 4};
-
-// One S-record line's byte count and checksum checked as the transfer does it,
-// warning through `prompts` (never stopping), and its address-and-data digits
-// converted into bytes (an invalid digit counts as 0).
-std::string check_srecord_fields(const std::string& byte_count, const std::string& address_and_data,
-                                 const std::string& checksum, Prompts& prompts);
 
 // Low 8 bits of the sum of the bytes of `message`.
 std::uint8_t bootloader_checksum(std::string_view message);
@@ -62,8 +57,10 @@ class Bootloader {
   bool execute_download_app(std::string_view address);
   // The unframed online probe (the byte 0x00, 500 ms, one try): the reply.
   std::string online_probe();
-  // Sends every S1/S2 record of the file; true when all were acknowledged.
-  bool transfer_srecord_file(const std::filesystem::path& path);
+  // Sends every S1/S2 record, in order, until one is not acknowledged; true
+  // when all were. The progress bar runs to `progress_max` by the records'
+  // characters; other records send nothing (S0, S8, S9 silently).
+  bool transfer(const std::vector<SRecord>& records, int progress_max);
 
   // The frame last sent, its last reply and the tries it took.
   const std::string& last_frame() const { return frame_; }
@@ -73,8 +70,8 @@ class Bootloader {
  private:
   // Sends frame_ up to `tries` times; true on the acknowledgement FF + command.
   bool exchange(std::uint8_t command, float timeout_ms, int tries = kCommandTries);
-  // The transfer of one S1/S2 line; false when it was not acknowledged.
-  bool send_record(const std::string& line, std::size_t line_count);
+  // The frame of one S1/S2 record; false when it was not acknowledged.
+  bool send_record(const SRecord& record, std::size_t line_count);
   void report_record_failure(const std::string& record_type, std::size_t line_count);
 
   Comms& comms_;

@@ -3,29 +3,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <utility>
-#include <vector>
 
 #include "base/run_error.h"
-#include "flash/srecord.h"
+#include "flash/file_transfer.h"
+#include "flash/srecord_check.h"
 #include "modbus/registers.h"
 
 namespace r7 {
 
 namespace {
 
-constexpr std::array<FirmwareSelection, 4> kSelections{{
-    {6180, false, "\\Dnld_R7.s19", "731-0000.S19", "731*.S19", "52374142",
-     reg::kDownloadModeLoader},
-    {6180, true, "\\Mole_R7.s19", "8831-0000.S19", "8831*.S19", "52374142",
-     reg::kDownloadModeNewLoader},
-    {6170, false, "\\Dnld_R7.s19", "730-0000.S19", "730*.S19", "52374453",
-     reg::kDownloadModeLoader},
-    {6170, true, "\\Mole_R7.s19", "8830-0000.S19", "8830*.S19", "52374453",
-     reg::kDownloadModeNewLoader},
-}};
-
-constexpr int kModbusTries = 3;
-constexpr int kNewerRevision = 2000;
 constexpr int kPauseSlices = 10;
 constexpr std::uint32_t kPauseSliceMs = 500;  // 10 x 500 ms: about 5 s for the bootloader to start
 constexpr std::size_t kPreflightErrorsShown = 5;
@@ -41,86 +28,29 @@ std::string hex_upper(int value) {
   return buf;
 }
 
-bool known_device_type(int value) {
-  return value == 6180 || value == 6170;
-}
-
-// No usable reply: nothing came back, or what came back was damaged or did
-// not answer the request.
-bool silent(const RegisterError& e) {
-  return e.failure != RegisterFailure::Refused;
+// The model tag a firmware file carries: the first 8 digits of its field.
+std::string file_device_code(const std::string& path) {
+  return mid(file_software_field(path).value_or(""), 1, 8);
 }
 
 }  // namespace
-
-const FirmwareSelection* firmware_selection(int model_selection) {
-  if (model_selection < 1 || model_selection > 4) return nullptr;
-  return &kSelections[static_cast<std::size_t>(model_selection - 1)];
-}
-
-int selection_for(int device_type, int revision) {
-  const bool newer = revision >= kNewerRevision;
-  if (device_type == 6180) return newer ? 2 : 1;
-  if (device_type == 6170) return newer ? 4 : 3;
-  return 0;
-}
-
-Choice recovery_choice() {
-  Choice choice;
-  choice.title = "Bootloader Download";
-  choice.text =
-      "The controller does not answer over Modbus, but its bootloader does:\ran earlier download "
-      "did not complete.\rChoose the controller's model and software revision to download its "
-      "firmware again.";
-  for (const FirmwareSelection& s : kSelections) {
-    choice.options.push_back(
-        std::to_string(s.device_type) +
-        (s.newer_revision ? ", revision 2000 or above: " : ", revision below 2000: ") +
-        (s.download_app + 1) + ", " + s.browse_pattern);
-  }
-  return choice;
-}
 
 FirmwareDownload::FirmwareDownload(Comms& comms, Prompts& prompts, FlashView& view, Clock& clock,
                                    const ProgramDir& program_dir)
     : comms_(comms),
       registers_(comms),
       boot_(comms, prompts, view),
+      identity_(registers_),
+      files_(prompts, view, program_dir),
+      engineering_(comms, boot_, prompts, view),
       prompts_(prompts),
       view_(view),
-      clock_(clock),
-      program_dir_(program_dir) {}
-
-// A reply with another device type or an exception is an answer from a device
-// this tool does not know; no usable reply is a silent try.
-RegisterResult<int> FirmwareDownload::read_device_type(const std::function<void()>& unrecognised) {
-  RegisterError last;
-  for (int tries = 0; tries < kModbusTries; ++tries) {
-    const auto r = registers_.read_registers(kFirmwareAddress, reg::kDeviceType, 1);
-    if (r && known_device_type(r->front())) return r->front();
-    if (r) {
-      last = RegisterError{RegisterFailure::Refused, 0, registers_.last_reply()};
-    } else {
-      last = r.error();
-    }
-    if (!silent(last)) unrecognised();
-  }
-  return unexpected(last);
-}
-
-std::optional<int> FirmwareDownload::read_revision() {
-  // A revision that cannot be read must not be taken for one below 2000: the
-  // selection would name the older loader and firmware for a newer controller.
-  const auto r = registers_.read_registers(kFirmwareAddress, reg::kRevision, 1, kModbusTries,
-                                           Repeat::WhenSilentOrDamaged);
-  if (r) return r->front();
-  return std::nullopt;
-}
+      clock_(clock) {}
 
 bool FirmwareDownload::software_number_fits(int value) {
-  const std::string field = read_file_software_number(firmware_path_);
-  if (mid(field, 1, 8) != device_code_) return false;
-  const std::string number = mid(field, 9, 4);
+  const std::optional<std::string> field = file_software_field(files_.firmware());
+  if (!field || mid(*field, 1, 8) != files_.device_code()) return false;
+  const std::string number = mid(*field, 9, 4);
   // Software numbers below 10 accept any field from 0000 to 0009.
   if (value < 10) return number < "000A";
   return number == pad_string(hex_upper(value), "0", 4, 0);
@@ -134,22 +64,6 @@ FirmwareDownload::ModeWrite FirmwareDownload::write_download_mode(int value) {
     if (r.error().failure == RegisterFailure::Refused) return ModeWrite::Refused;
   }
   return ModeWrite::NoReply;
-}
-
-FirmwareDownload::Identity FirmwareDownload::identify() {
-  Identity id;
-  bool unrecognised = false;
-  const auto type = read_device_type([&unrecognised] { unrecognised = true; });
-  id.answered = type.has_value() || unrecognised;
-  id.port_unavailable = !type && type.error().failure == RegisterFailure::PortFailure;
-  if (!type) return id;
-  id.device_type = *type;
-  id.revision = read_revision();
-  if (id.revision) id.model_selection = selection_for(id.device_type, *id.revision);
-  const auto software = registers_.read_registers(kFirmwareAddress, reg::kSoftwareNumber, 1,
-                                                  kModbusTries, Repeat::WhenSilentOrDamaged);
-  if (software) id.software_number = software->front();
-  return id;
 }
 
 Outcome FirmwareDownload::download_firmware() {
@@ -166,10 +80,9 @@ Outcome FirmwareDownload::download_firmware() {
 std::optional<Outcome> FirmwareDownload::identify_for_download() {
   view_.add_command("Check of device type");
   model_selection_ = 0;
-  device_type_ = 0;
   recovering_ = false;
   bool unrecognised_shown = false;
-  const auto type = read_device_type([this, &unrecognised_shown] {
+  const auto type = identity_.device_type([this, &unrecognised_shown] {
     prompts_.message("Controller is unrecognized !!");
     unrecognised_shown = true;
   });
@@ -178,17 +91,16 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
     if (unrecognised_shown) return Outcome(Ending::Unrecognised, "Check of device type");
     return no_modbus_reply(type.error());
   }
-  device_type_ = *type;
   view_.add_response("Successful");
   view_.add_command("Get software revision");
-  const std::optional<int> revision = read_revision();
+  const std::optional<int> revision = identity_.revision();
   if (!revision) {
     view_.add_response("Failed");
     prompts_.message("No response from controller received.", "Communication Error",
                      Icon::Critical);
     return Outcome(Ending::NoController, "Get software revision");
   }
-  model_selection_ = selection_for(device_type_, *revision);
+  model_selection_ = selection_for(*type, *revision).value_or(0);
   view_.add_response("Successful");
   return std::nullopt;
 }
@@ -198,7 +110,7 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
 // port that cannot be opened is not asked.
 std::optional<Outcome> FirmwareDownload::no_modbus_reply(const RegisterError& error) {
   if (error.failure != RegisterFailure::PortFailure && boot_.resident()) {
-    add_history("Bootloader answers", "Successful");
+    add_history(view_, "Bootloader answers", "Successful");
     return choose_recovery_selection();
   }
   prompts_.message("No response from controller received.", "Communication Error", Icon::Critical);
@@ -212,7 +124,6 @@ std::optional<Outcome> FirmwareDownload::choose_recovery_selection() {
   const FirmwareSelection* selection = chosen ? firmware_selection(*chosen + 1) : nullptr;
   if (selection == nullptr) return Outcome(Ending::Cancelled, "Bootloader answers");
   model_selection_ = *chosen + 1;
-  device_type_ = selection->device_type;
   recovering_ = true;
   return std::nullopt;
 }
@@ -226,38 +137,37 @@ std::optional<Outcome> FirmwareDownload::prepare_controller() {
     return enter_download_mode();
   }
   // No software number to compare; the file must at least be for the model chosen.
-  if (mid(read_file_software_number(firmware_path_), 1, 8) != device_code_) {
-    add_history("Check of firmware model", "Failed");
-    prompts_.message("The file " + firmware_path_ + " is not firmware for the model chosen.",
+  if (file_device_code(files_.firmware()) != files_.device_code()) {
+    add_history(view_, "Check of firmware model", "Failed");
+    prompts_.message("The file " + files_.firmware() + " is not firmware for the model chosen.",
                      "Error", Icon::Critical);
     return Outcome(Ending::SoftwareMismatch, "Check of firmware model");
   }
-  view_.set_warning_visible(true);
-  view_.set_quit_enabled(false);
+  show_bootloader_running();
   return std::nullopt;
 }
 
 std::optional<Outcome> FirmwareDownload::confirm_files() {
-  if (!choose_firmware_file()) return Outcome(Ending::Cancelled);
-  if (!std::filesystem::exists(transfer_record_path_)) {
-    prompts_.message("The file " + transfer_record_path_ +
+  if (!files_.choose(model_selection_)) return Outcome(Ending::Cancelled);
+  if (!std::filesystem::exists(files_.download_app())) {
+    prompts_.message("The file " + files_.download_app() +
                          " needs to be located in the same directory as this application. It "
                          "currently is not.",
                      "Error", Icon::Critical);
     return Outcome(Ending::FileProblem);
   }
-  if (!std::filesystem::exists(firmware_path_)) {
-    prompts_.message("The file " + firmware_path_ +
+  if (!std::filesystem::exists(files_.firmware())) {
+    prompts_.message("The file " + files_.firmware() +
                          " needs to be in the same directory as this application. It currently "
                          "is not.",
                      "Error", Icon::Critical);
     return Outcome(Ending::FileProblem);
   }
-  view_.set_file_text(firmware_path_);
+  view_.set_file_text(files_.firmware());
   // The download application first: it is sent first, and a broken one leaves
   // a controller that only its bootloader answers.
-  if (auto e = preflight(transfer_record_path_)) return e;
-  return preflight(firmware_path_);
+  if (auto e = preflight(files_.download_app())) return e;
+  return preflight(files_.firmware());
 }
 
 std::optional<Outcome> FirmwareDownload::check_software_number() {
@@ -284,10 +194,11 @@ std::optional<Outcome> FirmwareDownload::back_up_setup() {
   const Expected<std::string, std::string> saved = backup_();
   view_.end_wait();
   if (saved) {
-    add_history("Save setup to " + std::filesystem::path(*saved).filename().string(), "Successful");
+    add_history(view_, "Save setup to " + std::filesystem::path(*saved).filename().string(),
+                "Successful");
     return std::nullopt;
   }
-  add_history("Save setup", "Failed");
+  add_history(view_, "Save setup", "Failed");
   const bool go_on = prompts_.ask_yes(
       "The controller's setup could not be saved before the "
       "download:\r" +
@@ -318,8 +229,7 @@ std::optional<Outcome> FirmwareDownload::enter_download_mode() {
   }
   if (mode == ModeWrite::NoReply) return enter_download_mode_unconfirmed();
   view_.add_response("Successful");
-  view_.set_warning_visible(true);
-  view_.set_quit_enabled(false);
+  show_bootloader_running();
   view_.add_command("Pausing");
   pause_for_bootloader();
   view_.add_response("Successful");
@@ -330,8 +240,7 @@ std::optional<Outcome> FirmwareDownload::enter_download_mode() {
 // the controller may well have taken it and gone (writing it again would not
 // be answered either). Give the bootloader its time, then ask it.
 std::optional<Outcome> FirmwareDownload::enter_download_mode_unconfirmed() {
-  view_.set_warning_visible(true);
-  view_.set_quit_enabled(false);
+  show_bootloader_running();
   pause_for_bootloader();
   if (!boot_.download_completed()) {
     view_.add_response("Failed");
@@ -340,6 +249,13 @@ std::optional<Outcome> FirmwareDownload::enter_download_mode_unconfirmed() {
   view_.add_response("Successful");
   view_.scroll_histories_to_end();
   return std::nullopt;
+}
+
+// From here on the controller runs only its bootloader: the red warning, and
+// no quitting until the download is over.
+void FirmwareDownload::show_bootloader_running() {
+  view_.set_warning_visible(true);
+  view_.set_quit_enabled(false);
 }
 
 void FirmwareDownload::pause_for_bootloader() {
@@ -389,58 +305,6 @@ std::optional<Outcome> FirmwareDownload::preflight(const std::string& path) {
   return Outcome(Ending::Cancelled, "Firmware File Check");
 }
 
-bool FirmwareDownload::choose_firmware_file() {
-  const FirmwareSelection* selection = firmware_selection(model_selection_);
-  if (selection == nullptr) {
-    prompts_.message("Transfer record filename is unknown !!");
-    throw ProgramEnd("Transfer record filename is unknown !!");
-  }
-  transfer_record_path_ = program_dir_.join(selection->download_app).string();
-  device_code_ = selection->device_code;
-  firmware_path_ = program_dir_.join(selection->default_firmware).string();
-  browse_firmware_file();
-  if (firmware_path_ == file_pattern_) {  // the dialog was cancelled
-    browse_dir_.clear();
-    return false;
-  }
-  return true;
-}
-
-void FirmwareDownload::browse_firmware_file() {
-  if (browse_dir_.empty()) browse_dir_ = program_dir_.path().string();
-  if (const FirmwareSelection* selection = firmware_selection(model_selection_)) {
-    file_pattern_ = selection->browse_pattern;
-  }
-  FileDialog dialog;
-  dialog.initial_dir = browse_dir_;
-  dialog.file_name = file_pattern_;
-  dialog.default_ext = "S19";
-  dialog.filter = kFirmwareFilter;
-  dialog.must_exist = true;
-  dialog.hide_read_only = true;
-  if (auto chosen = prompts_.open_file(dialog)) {
-    browse_dir_ = std::filesystem::path(*chosen).parent_path().string();
-    firmware_path_ = *chosen;
-  } else {
-    firmware_path_ = file_pattern_;
-  }
-  view_.set_file_text(firmware_path_);
-}
-
-std::string FirmwareDownload::read_file_software_number(const std::string& path) {
-  try {
-    return software_number_field(read_srecord_lines(path));
-  } catch (const RunError&) {
-    return {};  // the file could not be read
-  }
-}
-
-void FirmwareDownload::add_history(const std::string& command, const std::string& response) {
-  view_.add_command(command);
-  view_.add_response(response);
-  view_.scroll_histories_to_end();
-}
-
 Outcome FirmwareDownload::bootloader_download() {
   prompts_.set_busy(true);
   std::optional<Outcome> failed;
@@ -455,16 +319,16 @@ Outcome FirmwareDownload::bootloader_download() {
     view_.add_response("Successful");
     view_.scroll_histories_to_end();
   };
-  step("File Transfer of " + transfer_record_path_,
-       [this] { return boot_.transfer_srecord_file(transfer_record_path_); });
+  step("File Transfer of " + files_.download_app(),
+       [this] { return transfer_srecord_file(boot_, prompts_, files_.download_app()); });
   step("Download completed", [this] { return boot_.download_completed(); });
   step("Execute download app", [this] { return boot_.execute_download_app(kDownloadAppAddress); });
   if (!failed) {
     // From here on the download application is addressed at 38400 baud.
     const SlotSettingsOverride download_app_rate(comms_, kXonSlot, kBootloaderSettings);
-    step("Erase Sectors (chip)", [this] { return erase_with_wait(); });
-    step("File Transferred " + firmware_path_,
-         [this] { return boot_.transfer_srecord_file(firmware_path_); });
+    step("Erase Sectors (chip)", [this] { return erase_with_wait(boot_, view_); });
+    step("File Transferred " + files_.firmware(),
+         [this] { return transfer_srecord_file(boot_, prompts_, files_.firmware()); });
     step("Download completed ", [this] { return boot_.download_completed(); });
     if (!failed) {
       view_.set_warning_visible(false);
@@ -478,57 +342,6 @@ Outcome FirmwareDownload::bootloader_download() {
   }
   prompts_.set_busy(false);
   return failed ? *failed : Outcome{};
-}
-
-bool FirmwareDownload::erase_with_wait() {
-  view_.begin_wait("Erasing the flash",
-                   kCommandTries * static_cast<std::uint32_t>(kEraseTimeoutMs));
-  const bool erased = boot_.erase_flash();
-  view_.end_wait();
-  return erased;
-}
-
-OnlineState FirmwareDownload::probe_online() {
-  const OnlineState state = online_state(boot_.online_probe());
-  if (state == OnlineState::NoResponse) {
-    prompts_.message("No response from device.", "Is Device Online");
-    add_history("Is Device Online", "No response from device");
-    return OnlineState::NoResponse;
-  }
-  if (state == OnlineState::Online) {
-    view_.set_erase_enabled(true);
-    add_history("Is Device Online", "Device is online");
-    return OnlineState::Online;
-  }
-  prompts_.message("Unknown command error.", "Is Device Online");
-  add_history("Is Device Online", "Unknown error");
-  return OnlineState::UnknownReply;
-}
-
-Outcome FirmwareDownload::erase_flash_sectors(const std::array<bool, 7>& sectors) {
-  int mask = 0;
-  for (std::size_t i = 0; i < sectors.size(); ++i) {
-    if (sectors[i]) mask += 1 << i;
-  }
-  if (prompts_.message_box({"Erase Sectors erases the whole flash of the controller: the erase "
-                            "command carries no sectors, the selection only goes into the "
-                            "history. Do you want to erase the flash?",
-                            "Erase Sectors", Icon::Exclamation, Buttons::YesNo, Answer::No}) !=
-      Answer::Yes) {
-    return Outcome(Ending::Declined);
-  }
-  prompts_.set_busy(true);
-  view_.add_command("Erase Sectors  " + std::to_string(mask));
-  bool erased = false;
-  {
-    const SlotSettingsOverride download_app_rate(comms_, kXonSlot, kBootloaderSettings);
-    erased = erase_with_wait();
-    if (!erased) prompts_.message("Sector Erase failed.", "Erase Sectors");
-    prompts_.set_busy(false);
-  }
-  view_.add_response(erased ? "Erase Successful" : "Erase Failed");
-  view_.scroll_histories_to_end();
-  return erased ? Outcome{} : Outcome(Ending::Failed, "Erase Sectors");
 }
 
 }  // namespace r7

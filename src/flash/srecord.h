@@ -1,26 +1,31 @@
-// Motorola S-record files: reading their lines, checking them as a whole
-// (the pre-flight check and `r7flash-cli check`), and the software-number field.
+// Motorola S-record files read into records: the one reader that the file
+// check, the transfer and the software-number search share.
 //
-// The check judges a file by what the transfer does with it. The transfer cuts
-// every line into record type (characters 1-2), byte count (3-4), address and
-// data (5 to the third last) and checksum (the last two). S0, S8 and S9 lines
-// send nothing; each S1 and S2 line is converted (upper-case hex digits only)
-// and sent as one bootloader frame; any other line is skipped with a message.
+// A line is cut as the transfer cuts it: record type (characters 1-2), byte
+// count (3-4), address and data (5 to the third last) and checksum (the last
+// two). Hex digits are upper case only. A record is read two ways from the
+// same digits: strictly for the check (the first thing wrong ends the
+// reading), and as the transfer reads it (an invalid digit counts as 0 and is
+// warned about, and the frame is sent all the same).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <istream>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/input_file.h"
+
 namespace r7 {
 
-// The field a firmware file carries when it has no S2 record at 010000.
+// The field shown for a firmware file that has no S2 record at 010000.
 inline constexpr const char* kNoSoftwareField = "123456789012";
 
 // The controller's flash is addressed with 24 bits. No S-record image of it
@@ -29,82 +34,109 @@ inline constexpr std::uint32_t kFlashAddressSpace = 16U * 1024U * 1024U;
 inline constexpr std::uintmax_t kMaxSRecordFileBytes = 64U * 1024U * 1024U;
 // The longest valid record is 514 characters; longer lines are not kept whole.
 inline constexpr std::size_t kMaxSRecordLineLength = 1024;
-// Errors and notes listed by a check, each; the rest are only counted.
-inline constexpr std::size_t kSRecordMessagesListed = 20;
 
-// All lines of a file without their line ends (CR LF, LF or CR); a last line
-// without a line end counts when it is not empty. Throws RunError 53 when the
-// file is missing, 75 when it is not a regular file or cannot be opened, 7 when
-// it is larger than kMaxSRecordFileBytes, 62 when reading fails.
-std::vector<std::string> read_srecord_lines(const std::filesystem::path& file);
-// The same from a stream (no size limit), and from text in memory.
-std::vector<std::string> read_srecord_lines(std::istream& in);
-std::vector<std::string> split_srecord_lines(std::string_view text);
+// Address bytes of record type '0'..'9'; 0 for a character that is no record type.
+int srecord_address_bytes(char type);
+
+// A record's digits read strictly: count, address, data, checksum.
+struct RecordBytes {
+  std::string problem;          // the first thing wrong, empty when nothing is
+  bool short_of_count = false;  // fewer digits than its byte count asks for
+  bool sized = false;  // digits, byte count and address fit (the checksum may still be wrong)
+  std::array<std::uint8_t, kMaxSRecordLineLength / 2> bytes{};
+  std::size_t size = 0;
+  int address_bytes = 0;
+
+  std::uint32_t address() const;
+  const std::uint8_t* data() const { return bytes.data() + 1 + address_bytes; }
+  std::size_t data_size() const { return size - 2 - static_cast<std::size_t>(address_bytes); }
+};
+
+// What the transfer warns about in a record, in the order it meets them.
+enum class TransferWarning { InvalidDigit, ByteCount, Checksum };
+const char* transfer_warning_text(TransferWarning warning);
+
+// A record as the transfer reads it.
+struct TransferRecord {
+  std::string bytes;            // the address-and-data digits converted
+  std::size_t data_digits = 0;  // characters of the address-and-data field
+  std::vector<TransferWarning> warnings;
+};
+
+// One line of an S-record file.
+class SRecord {
+ public:
+  SRecord() = default;
+  explicit SRecord(std::string_view line) { assign(line, line.size(), true); }
+  // `text`: the line or, for a long one, its beginning; `length`: the whole
+  // line's length; `ended`: false for a last line cut off by the end of the file.
+  void assign(std::string_view text, std::size_t length, bool ended);
+
+  const std::string& text() const { return text_; }
+  std::size_t length() const { return length_; }
+  bool ended() const { return ended_; }
+  bool blank() const;
+  // '0'..'9' for a line that begins with S and a record type, 0 otherwise.
+  char type() const { return type_; }
+  // Characters 1-2 as the transfer cuts them ("S1"; shorter for a short line).
+  std::string_view type_field() const { return std::string_view(text_).substr(0, 2); }
+  // An S1 or S2 record: what the transfer sends.
+  bool sent() const { return type_field() == "S1" || type_field() == "S2"; }
+
+  // For a record type only, its text kept whole.
+  RecordBytes bytes() const;
+  TransferRecord transfer() const;
+
+ private:
+  std::string text_;
+  std::size_t length_ = 0;
+  bool ended_ = true;
+  char type_ = 0;
+};
+
+// How a stream is read into records.
+struct SRecordReading {
+  std::uintmax_t max_bytes = kAnySize;   // reading stops beyond this
+  std::size_t keep = std::string::npos;  // characters of a line kept
+  std::size_t piece = 64U * 1024U;       // bytes read at a time
+};
+
+struct SRecordStreamEnd {
+  std::uintmax_t bytes = 0;  // bytes read
+  bool within = true;        // false: more than max_bytes, the rest unread
+};
+
+using OnSRecord = std::function<void(const SRecord&)>;
+
+// Hands on each line of `in` (CR LF, LF or CR ends a line; a last line
+// without a line end counts when it is not empty) as a record; the record is
+// reused for the next line. Throws RunError 62 when reading fails.
+SRecordStreamEnd lex_srecords(std::istream& in, const SRecordReading& how,
+                              const OnSRecord& on_record);
+void lex_srecords(std::string_view text, std::size_t keep, const OnSRecord& on_record);
+
+// An S-record file opened for reading: RunError 53 when it is missing, 75 when
+// it is not a regular file or cannot be opened, 7 when larger than `max_bytes`.
+std::ifstream open_srecord_file(const std::filesystem::path& file, std::uintmax_t max_bytes);
+
+// Every line of a file, kept whole: RunError as open_srecord_file (limit
+// kMaxSRecordFileBytes), 62 when reading fails part way.
+std::vector<SRecord> read_srecords(const std::filesystem::path& file);
+std::vector<SRecord> read_srecords(std::istream& in);
+std::vector<SRecord> split_srecords(std::string_view text);
 
 // The software-number field: the 12 hex digits after "010000" in the first S2
-// record whose address-and-data field begins with it; "123456789012" when there
-// is none. The search stops at a line too short to cut (under six characters).
-std::string software_number_field(const std::vector<std::string>& lines);
+// record whose address-and-data field begins with it; nullopt when there is
+// none. The search stops at a line too short to cut (under six characters).
+class SoftwareFieldSearch {
+ public:
+  void see(const SRecord& record);
+  const std::optional<std::string>& field() const { return field_; }
 
-// One finding of the check. `line` is 1-based; 0 for the file as a whole.
-struct SRecordMessage {
-  int line = 0;
-  std::string message;
+ private:
+  bool searching_ = true;
+  std::optional<std::string> field_;
 };
-using SRecordError = SRecordMessage;
-
-struct SRecordReport {
-  std::size_t lines = 0;
-  std::map<std::string, std::size_t> records_by_type;  // "S0", "S1", "S2", ...
-  std::optional<std::uint32_t> first_address;          // lowest data address (S1/S2/S3)
-  std::optional<std::uint32_t> last_address;           // highest data byte's address
-  std::size_t data_bytes = 0;                          // data bytes of S1/S2/S3 records
-  std::string software_field = kNoSoftwareField;
-  // What would make the transfer fail or send wrong data: the first ones in
-  // file order, then how many more there are.
-  std::vector<SRecordError> errors;
-  std::size_t errors_not_listed = 0;
-  // Worth knowing but harmless (header, count and termination records, blank
-  // lines): listed and counted the same way.
-  std::vector<SRecordMessage> notes;
-  std::size_t notes_not_listed = 0;
-
-  bool ok() const { return errors.empty(); }
-  std::size_t error_count() const { return errors.size() + errors_not_listed; }
-  std::size_t note_count() const { return notes.size() + notes_not_listed; }
-};
-
-struct SRecordCheckLimits {
-  std::uintmax_t max_bytes = kMaxSRecordFileBytes;  // reading stops beyond this, with an error
-  std::size_t max_listed = kSRecordMessagesListed;  // errors and notes listed, each (1 at least)
-  std::size_t read_size = 64U * 1024U;              // bytes a stream is read in at a time
-};
-
-// The whole-file check, streaming: lines are read one at a time, so memory is
-// bounded by the longest line kept (kMaxSRecordLineLength) and by the data's
-// extent (64 KiB pages of the address space, for overlaps).
-//
-// Errors: in S1/S2 records a character that is not an upper-case hex digit, an
-// odd number of digits, a wrong byte count, a bad checksum, a record too short
-// for its address or running past the end of its address space, a record cut
-// off by the end of the file; S3 records (skipped: their data would not be
-// sent); lines that are not S-records or are too long; a count record (S5/S6)
-// that cannot be read or that differs from the number of S1/S2/S3 records
-// before it; data that gives a byte a value other than an earlier record gave
-// it; an empty file, a file without S1/S2 records, a file whose last record is
-// neither a termination record (S7/S8/S9) nor a count record, more text than
-// `max_bytes`.
-// Notes: the S0 header (with what is wrong in it), matching count records,
-// termination records, blank lines.
-SRecordReport check_srecord_stream(std::istream& in, const SRecordCheckLimits& limits = {});
-// The same on text in memory.
-SRecordReport check_srecord_text(std::string_view text, const SRecordCheckLimits& limits = {});
-// The same on a file, opened with open_input_file (RunError 53, 75 or 7 as
-// there; 62 when reading fails part way).
-SRecordReport check_srecord_file(const std::filesystem::path& file,
-                                 const SRecordCheckLimits& limits = {});
-
-// The check on lines already read (kept until every caller streams).
-SRecordReport check_srecord_lines(const std::vector<std::string>& lines);
+std::optional<std::string> software_number_field(const std::vector<SRecord>& records);
 
 }  // namespace r7

@@ -22,6 +22,7 @@
 
 #include "app/line_settings.h"
 #include "flash/bootloader.h"
+#include "flash/file_transfer.h"
 #include "flash/srecord.h"
 #include "modbus/registers.h"
 #include "support/modbus_frames.h"
@@ -104,8 +105,8 @@ void firmware_transfer(benchmark::State& state) {
                        modbus_reply_length);
   }
   std::this_thread::sleep_for(5s);
-  if (!boot.transfer_srecord_file(rig.program.join("Dnld_R7.s19")) || !boot.download_completed() ||
-      !boot.execute_download_app(kDownloadAppAddress)) {
+  if (!transfer_srecord_file(boot, rig.prompts, rig.program.join("Dnld_R7.s19")) ||
+      !boot.download_completed() || !boot.execute_download_app(kDownloadAppAddress)) {
     return state.SkipWithError("the download application did not start");
   }
   rig.comms.set_port_settings(kXonSlot, kBootloaderSettings);
@@ -113,14 +114,14 @@ void firmware_transfer(benchmark::State& state) {
 
   const auto firmware = rig.program.join("8830-0000.S19");
   double limit_s = 0;
-  for (const std::string& line : read_srecord_lines(firmware)) {
-    if (!line.starts_with("S1") && !line.starts_with("S2")) continue;
-    const double frame = 3.0 + static_cast<double>(line.size() - 6) / 2.0 + 1.0;
+  for (const SRecord& record : read_srecords(firmware)) {
+    if (!record.sent()) continue;
+    const double frame = 3.0 + static_cast<double>(record.length() - 6) / 2.0 + 1.0;
     limit_s += ((frame + 2.0) * char_time_ms(38400) + kPerExchangeMs) / 1000.0;
   }
   for (auto _ : state) {
     const Stopwatch watch;
-    if (boot.transfer_srecord_file(firmware) != 1) {
+    if (!transfer_srecord_file(boot, rig.prompts, firmware)) {
       return state.SkipWithError("the firmware transfer failed");
     }
     const double seconds = watch.wall_s();

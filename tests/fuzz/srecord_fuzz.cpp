@@ -9,11 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "flash/bootloader.h"
-#include "flash/srecord.h"
+#include "flash/srecord_check.h"
 #include "fuzz/check.h"
-#include "serial/comms.h"
-#include "support/recording_prompts.h"
+#include "serial/trace.h"
 
 namespace {
 
@@ -43,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(report.errors_not_listed == 0 && report.notes_not_listed == 0);
   if (text.empty()) check(!report.ok());
 
-  const std::vector<std::string> lines = r7::split_srecord_lines(text);
+  const std::vector<r7::SRecord> lines = r7::split_srecords(text);
   check(report.lines == lines.size());
   check(report.software_field == r7::software_number_field(lines));
   std::vector<bool> line_has_error(lines.size() + 1, false);
@@ -55,19 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (report.first_address) check(*report.first_address <= *report.last_address);
 
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    if (line_has_error[i + 1] || line.size() < 2 || line[0] != 'S' ||
-        (line[1] != '1' && line[1] != '2')) {
-      continue;
-    }
-    // Cut as the transfer cuts it.
-    const std::string count = line.substr(2, 2);
-    const std::string fields = line.size() < 6 ? std::string() : line.substr(4, line.size() - 6);
-    const std::string checksum = line.substr(line.size() - 2);
-    r7::test::RecordingPrompts prompts;
-    const std::string bytes = r7::check_srecord_fields(count, fields, checksum, prompts);
-    // No warning, and the frame carries the digits of the line.
-    check(prompts.boxes.empty() && r7::hex_bytes(bytes, false) == fields);
+    const r7::SRecord& line = lines[i];
+    if (line_has_error[i + 1] || !line.sent()) continue;
+    // No warning, and the frame carries the digits between count and checksum.
+    const r7::TransferRecord sent = line.transfer();
+    const std::string& t = line.text();
+    const std::string fields = t.size() < 6 ? std::string() : t.substr(4, t.size() - 6);
+    check(sent.warnings.empty() && r7::hex_bytes(sent.bytes, false) == fields);
   }
   return 0;
 }

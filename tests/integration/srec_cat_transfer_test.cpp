@@ -9,7 +9,8 @@
 #include <utility>
 
 #include "flash/bootloader.h"
-#include "flash/srecord.h"
+#include "flash/file_transfer.h"
+#include "flash/srecord_check.h"
 #include "modbus/registers.h"
 #include "support/recording_flash_view.h"
 #include "support/setup_fixture.h"
@@ -58,7 +59,7 @@ TEST_F(SrecCat, RecordsReachTheBootloaderAndTheFlashIntact) {
   clock().advance(5000);
 
   const auto [app, app_file] = records(6000, 0x0800, 2);
-  ASSERT_TRUE(boot.transfer_srecord_file(app_file));
+  ASSERT_TRUE(transfer_srecord_file(boot, prompts, app_file));
   EXPECT_EQ(controller().application_image().read(0x0800, app.size()), app);
   EXPECT_EQ(controller().application_image().written_count(), app.size());
   ASSERT_EQ(boot.download_completed(), 1);
@@ -66,7 +67,7 @@ TEST_F(SrecCat, RecordsReachTheBootloaderAndTheFlashIntact) {
   comms.set_port_settings(kXonSlot, kBootloaderSettings);
   ASSERT_EQ(boot.erase_flash(), 1);
   const auto [firmware, firmware_file] = records(70000, 0x012340, 3);
-  ASSERT_TRUE(boot.transfer_srecord_file(firmware_file));
+  ASSERT_TRUE(transfer_srecord_file(boot, prompts, firmware_file));
   EXPECT_EQ(controller().flash().read(0x012340, firmware.size()), firmware);
   EXPECT_EQ(controller().flash().written_count(), firmware.size());
   EXPECT_TRUE(prompts.boxes.empty());

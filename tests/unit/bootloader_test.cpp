@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "flash/file_transfer.h"
 #include "serial/comms.h"
 #include "support/comms_fixture.h"
 #include "support/modbus_frames.h"
@@ -82,7 +83,7 @@ TEST_F(BootloaderTest, TransferSendsOneFramePerDataRecord) {
                                 "S9030000FC\r\n");
   ack(kAck20);
   ack(kAck20);
-  EXPECT_TRUE(boot.transfer_srecord_file(path));
+  EXPECT_TRUE(transfer_srecord_file(boot, prompts, path));
   EXPECT_THAT(line.writes, ElementsAre(bytes({0xFF, 0x20, 0x04, 0x00, 0x00, 0xAA, 0xBB, 0x88}),
                                        bytes({0xFF, 0x20, 0x04, 0x00, 0x02, 0xCC, 0xDD, 0xCE})));
   EXPECT_TRUE(prompts.boxes.empty());
@@ -92,12 +93,13 @@ TEST_F(BootloaderTest, TransferSendsOneFramePerDataRecord) {
 }
 
 TEST_F(BootloaderTest, FilesWithoutDataRecordsSendNothingAndOtherRecordsAreSkipped) {
-  EXPECT_TRUE(boot.transfer_srecord_file(file("empty.s19", "")));
-  EXPECT_TRUE(boot.transfer_srecord_file(file("hdr.s19", "S00600004844521B\r\nS9030000FC\r\n")));
+  EXPECT_TRUE(transfer_srecord_file(boot, prompts, file("empty.s19", "")));
+  EXPECT_TRUE(
+      transfer_srecord_file(boot, prompts, file("hdr.s19", "S00600004844521B\r\nS9030000FC\r\n")));
   EXPECT_TRUE(line.writes.empty());
   ack(kAck20);
-  EXPECT_TRUE(
-      boot.transfer_srecord_file(file("s3.s19", "S3090000000011223344\r\nS1050000AABB95\r\n")));
+  EXPECT_TRUE(transfer_srecord_file(boot, prompts,
+                                    file("s3.s19", "S3090000000011223344\r\nS1050000AABB95\r\n")));
   EXPECT_THAT(prompts.texts(), ElementsAre("Didn't know how to interpret this line"));
   EXPECT_EQ(line.writes.size(), 1U);
 }
@@ -109,7 +111,7 @@ TEST_F(BootloaderTest, S2FailureStopsTheTransferWithOneHexDumpMessage) {
   // Four acknowledged records, then silence.
   for (int i = 0; i < 4; ++i)
     ack(kAck21);
-  EXPECT_FALSE(boot.transfer_srecord_file(file("s2.s19", text)));
+  EXPECT_FALSE(transfer_srecord_file(boot, prompts, file("s2.s19", text)));
   EXPECT_EQ(line.writes.size(), 4U + 3U);  // no sixth record
   ASSERT_EQ(prompts.boxes.size(), 1U);
   EXPECT_EQ(prompts.boxes[0].text,
@@ -121,9 +123,9 @@ TEST_F(BootloaderTest, S2FailureStopsTheTransferWithOneHexDumpMessage) {
 // An S1 record that fails shows three boxes; a file that cannot be read is a
 // failed transfer naming the file.
 TEST_F(BootloaderTest, S1FailureShowsThreeBoxesAndAnUnreadableFileIsNamed) {
-  EXPECT_FALSE(boot.transfer_srecord_file(file("s1.s19", "S1050000AABB95\r\n")));
+  EXPECT_FALSE(transfer_srecord_file(boot, prompts, file("s1.s19", "S1050000AABB95\r\n")));
   const auto missing = (dir / "gone.S19").string();
-  EXPECT_FALSE(boot.transfer_srecord_file(missing));
+  EXPECT_FALSE(transfer_srecord_file(boot, prompts, missing));
   EXPECT_THAT(
       prompts.texts(),
       ElementsAre("Failed at case record_type=S1 line_count=0",
@@ -139,7 +141,7 @@ TEST_F(BootloaderTest, LateAcknowledgementOfARetriedRecordIsNotTakenForTheNext) 
   const std::string path = file("late.s19", "S1050000AABB95\r\nS1050002CCDD4F\r\n");
   line.answer_next_write({kAck20, 2300});  // try 1 of record 1, late
   line.answer_next_write({kAck20, 1500});  // try 2 of record 1, also late
-  EXPECT_FALSE(boot.transfer_srecord_file(path));
+  EXPECT_FALSE(transfer_srecord_file(boot, prompts, path));
   // Record 1 acknowledged (by its first try), record 2 failed after three tries.
   const auto record2 = bytes({0xFF, 0x20, 0x04, 0x00, 0x02, 0xCC, 0xDD, 0xCE});
   EXPECT_EQ(std::count(line.writes.begin(), line.writes.end(), record2), 3);

@@ -12,7 +12,7 @@
 
 #include "app/settings_file.h"
 #include "base/run_error.h"
-#include "flash/srecord.h"
+#include "flash/srecord_check.h"
 #include "setup/setup_text.h"
 #include "support/temp_dir.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "flash/srecord.h"
+#include "flash/srecord_check.h"
 #include "samples/sample_files.h"
 #include "sim/simulation.h"
 #include "sim/state_file.h"
@@ -93,13 +93,13 @@ TEST(SimState, MissingAndBrokenFiles) {
 // The checked records of an S-record file whose lines must all end in CR LF,
 // which holds `types` ("S0S2S8") and starts at `first`.
 SRecordReport check(const std::string& file, const std::string& types, std::uint32_t first) {
-  std::vector<std::string> lines;
+  std::vector<SRecord> lines;
   std::istringstream in(file);
   for (std::string line; std::getline(in, line);) {
     EXPECT_TRUE(line.ends_with('\r')) << "line " << lines.size() + 1 << " ends without CR LF";
-    lines.push_back(line.substr(0, line.size() - 1));
+    lines.emplace_back(std::string_view(line).substr(0, line.size() - 1));
   }
-  const SRecordReport report = check_srecord_lines(lines);
+  const SRecordReport report = check_srecords(lines);
   EXPECT_TRUE(report.ok()) << (report.ok() ? "" : report.errors[0].message);
   std::string found;
   for (const auto& [type, count] : report.records_by_type)
@@ -115,8 +115,9 @@ TEST(SampleFiles, SRecordFilesAreSoundAndFirmwareCarriesItsSoftwareNumber) {
     const SRecordReport r = check(firmware_file(f), "S0S2S8", kFirmwareBase);
     EXPECT_EQ(r.last_address, kFirmwareBase + f.size - 1);
     EXPECT_EQ(r.data_bytes, f.size);  // no gaps, no overlaps
-    EXPECT_EQ(r.software_field.substr(0, 8), device_code(f.model));
-    EXPECT_EQ(std::stoi(r.software_field.substr(8), nullptr, 16), f.software);
+    ASSERT_TRUE(r.software_field.has_value());
+    EXPECT_EQ(r.software_field->substr(0, 8), device_code(f.model));
+    EXPECT_EQ(std::stoi(r.software_field->substr(8), nullptr, 16), f.software);
   }
   check(download_application(false), "S0S1S9", 0x0800);
   check(download_application(true), "S0S2S8", 0x080000);

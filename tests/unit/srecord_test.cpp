@@ -4,17 +4,16 @@
 
 #include <sstream>
 
-#include "flash/bootloader.h"
+#include "flash/srecord_check.h"
 #include "samples/sample_files.h"
-#include "support/recording_prompts.h"
 #include "support/temp_dir.h"
 
 namespace r7 {
 namespace {
 
-// One record's fields: the messages shown, and the bytes the bootloader gets
-// all the same; an odd field misses its last digit.
-TEST(SRecordLine, EachFaultShowsItsMessageAndTheLineStillConverts) {
+// One record as the transfer reads it: the warnings, and the bytes the
+// bootloader gets all the same; an odd field misses its last digit.
+TEST(SRecordLine, EachFaultIsWarnedAboutAndTheLineStillConverts) {
   const std::string checksum = "The checksum is not valid.";
   const std::string count = "This line byte count is not valid.";
   const std::string invalid = "Data file contains invalid data";
@@ -38,9 +37,12 @@ TEST(SRecordLine, EachFaultShowsItsMessageAndTheLineStillConverts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field);
-    test::RecordingPrompts prompts;
-    EXPECT_EQ(check_srecord_fields(c.count, c.field, c.sum, prompts), c.bytes);
-    EXPECT_EQ(prompts.texts(), c.messages);
+    const TransferRecord record = SRecord(std::string("S1") + c.count + c.field + c.sum).transfer();
+    EXPECT_EQ(record.bytes, c.bytes);
+    std::vector<std::string> texts;
+    for (const TransferWarning w : record.warnings)
+      texts.emplace_back(transfer_warning_text(w));
+    EXPECT_EQ(texts, c.messages);
   }
 }
 
@@ -50,9 +52,11 @@ TEST(SRecordFile, LinesAndTheReportOfAFile) {
   test::TempDir dir;
   test::write_file(dir / "f.s19",
                    "S00600004844521B\r\nS1050000AABB95\nS208010010112233443C\rS9030000FC");
-  EXPECT_EQ(read_srecord_lines(dir / "f.s19"),
-            (std::vector<std::string>{"S00600004844521B", "S1050000AABB95", "S208010010112233443C",
-                                      "S9030000FC"}));
+  std::vector<std::string> lines;
+  for (const SRecord& record : read_srecords(dir / "f.s19"))
+    lines.push_back(record.text());
+  EXPECT_EQ(lines, (std::vector<std::string>{"S00600004844521B", "S1050000AABB95",
+                                             "S208010010112233443C", "S9030000FC"}));
   const SRecordReport report = check_srecord_file(dir / "f.s19");
   EXPECT_TRUE(report.ok());
   EXPECT_EQ(report.lines, 4U);
@@ -61,17 +65,18 @@ TEST(SRecordFile, LinesAndTheReportOfAFile) {
   EXPECT_EQ(report.first_address, 0U);
   EXPECT_EQ(report.last_address, 0x010013U);
   EXPECT_EQ(report.data_bytes, 6U);
-  EXPECT_EQ(check_srecord_lines(read_srecord_lines(dir / "f.s19")).notes.size(),
-            report.notes.size());
+  EXPECT_EQ(check_srecords(read_srecords(dir / "f.s19")).notes.size(), report.notes.size());
 }
 
 TEST(SRecordFile, SoftwareFieldComesFromTheFirstS2RecordAt010000) {
-  EXPECT_EQ(software_number_field(
-                {"S00600004844521B", "S20A01000052374142001AXX", "S20A01000052374142002BXX"}),
+  const auto field = [](std::string_view text) {
+    return software_number_field(split_srecords(text));
+  };
+  EXPECT_EQ(field("S00600004844521B\nS20A01000052374142001AXX\nS20A01000052374142002BXX"),
             "52374142001A");
-  EXPECT_EQ(software_number_field({"S1050000AABB95"}), kNoSoftwareField);
-  EXPECT_EQ(software_number_field({"S105", "S20A01000052374142001AXX"}), kNoSoftwareField);
-  EXPECT_EQ(software_number_field({"S2080200005237414200XX"}), kNoSoftwareField);
+  EXPECT_EQ(field("S1050000AABB95"), std::nullopt);
+  EXPECT_EQ(field("S105\nS20A01000052374142001AXX"), std::nullopt);
+  EXPECT_EQ(field("S2080200005237414200XX"), std::nullopt);
 }
 
 // A record line with a correct byte count and checksum.

@@ -1,0 +1,63 @@
+#include "flash/engineering.h"
+
+#include <cstdint>
+
+namespace r7 {
+
+void add_history(FlashView& view, const std::string& command, const std::string& response) {
+  view.add_command(command);
+  view.add_response(response);
+  view.scroll_histories_to_end();
+}
+
+bool erase_with_wait(Bootloader& boot, FlashView& view) {
+  view.begin_wait("Erasing the flash", kCommandTries * static_cast<std::uint32_t>(kEraseTimeoutMs));
+  const bool erased = boot.erase_flash();
+  view.end_wait();
+  return erased;
+}
+
+OnlineState EngineeringFunctions::probe_online() {
+  const OnlineState state = online_state(boot_.online_probe());
+  if (state == OnlineState::NoResponse) {
+    prompts_.message("No response from device.", "Is Device Online");
+    add_history(view_, "Is Device Online", "No response from device");
+    return OnlineState::NoResponse;
+  }
+  if (state == OnlineState::Online) {
+    view_.set_erase_enabled(true);
+    add_history(view_, "Is Device Online", "Device is online");
+    return OnlineState::Online;
+  }
+  prompts_.message("Unknown command error.", "Is Device Online");
+  add_history(view_, "Is Device Online", "Unknown error");
+  return OnlineState::UnknownReply;
+}
+
+Outcome EngineeringFunctions::erase_flash_sectors(const std::array<bool, 7>& sectors) {
+  int mask = 0;
+  for (std::size_t i = 0; i < sectors.size(); ++i) {
+    if (sectors[i]) mask += 1 << i;
+  }
+  if (prompts_.message_box({"Erase Sectors erases the whole flash of the controller: the erase "
+                            "command carries no sectors, the selection only goes into the "
+                            "history. Do you want to erase the flash?",
+                            "Erase Sectors", Icon::Exclamation, Buttons::YesNo, Answer::No}) !=
+      Answer::Yes) {
+    return Outcome(Ending::Declined);
+  }
+  prompts_.set_busy(true);
+  view_.add_command("Erase Sectors  " + std::to_string(mask));
+  bool erased = false;
+  {
+    const SlotSettingsOverride download_app_rate(comms_, kXonSlot, kBootloaderSettings);
+    erased = erase_with_wait(boot_, view_);
+    if (!erased) prompts_.message("Sector Erase failed.", "Erase Sectors");
+    prompts_.set_busy(false);
+  }
+  view_.add_response(erased ? "Erase Successful" : "Erase Failed");
+  view_.scroll_histories_to_end();
+  return erased ? Outcome{} : Outcome(Ending::Failed, "Erase Sectors");
+}
+
+}  // namespace r7
