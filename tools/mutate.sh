@@ -52,9 +52,11 @@ command -v clang++ >/dev/null 2>&1 && compiler=(-DCMAKE_CXX_COMPILER=clang++)
 cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DR7_BUILD_BENCH=OFF \
   "${compiler[@]}" > "$scratch/configure.log"
 export QT_QPA_PLATFORM=offscreen
+# The quick tests; a mutant is killed by its first failing test (--stop-on-failure).
 quick() {
   cmake --build "$build" -j "$jobs" > "$scratch/build.log" 2>&1 || return 2
-  (cd "$build" && timeout 900 ctest -j "$jobs" -LE "e2e|fuzz" --timeout 300 > "$scratch/test.log" 2>&1)
+  (cd "$build" && timeout 900 ctest -j "$jobs" -LE "e2e|fuzz" --timeout 300 "$@" \
+    > "$scratch/test.log" 2>&1)
 }
 echo "Building the unchanged tree and running its quick tests..."
 if ! quick; then
@@ -83,7 +85,7 @@ text = open(path, encoding="utf-8").read()
 open(path, "w", encoding="utf-8").write(text.replace(os.environ["ORIGINAL"], os.environ["REPLACEMENT"], 1))
 PY
   status=0
-  quick || status=$?
+  quick --stop-on-failure || status=$?
   cp "$scratch/saved" "$target"
   touch "$target"
   if [ $status -eq 2 ]; then  # not a mutant the tests can meet: mend the list

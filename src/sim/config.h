@@ -19,6 +19,8 @@ struct Faults {
   std::uint32_t late_ms = 0;  // late:MS  every reply starts MS later
   // refuse:REG[:CODE]  writes of REG answered with exception CODE (2 or 3)
   std::map<int, int> refuse;
+  // Reads of REG answered with exception CODE (set by tests, no --fault).
+  std::map<int, int> refuse_reads;
   // forget:REG  writes of REG are acknowledged (echoed) but not stored
   std::set<int> forget;
   // hangup:N  the line drops after every N-th exchange; the port then fails

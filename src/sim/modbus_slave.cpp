@@ -118,7 +118,11 @@ void ModbusSlave::answer_read(const std::string& frame, std::uint64_t at) {
   const int count = word_at(frame, 4);
   if (count < 1 || count > kMaxReadCount) return send_exception(frame, kIllegalValue, at);
   std::string r{frame[0], frame[1], static_cast<char>(count * 2)};
+  const std::map<int, int>& refused = config_.faults.refuse_reads;
   for (int i = 0; i < count; ++i) {
+    if (const auto it = refused.find(first + i); it != refused.end()) {
+      return send_exception(frame, it->second, at);
+    }
     const auto v = read_register(first + i);
     if (!v) return send_exception(frame, kIllegalAddress, at);
     put_word(r, *v);

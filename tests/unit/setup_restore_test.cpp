@@ -87,6 +87,12 @@ TEST_F(SetupRestore, NothingIsWrittenBeforeTheCheckedFileAndTheQuestion) {
   // The question's default answer is No: Enter does not erase a controller.
   EXPECT_EQ(prompts.boxes.back().default_answer, Answer::No);
   EXPECT_EQ(setup_folder(), (Lines{"6170.txt", "cut.txt", "setup.txt", "short.txt"}));
+
+  // A refused read of the model matches no file, not even one of model 0.
+  controller().faults().refuse_reads[reg::kDeviceType] = 2;
+  restore(file({"100 1", "25 0"}, "0", "zero.txt"), {});
+  EXPECT_EQ(last.ending, Ending::ModelMismatch);
+  EXPECT_TRUE(log.writes().empty());
 }
 
 // Register 25 is written, 13 s later written again, the pause shown while it lasts.
@@ -133,6 +139,13 @@ TEST_F(SetupRestore, ACreateLinePastMissingProfilesMakesPlaceholdersAndErasesThe
                            "4000 3", "4002 1", "4002 1", "4000 1", "4002 3", "4000 2", "4002 3"}));
   ASSERT_EQ(controller().profiles().size(), 1U);
   EXPECT_EQ(sim::name_text(controller().profiles().at(3)), "SOAK      ");
+
+  // A refused read of a profile's step type says the profile is not there.
+  placeholders.clear();
+  controller().faults().refuse_reads[reg::kStepType] = 2;
+  restore(file(data));
+  EXPECT_EQ(last.ending, Ending::Completed);
+  EXPECT_EQ(placeholders, (std::vector<int>{1, 2}));
 }
 
 TEST_F(SetupRestore, EmptyLinesAreSkippedAndLinesThatAreNotDataAreNamedAndNotWritten) {
