@@ -50,11 +50,7 @@ TEST(SetupNumbers, RegisterNumbersNumbersAndTheirShortestText) {
 }
 
 // The register lines of a .cds and their errors are checked through the save.
-TEST(DownloadSequenceFile, TheProfileFlagIsTheFirstThreeCharactersUpperCased) {
-  for (const char* yes : {"YES", "yes", "Yesterday"})
-    EXPECT_TRUE(profile_flag(yes)) << yes;
-  for (const char* no : {" YES", "YE", "NO", ""})
-    EXPECT_FALSE(profile_flag(no)) << no;
+TEST(DownloadSequenceFile, AnEmptyFileCannotSayWhetherTheModelHasProfiles) {
   const DownloadSequence empty(split_text_lines(""), "6180.cds");
   EXPECT_EQ(test::run_error_of([&] { empty.has_profiles(); }), err::kInputPastEnd);
 }
