@@ -72,6 +72,19 @@ TEST_F(TransmitTest, AnIncompleteReplyEndsAfterTheLongerSilence) {
   EXPECT_LE(clock.total_ms(), 5U + 27U);
 }
 
+// The program itself stalls after taking the first bytes (descheduled on a
+// busy machine) while the rest arrives: the line is looked at once more before
+// the silence ends the reply.
+TEST_F(TransmitTest, AStallAfterTakingBytesDoesNotCutTheReply) {
+  const std::string reply = "abcdef";
+  line.answer_next_write({reply, 5, 2, 0});
+  const ReplyLength stalls_once = [this](std::string_view got) -> std::size_t {
+    if (got.size() == 1 && clock.total_ms() < 40) clock.advance(40);
+    return 0;
+  };
+  EXPECT_EQ(comms.transmit(1, "q", 250, stalls_once).reply, reply);
+}
+
 TEST_F(TransmitTest, NoReplyBeforeTheTimeOutGivesAnEmptyOneAndALateOneDoesNotLeak) {
   line.answer_next_write({read_reply(1), 400, 0, 0});
   EXPECT_EQ(comms.transmit(1, read_request(1), 250, modbus),
