@@ -79,6 +79,10 @@ TEST(ModbusDecode, TextsValuesAndStatuses) {
   const std::vector<Case> cases = {
       {with_modbus_crc(bytes({1, 3, 2, 0x04, 0xD2})), S::Values, "1 3 2 1234 ", {1234}},
       {with_modbus_crc(bytes({1, 3, 2, 0xFF, 0xFF})), S::Values, "1 3 2 -1 ", {-1}},
+      {with_modbus_crc(bytes({1, 3, 4, 0x80, 0x00, 0x7F, 0xFF})),
+       S::Values,
+       "1 3 4 -32768 32767 ",
+       {-32768, 32767}},
       {with_modbus_crc(bytes({1, 3, 4, 0x82, 0x9C, 0x8A, 0xD0})),
        S::Values,
        "1 3 4 -32100 -30000 ",
@@ -86,6 +90,7 @@ TEST(ModbusDecode, TextsValuesAndStatuses) {
       {with_modbus_crc(bytes({1, 6, 0x07, 0x9E, 0x07, 0x95})), S::NoValue, "1 6 1950 1941 ", {}},
       {with_modbus_crc(bytes({1, 6, 0x07, 0x9E, 0x83, 0x5E})), S::NoValue, "1 6 1950 -31906 ", {}},
       {with_modbus_crc(bytes({1, 0x83, 2})), S::Exception, "1 131 -32002 ", {}},
+      {with_modbus_crc(bytes({1, 0x80, 1})), S::Exception, "1 128 -32001 ", {}},
       {"", S::WrongLength, "", {}},
       {bytes({1, 3, 2, 0}), S::WrongLength, bytes({1, 3, 2, 0}), {}},
       {with_modbus_crc(bytes({1, 3, 4, 0, 1})), S::WrongLength, "1 3 4 ", {}},

@@ -81,6 +81,20 @@ TEST_F(SetupHelpers, ProfileCommandsAreCheckedBeforeTheyAreSentAgain) {
     EXPECT_EQ(log.writes().size(), c.command_writes);
     if (c.reply_lost) EXPECT_TRUE(log.requests[1].is_read(reg::kStepType));
   }
+
+  // The line stays dead through every try: the next call, with the line back,
+  // looks for the erase before it would send it again.
+  controller().restore_defaults();
+  access.write_value(reg::kProfileSelect, 1);
+  access.write_value(reg::kStepSelect, 1);
+  log.requests.clear();
+  controller().faults().drop = 1.0;
+  EXPECT_EQ(access.write_value(reg::kProfileCommand, reg::kProfileErase), WriteResult::NoAnswer);
+  controller().faults().drop = 0.0;
+  EXPECT_EQ(access.write_value(reg::kProfileCommand, reg::kProfileErase),
+            WriteResult::Acknowledged);
+  EXPECT_EQ(log.writes().size(), 1U);
+  EXPECT_TRUE(controller().profiles().empty());
 }
 
 class SetupHelpersSlowDefaults : public SetupFixture {

@@ -23,7 +23,7 @@ constexpr const char* kSmallPds =
     "[Ramp Time]\n4004 Target setpoint 1\n4007 Step time\n"
     "[Call Profile]\n4017 Called profile\n4036 Not a step register\n4018 Call repeat count\n"
     "[Soak]\n4007 Step time\n4006 Event outputs\n"
-    "[End]\n4020 End state\n4060 End action\n";
+    "[End]\n4020 End state\n4060 End action\n4021 Read only when 4060 holds 3\n";
 
 constexpr const char* kCanceled = "Download was Canceled.";
 
@@ -110,6 +110,19 @@ TEST_F(SetupSave, AModelWithProfilesGivesExactlyTheExpectedFile) {
   save(setups() / "line7");
   EXPECT_EQ(test::file_lines(test::read_file(setups() / "line7.txt"), 8),
             Lines(expected.begin() + 7, expected.end()));
+}
+
+// A refused read of the step type, like a type below 0: no such profile.
+TEST_F(SetupSave, ARefusedStepTypeReadMeansNoProfile) {
+  controller().faults().refuse_reads[reg::kStepType] = 2;
+  save(setups() / "none.txt");
+  EXPECT_EQ(last.ending, Ending::Completed);
+  const auto shown = [this](const std::string& line) {
+    return std::count(view.history.begin(), view.history.end(), line);
+  };
+  EXPECT_EQ(shown("Profile 1 **NONE**"), 1);
+  EXPECT_EQ(shown("Profile 3 **NONE**"), 1);
+  EXPECT_EQ(shown("Saving Profile Name 1"), 0);
 }
 
 TEST_F(SetupSave, WithoutProfilesTheDigitalInputsOfThisSaveOnlyEndTheFile) {

@@ -52,6 +52,13 @@ TEST_F(TransmitTest, AReplyBackToBackEndsOneGapAfterItsExpectedLength) {
   // wait that confirms the silence at most).
   EXPECT_GE(clock.total_ms(), 6U);
   EXPECT_LE(clock.total_ms(), 7U);
+
+  // A reply whose CRC is right is whole at once: no gap is waited for.
+  const ReplyLength checked(modbus_reply_length, modbus_reply_complete);
+  const auto before = clock.total_ms();
+  line.answer_next_write({reply, 5, 0, 0});
+  EXPECT_EQ(comms.transmit(1, read_request(1), 250, checked).reply, reply);
+  EXPECT_EQ(clock.total_ms() - before, 5U);
 }
 
 // Replies in 16 ms chunks, paced at 9600 baud or longer than expected: see
