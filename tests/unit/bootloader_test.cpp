@@ -104,6 +104,18 @@ TEST_F(BootloaderTest, FilesWithoutDataRecordsSendNothingAndOtherRecordsAreSkipp
   EXPECT_EQ(line.writes.size(), 1U);
 }
 
+// An odd address-and-data field: the length byte is half its length rounded
+// to the even number (7 digits: 4), so it and the bytes sent disagree.
+TEST_F(BootloaderTest, AnOddFieldGivesTheRoundedLengthByte) {
+  for (const auto& [text, length] :
+       {std::pair{"S1050000AAB95", 4}, {"S1060000AABBC95", 4}, {"S1060000AABBCCD95", 6}}) {
+    line.writes.clear();
+    transfer_srecord_file(boot, prompts, file("odd.s19", std::string(text) + "\r\n"));
+    ASSERT_FALSE(line.writes.empty()) << text;
+    EXPECT_EQ(static_cast<unsigned char>(line.writes[0][2]), length) << text;
+  }
+}
+
 TEST_F(BootloaderTest, S2FailureStopsTheTransferWithOneHexDumpMessage) {
   std::string text;
   for (int i = 0; i < 8; ++i)
@@ -154,6 +166,9 @@ TEST_F(BootloaderTest, OnlineProbeIsOneZeroByteWithoutRetry) {
   EXPECT_EQ(boot.online_probe(), bytes({0x01}));
   EXPECT_EQ(boot.online_probe(), "");
   EXPECT_THAT(line.writes, ElementsAre(bytes({0x00}), bytes({0x00})));
+  EXPECT_EQ(online_state(bytes({0x01, 0x00})), OnlineState::Online);
+  EXPECT_EQ(online_state(bytes({0x00})), OnlineState::UnknownReply);
+  EXPECT_EQ(online_state(""), OnlineState::NoResponse);
 }
 
 }  // namespace

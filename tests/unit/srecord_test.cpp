@@ -77,6 +77,7 @@ TEST(SRecordFile, SoftwareFieldComesFromTheFirstS2RecordAt010000) {
   EXPECT_EQ(field("S1050000AABB95"), std::nullopt);
   EXPECT_EQ(field("S105\nS20A01000052374142001AXX"), std::nullopt);
   EXPECT_EQ(field("S2080200005237414200XX"), std::nullopt);
+  EXPECT_EQ(field("S10A01000052374142001AXX"), std::nullopt);  // only an S2 record carries it
 }
 
 // A record line with a correct byte count and checksum.
@@ -124,6 +125,14 @@ TEST(SRecordFile, CheckFindsErrorsAndNotesInWholeFiles) {
         {2, "byte count 06 but 5 bytes follow"},
         {3, "odd number of hex digits"}},
        {{5, "S9"}}},
+      {"byte count too small",
+       "S1040000AABB95\n" + s9,
+       {{1, "byte count 04 but 5 bytes follow"}},
+       {{2, "S9"}}},
+      {"past the 16-bit address space",
+       rec('1', 0xFFFF, "\x01\x02") + s9,
+       {{1, "data runs past address FFFF"}},
+       {{2, "S9"}}},
       {"S3",
        s1 + rec('3', 0x1000, "\x01") + s9,
        {{2, "S3 record: the transfer skips it"}},
