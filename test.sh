@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
 # Installs what the build needs, builds the Debug configuration with
 # AddressSanitizer and UndefinedBehaviorSanitizer (warnings are errors) and runs
-# every test. Its exit status is the tests'.
+# the tests, as many at once as the machine has cores (at least two).
+#   ./test.sh [--quick] [CTEST ARGUMENTS...]
+# --quick leaves out the e2e and fuzz labels. Its exit status is the tests'.
 set -euo pipefail
 cd "$(dirname "$0")"
+
+quick=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --quick) quick=1; shift ;;
+    *) break ;;
+  esac
+done
+
 . tools/install_deps.sh
 r7_install_deps
 
@@ -15,9 +26,14 @@ build=build/debug
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DR7_SANITIZE=ON -DR7_WERROR=ON "${compiler[@]}"
 cmake --build "$build"
 
+jobs=$(nproc 2>/dev/null || echo 2)
+[ "$jobs" -ge 2 ] || jobs=2
+selection=()
+[ "$quick" -eq 1 ] && selection=(-LE '^(e2e|fuzz)$')
+
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 cd "$build"
-ctest --output-on-failure --timeout 600 "$@"
+ctest --output-on-failure --timeout 600 -j "$jobs" "${selection[@]}" "$@"

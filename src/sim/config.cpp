@@ -18,7 +18,7 @@ long whole(std::string_view text, std::string_view spec) {
   long v = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
   if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
-    bad("not a whole number in fault", spec);
+    bad("not a whole number", spec);
   }
   return v;
 }
@@ -78,6 +78,22 @@ void set_chunking(LineModel& line, std::string_view spec) {
   if (bytes < 1 || bytes > 65536 || ms < 1 || ms > 10000) bad("chunk out of range", spec);
   line.chunk_bytes = static_cast<int>(bytes);
   line.chunk_ms = static_cast<std::uint32_t>(ms);
+}
+
+void set_timing(Timing& timing, std::string_view spec) {
+  const auto colon = spec.find(':');
+  if (colon == std::string_view::npos) bad("timing must be NAME:MS", spec);
+  const std::string_view name = spec.substr(0, colon);
+  const long ms = whole(spec.substr(colon + 1), spec);
+  if (ms < 0 || ms > 600000) bad("timing out of range", spec);
+  std::uint32_t* field = name == "defaults"     ? &timing.defaults_ms
+                         : name == "store"      ? &timing.store_ms
+                         : name == "bootloader" ? &timing.bootloader_ms
+                         : name == "erase"      ? &timing.erase_ms
+                         : name == "power-up"   ? &timing.power_up_ms
+                                                : nullptr;
+  if (field == nullptr) bad("unknown timing", spec);
+  *field = static_cast<std::uint32_t>(ms);
 }
 
 ControllerConfig default_config(int model) {

@@ -60,6 +60,11 @@ struct Timing {
   std::uint32_t power_up_ms = 1000;    // after power_cycle()
 };
 
+// Sets one silence, as r7sim's --timing SPEC gives it: "defaults:MS",
+// "store:MS", "bootloader:MS", "erase:MS" or "power-up:MS" (0 to 600000);
+// throws std::invalid_argument for anything else.
+void set_timing(Timing& timing, std::string_view spec);
+
 struct ControllerConfig {
   int model = 6180;
   int address = 1;

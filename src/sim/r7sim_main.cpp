@@ -2,8 +2,8 @@
 //
 //   r7sim [--link PATH] [--model 6180|6170] [--revision N] [--software N]
 //         [--serial A B] [--state FILE] [--pace] [--chunk BYTES:MS]
-//         [--fault SPEC]... [--address N] [--seed N] [--defaults]
-//         [--stuck-in-bootloader]
+//         [--fault SPEC]... [--timing NAME:MS]... [--address N] [--seed N]
+//         [--defaults] [--stuck-in-bootloader]
 //
 // The first line of standard output is the device path (a new line follows
 // each time a hangup fault replaces the pseudo-terminal). SIGTERM or SIGINT
@@ -35,6 +35,7 @@ struct Options {
   bool pace = false;
   std::string chunk;
   std::vector<std::string> faults;
+  std::vector<std::string> timings;
   std::optional<int> address;
   std::uint32_t seed = 1;
   bool defaults = false;
@@ -61,6 +62,8 @@ int serve(const Options& o) {
   if (!o.chunk.empty()) set_chunking(config.line, o.chunk);
   for (const std::string& spec : o.faults)
     add_fault(config.faults, spec);
+  for (const std::string& spec : o.timings)
+    set_timing(config.timing, spec);
 
   r7::SystemClock clock;
   Controller controller(config, clock);
@@ -111,6 +114,8 @@ int main(int argc, char** argv) {
   app.add_option("--chunk", o.chunk, "deliver replies in chunks, BYTES:MS (as USB adapters)");
   app.add_option("--fault", o.faults,
                  "drop:P, crc:P, garbage[:P], late:MS, refuse:REG[:CODE], forget:REG, hangup:N");
+  app.add_option("--timing", o.timings,
+                 "a silence in ms, NAME:MS: defaults, store, bootloader, erase, power-up");
   app.add_option("--address", o.address, "Modbus address (default 1)")->check(CLI::Range(1, 247));
   app.add_option("--seed", o.seed, "seed of the fault generator (default 1)");
   app.add_flag("--defaults", o.defaults,

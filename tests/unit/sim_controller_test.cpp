@@ -190,7 +190,7 @@ TEST_F(SimController, BootloaderThenDownloadApplicationProgramTheFlashAndTheNewS
   converse({{read_request(1, 1, 3), value_reply(7), 9600}});
 }
 
-TEST(SimConfig, UnknownFaultsAndBadChunkSettingsAreRefused) {
+TEST(SimConfig, UnknownFaultsBadChunkSettingsAndBadTimingsAreRefused) {
   Faults f;
   for (const char* bad : {"drop", "drop:1.5", "drop:x", "late:-1", "refuse:70000", "refuse:5:4",
                           "hangup:0", "noise:1", "crc:", "garbage:2"})
@@ -198,6 +198,25 @@ TEST(SimConfig, UnknownFaultsAndBadChunkSettingsAreRefused) {
   LineModel line;
   EXPECT_THROW(set_chunking(line, "62"), std::invalid_argument);
   EXPECT_THROW(set_chunking(line, "0:16"), std::invalid_argument);
+  Timing t;
+  for (const char* bad : {"erase", "erase:", "erase:-1", "erase:600001", "erase:1s", "flash:10",
+                          "power_up:10", ":10"})
+    EXPECT_THROW(set_timing(t, bad), std::invalid_argument) << bad;
+}
+
+// --timing shortens one silence and leaves the others as they were.
+TEST_F(SimController, TimingSpecsSetTheSilenceOfEachKind) {
+  for (const char* spec : {"defaults:400", "erase:0", "power-up:600000"})
+    set_timing(config.timing, spec);
+  EXPECT_EQ(config.timing.erase_ms, 0U);
+  EXPECT_EQ(config.timing.power_up_ms, 600000U);
+  EXPECT_EQ(config.timing.store_ms, Timing{}.store_ms);
+  EXPECT_EQ(config.timing.bootloader_ms, Timing{}.bootloader_ms);
+  start();
+  converse({echoed(1602, 800)});
+  const std::uint64_t silent = silence_ms();
+  EXPECT_GE(silent, 400U);
+  EXPECT_LT(silent, 1000U);
 }
 
 TEST_F(SimLine, ClosingDropsWhatIsOnItsWayAndAClosedPortDoesNotWrite) {
