@@ -31,9 +31,31 @@ jobs=$(nproc 2>/dev/null || echo 2)
 selection=()
 [ "$quick" -eq 1 ] && selection=(-LE '^(e2e|fuzz)$')
 
+# What the checkout holds before the tests (the build folder aside): a test
+# run must add nothing to it.
+checkout_state() {
+  git status --porcelain --ignored 2>/dev/null | grep -v -e '^!! build/$' -e '^!! build/' || true
+}
+in_git=0
+git rev-parse --is-inside-work-tree >/dev/null 2>&1 && in_git=1
+before=$(checkout_state)
+
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-cd "$build"
-ctest --output-on-failure --timeout 600 -j "$jobs" "${selection[@]}" "$@"
+status=0
+(cd "$build" && ctest --output-on-failure --timeout 600 -j "$jobs" "${selection[@]}" "$@") ||
+  status=$?
+
+if [ "$in_git" -eq 1 ]; then
+  added=$(comm -13 <(printf '%s\n' "$before" | sort) <(checkout_state | sort))
+  if [ -n "$added" ]; then
+    echo "The tests wrote into the checkout:" >&2
+    printf '%s\n' "$added" >&2
+    [ "$status" -ne 0 ] || status=1
+  fi
+else
+  echo "Not a git checkout: the check that the tests write nothing into it is skipped." >&2
+fi
+exit "$status"
