@@ -116,7 +116,7 @@ TEST_F(CliFlash, ControllerStuckInItsBootloaderIsRecoveredWithModelAndRevision) 
   const std::string state = (dir / "r7.json").string();
   launch({"--stuck-in-bootloader", "--state", state});
   sim.reset();
-  launch({"--state", state});
+  launch({"--state", state, "--timing", "erase:300"});
   const ProcessResult refused = cli({"--yes", "flash"});
   EXPECT_EQ(refused.exit_code, 2) << refused.out << refused.err;
   EXPECT_NE(refused.err.find("--model 6180|6170 --revision N"), std::string::npos) << refused.err;
