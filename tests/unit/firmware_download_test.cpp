@@ -361,6 +361,18 @@ TEST_F(FirmwareDownloadTest, SetupBackupComesBeforeDownloadModeOrTheUserIsAsked)
   EXPECT_GT(saved.size(), 100U);
   EXPECT_THAT(saved.back().text, ::testing::StartsWith("25 "));
 
+  // A file under the backup's name is never overwritten: the backup fails.
+  start(sim::default_config(6180));
+  const auto taken =
+      program.setups_dir() / backup_file_name("2130517.txt", simulation->clock().local_time());
+  test::write_file(taken, "kept");
+  prompts.boxes.clear();
+  with_backup();
+  prompts.answer(Answer::No);
+  EXPECT_EQ(download->download_firmware().ending, Ending::Failed);
+  EXPECT_EQ(test::read_file(taken), "kept");
+  const auto files_before = backups();
+
   // No sequence file for the model: the backup fails and the user is asked
   // (default No); No leaves the controller running its firmware.
   std::filesystem::remove(program.sequences_dir() / "6180.cds");
@@ -386,7 +398,7 @@ TEST_F(FirmwareDownloadTest, SetupBackupComesBeforeDownloadModeOrTheUserIsAsked)
       EXPECT_EQ(outcome.ending, Ending::Completed);
     }
   }
-  EXPECT_EQ(backups().size(), 1U);
+  EXPECT_EQ(backups(), files_before);
 }
 
 TEST_F(FirmwareDownloadTest, EngineeringProbeAndErase) {

@@ -50,9 +50,17 @@ TEST(SetupNumbers, RegisterNumbersNumbersAndTheirShortestText) {
 }
 
 // The register lines of a .cds and their errors are checked through the save.
-TEST(DownloadSequenceFile, AnEmptyFileCannotSayWhetherTheModelHasProfiles) {
+// The first line says whether the model has profiles: "YES" in any case,
+// anything after it ignored; a blank first line says no.
+TEST(DownloadSequenceFile, TheFirstLineSaysWhetherTheModelHasProfiles) {
   const DownloadSequence empty(split_text_lines(""), "6180.cds");
   EXPECT_EQ(test::run_error_of([&] { empty.has_profiles(); }), err::kInputPastEnd);
+  for (const auto& [first, profiles] :
+       {std::pair{"yEs, 3 profiles", true}, {"YE", false}, {"", false}, {" YES", false}})
+    EXPECT_EQ(DownloadSequence(split_text_lines(std::string(first) + "\n102 x\n"), "x.cds")
+                  .has_profiles(),
+              profiles)
+        << first;
 }
 
 constexpr const char* kPds =
