@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "flash/srecord.h"
 #include "modbus/registers.h"
 #include "samples/sample_files.h"
@@ -222,6 +224,33 @@ TEST_F(FirmwareDownloadTest, UnknownDeviceTypeIsReportedOncePerTry) {
   EXPECT_EQ(prompts.texts(), std::vector<std::string>(3, "Controller is unrecognized !!"));
   EXPECT_THAT(view.responses, ElementsAre("Failed"));
   EXPECT_EQ(line.writes.size(), 3U);
+}
+
+// A silent line: the bootloader is asked once, after the Modbus tries. A port
+// that cannot be opened is not asked for a bootloader: one box says why.
+TEST_F(FirmwareDownloadTest, SilentLineAsksForABootloaderOnceAMissingPortNever) {
+  for (const bool missing : {false, true}) {
+    SCOPED_TRACE(missing);
+    sim::FakeClock clock;
+    test::ScriptedLine line(clock);
+    if (missing) {
+      for (int port = 1; port <= 2; ++port)
+        line.remove_device(names.device_name(port));
+    }
+    test::ScriptedPortFactory factory(line);
+    Comms other(names, factory, clock, *report);
+    other.init_comms(read_protocol_slots(program.settings_file()));
+    prompts.boxes.clear();
+    FirmwareDownload d(other, prompts, view, clock, program);
+    EXPECT_EQ(d.download_firmware().ending, Ending::NoController);
+    const std::vector<std::string> texts = prompts.texts();
+    EXPECT_EQ(texts.back(), "No response from controller received.");
+    // Missing: one box per Modbus try and none for a bootloader.
+    const auto port_boxes =
+        std::count(texts.begin(), texts.end(), "Cannot open comm port #2, it is not available");
+    EXPECT_EQ(port_boxes, missing ? kModbusTries : 0);
+    EXPECT_EQ(line.writes.size(), missing ? 0U : kModbusTries + 1U);
+  }
 }
 
 TEST_F(FirmwareDownloadTest, CancelledBrowseEndsSilentlyAfterASuccessfulStep) {
