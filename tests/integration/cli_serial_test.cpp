@@ -121,6 +121,15 @@ TEST_F(CliSerial, IdentifyCheckAndFlashTheSimulatedController) {
        ""},
   });
   EXPECT_EQ(std::distance(fs::directory_iterator(home / "Reg Downloads"), {}), 1);
+
+  // A firmware file with a damaged line: --yes does not send it, --force would.
+  std::string image = test::read_file(home / "731-0000.S19");
+  image[image.find("\nS2") + 8] = 'G';
+  test::write_file(home / "broken.S19", image);
+  expect({{{"--simulate", "--yes", "flash", (home / "broken.S19").string()},
+           3,
+           "The download is not started\\.\n",
+           ""}});
 }
 
 // The setup commands' exit statuses: declined, silent (nothing answers at

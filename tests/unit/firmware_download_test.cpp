@@ -16,6 +16,7 @@
 #include "support/recording_flash_view.h"
 #include "support/recording_prompts.h"
 #include "support/scripted_port.h"
+#include "support/setup_fixture.h"
 #include "support/temp_dir.h"
 
 namespace r7 {
@@ -284,7 +285,8 @@ TEST_F(FirmwareDownloadTest, SoftwareNumberRules) {
   };
   const Case cases[] = {{5, "523741420003", true},   {5, "52374142000A", false},
                         {26, "52374142001A", true},  {26, "523741420026", false},
-                        {26, "52374453001A", false}, {26, "", false}};
+                        {26, "52374453001A", false}, {26, "", false},
+                        {-5, "523741420003", false}};  // a negative number is no number
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field);
     start_with(1850, c.software);
@@ -337,6 +339,27 @@ TEST_F(FirmwareDownloadTest, EachStepFailingEndsTheDownload) {
     for (const std::string& text : prompts.texts())
       EXPECT_NE(text, "Please cycle Device Power.");
   }
+}
+
+// The restart into the bootloader refused (1941 was taken): it is not sent
+// again and no bootloader is waited for.
+TEST_F(FirmwareDownloadTest, RefusedRestartIntoTheBootloaderIsNotRepeated) {
+  test::RequestLog requests(fake_clock());
+  requests.on_request = [&](std::size_t) {
+    if (requests.requests.back().is_write(reg::kDownloadMode, reg::kDownloadModeArm))
+      controller().faults().refuse[reg::kDownloadMode] = 2;
+  };
+  comms->set_trace(&requests);
+  prompts.answer_open(path("731-0000.S19"));
+  outcome = download->download_firmware();
+  EXPECT_EQ(outcome.ending, Ending::Failed);
+  EXPECT_EQ(outcome.step, "Goto Download Mode");
+  const auto restarts = std::count_if(
+      requests.requests.begin(), requests.requests.end(),
+      [](const test::SentRequest& r) { return r.is_write(reg::kDownloadMode, 1414); });
+  EXPECT_EQ(restarts, 1);
+  EXPECT_THAT(view.commands, ::testing::Not(::testing::Contains("Pausing")));
+  expect_window_restored();
 }
 
 TEST_F(FirmwareDownloadTest, PreflightListsTheFirstErrorsAndStopsUnlessTheUserGoesOn) {
