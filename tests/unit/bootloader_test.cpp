@@ -75,6 +75,16 @@ TEST_F(BootloaderTest, OnlyTheExactEchoCountsAndTriesAreBoundedByThree) {
   EXPECT_FALSE(boot.erase_flash());
   EXPECT_GE(clock.total_ms() - start, 96000U);
   EXPECT_LT(clock.total_ms() - start, 97000U);
+
+  // A line lost on a try: the port is opened afresh and, as nothing late can
+  // come on it, the next try follows at once.
+  line.fail(test::PortOp::Wait, 57);
+  ack("");  // the lost try
+  ack(kAck30);
+  const auto lost = clock.total_ms();
+  EXPECT_TRUE(boot.download_completed());
+  EXPECT_EQ(boot.tries(), 2);
+  EXPECT_LT(clock.total_ms() - lost, 100U);
 }
 
 TEST_F(BootloaderTest, TransferSendsOneFramePerDataRecord) {
