@@ -4,9 +4,10 @@
 # are built and run, and the changes that no test notices (the survivors) are
 # listed. A survivor is a fault the tests would let through.
 #
-#   tools/mutate.sh [-j N] [-k PATTERN] [--keep DIR]
-#     -k PATTERN  only the mutations whose line contains PATTERN
-#     --keep DIR  scratch copy and its build in DIR, kept for the next run
+#   tools/mutate.sh [-j N] [-k PATTERN] [--keep DIR] [--list FILE]
+#     -k PATTERN   only the mutations whose line contains PATTERN
+#     --keep DIR   scratch copy and its build in DIR, kept for the next run
+#     --list FILE  mutations from FILE instead (say, the survivors of a run)
 #
 # tools/mutations.txt: one mutation a line, "file | original | replacement";
 # the original text must stand exactly once in the file. Lines starting with
@@ -17,15 +18,16 @@ top=$(pwd)
 jobs=$(nproc)
 only=""
 scratch=""
+list="$top/tools/mutations.txt"
 while [ $# -gt 0 ]; do
   case $1 in
     -j) jobs=$2; shift 2 ;;
     -k) only=$2; shift 2 ;;
     --keep) scratch=$2; shift 2 ;;
-    *) echo "usage: tools/mutate.sh [-j N] [-k PATTERN] [--keep DIR]" >&2; exit 1 ;;
+    --list) list=$(realpath "$2"); shift 2 ;;
+    *) echo "usage: tools/mutate.sh [-j N] [-k PATTERN] [--keep DIR] [--list FILE]" >&2; exit 1 ;;
   esac
 done
-list="$top/tools/mutations.txt"
 
 if [ -z "$scratch" ]; then
   scratch=$(mktemp -d)
@@ -40,7 +42,7 @@ git ls-files -co --exclude-standard | while IFS= read -r f; do [ -f "$f" ] && ec
 while IFS= read -r f; do
   if ! cmp -s "$f" "$tree/$f"; then
     mkdir -p "$tree/$(dirname "$f")"
-    cp -p "$f" "$tree/$f"
+    cp "$f" "$tree/$f"  # a new time stamp: the build takes it up
   fi
 done < "$scratch/files"
 # Files gone from the tree since a kept run go from the copy too.
