@@ -110,13 +110,13 @@ class CliFlash : public R7Sim {
 };
 
 // A download that broke off: only the bootloader answers, also after r7sim
-// restarts from its state file. Without --model/--revision flash refuses to
-// guess; with them it downloads again and the controller runs the new software.
+// restarts from its state file, and the line echoes every byte sent. Without --model/--revision
+// flash refuses to guess; with them it downloads again and the controller runs the new software.
 TEST_F(CliFlash, ControllerStuckInItsBootloaderIsRecoveredWithModelAndRevision) {
   const std::string state = (dir / "r7.json").string();
   launch({"--stuck-in-bootloader", "--state", state});
   sim.reset();
-  launch({"--state", state, "--timing", "erase:300"});
+  launch({"--state", state, "--timing", "erase:300", "--echo"});
   const ProcessResult refused = cli({"--yes", "flash"});
   EXPECT_EQ(refused.exit_code, 2) << refused.out << refused.err;
   EXPECT_NE(refused.err.find("--model 6180|6170 --revision N"), std::string::npos) << refused.err;
