@@ -119,6 +119,9 @@ Comms& CliContext::comms() {
     }
     impl_->link_report = std::make_unique<PromptedLinkReport>(prompts(), error_log());
     impl_->comms = std::make_unique<Comms>(port_names(), *factory, clock(), *impl_->link_report);
+    impl_->comms->set_echo_mode(options_.echo == "on"    ? EchoMode::On
+                                : options_.echo == "off" ? EchoMode::Off
+                                                         : EchoMode::Auto);
     if (options_.trace) {
       impl_->trace = std::make_unique<FileTrace>(*options_.trace, clock());
       impl_->comms->set_trace(impl_->trace.get());

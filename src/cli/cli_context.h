@@ -31,8 +31,9 @@ struct GlobalOptions {
   bool yes = false;
   bool no = false;
   bool quiet = false;
-  bool force = false;  // flash a file whose check found errors
-  bool json = false;   // one JSON object per line on standard output
+  bool force = false;         // flash a file whose check found errors
+  bool json = false;          // one JSON object per line on standard output
+  std::string echo = "auto";  // --echo auto|on|off
 };
 
 class CliContext {

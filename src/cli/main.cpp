@@ -33,6 +33,9 @@ int main(int argc, char** argv) {
   app.add_option("--address", options.address, "controller address (1 to 247, default 1)")
       ->check(CLI::Range(r7::kFirstAddress, r7::kLastAddress));
   app.add_option("--trace", options.trace, "append one line per exchange to FILE");
+  app.add_option("--echo", options.echo,
+                 "the line returns every byte sent (RS-485): auto (found out), on, off")
+      ->check(CLI::IsMember({"auto", "on", "off"}));
   auto* yes = app.add_flag("--yes", options.yes, "answer every question Yes / Retry / OK");
   app.add_flag("--no", options.no, "answer every question No / Cancel")->excludes(yes);
   app.add_flag("--quiet", options.quiet, "only errors and the final result");

@@ -90,9 +90,9 @@ bool Bootloader::erase_flash() {
   return exchange(kCmdErase, kEraseTimeoutMs);
 }
 
-bool Bootloader::execute_download_app(std::string_view address) {
+bool Bootloader::execute_download_app(std::string_view address, int tries) {
   frame_ = bootloader_frame(kCmdExecute, address);
-  return exchange(kCmdExecute, kCommandTimeoutMs);
+  return exchange(kCmdExecute, kCommandTimeoutMs, tries);
 }
 
 std::string Bootloader::online_probe() {
@@ -119,7 +119,7 @@ bool Bootloader::send_record(const SRecord& record, std::size_t line_count) {
   frame_ = f;
   // Every record is acknowledged alike; a late acknowledgement of a failed
   // try was waited for and thrown away before the next try (see exchange).
-  const bool acknowledged = exchange(command, kCommandTimeoutMs);
+  const bool acknowledged = exchange(command, kCommandTimeoutMs, kRecordTries);
   if (!acknowledged) report_record_failure(record_type, line_count);
   return acknowledged;
 }

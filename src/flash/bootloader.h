@@ -27,6 +27,10 @@ inline constexpr float kEraseTimeoutMs = 30000.0F;
 inline constexpr float kCommandTimeoutMs = 2000.0F;
 inline constexpr float kProbeTimeoutMs = 500.0F;
 inline constexpr int kCommandTries = 3;
+// A record sent again writes the same bytes to the same addresses, so a noisy
+// line may take many tries; a dead one is given up after 10 x (2 s + 2 s of
+// drain) = 40 s without progress.
+inline constexpr int kRecordTries = 10;
 
 // The address the download application is started at.
 inline constexpr std::string_view kDownloadAppAddress{"\x00\x08\x00\x04", 4};
@@ -54,7 +58,7 @@ class Bootloader {
   // acknowledges it (a controller whose application no longer runs).
   bool resident();
   bool erase_flash();
-  bool execute_download_app(std::string_view address);
+  bool execute_download_app(std::string_view address, int tries = kCommandTries);
   // The unframed online probe (the byte 0x00, 500 ms, one try): the reply.
   std::string online_probe();
   // Sends every S1/S2 record, in order, until one is not acknowledged; true

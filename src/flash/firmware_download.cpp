@@ -305,6 +305,20 @@ std::optional<Outcome> FirmwareDownload::preflight(const std::string& path) {
   return Outcome(Ending::Cancelled, "Firmware File Check");
 }
 
+// Execute is no command to send twice: the download application it starts
+// refuses it, so a lost acknowledgement would fail the download. After a try
+// without one, the erase that comes next tells which program listens: only
+// the download application acknowledges it (`erased` then).
+bool FirmwareDownload::start_download_app(bool& erased) {
+  for (int tries = 0; tries < kCommandTries; ++tries) {
+    if (boot_.execute_download_app(kDownloadAppAddress, 1)) return true;
+    const SlotSettingsOverride download_app_rate(comms_, kXonSlot, kBootloaderSettings);
+    erased = erase_with_wait(boot_, view_);
+    if (erased) return true;
+  }
+  return false;
+}
+
 Outcome FirmwareDownload::bootloader_download() {
   prompts_.set_busy(true);
   std::optional<Outcome> failed;
@@ -322,11 +336,13 @@ Outcome FirmwareDownload::bootloader_download() {
   step("File Transfer of " + files_.download_app(),
        [this] { return transfer_srecord_file(boot_, prompts_, files_.download_app()); });
   step("Download completed", [this] { return boot_.download_completed(); });
-  step("Execute download app", [this] { return boot_.execute_download_app(kDownloadAppAddress); });
+  bool erased = false;
+  step("Execute download app", [this, &erased] { return start_download_app(erased); });
   if (!failed) {
     // From here on the download application is addressed at 38400 baud.
     const SlotSettingsOverride download_app_rate(comms_, kXonSlot, kBootloaderSettings);
-    step("Erase Sectors (chip)", [this] { return erase_with_wait(boot_, view_); });
+    step("Erase Sectors (chip)",
+         [this, erased] { return erased || erase_with_wait(boot_, view_); });
     step("File Transferred " + files_.firmware(),
          [this] { return transfer_srecord_file(boot_, prompts_, files_.firmware()); });
     step("Download completed ", [this] { return boot_.download_completed(); });

@@ -68,6 +68,8 @@ class FirmwareDownload {
   const std::string& browse_dir() const { return files_.browse_dir(); }
 
  private:
+  // Starts the download application; `erased` when the check that it runs erased the flash.
+  bool start_download_app(bool& erased);
   bool software_number_fits(int value);
   enum class ModeWrite { Echoed, Refused, NoReply };
   // Three writes at most, until one is echoed or refused.

@@ -6,28 +6,11 @@
 #include "app/line_settings.h"
 #include "base/run_error.h"
 #include "serial/deadline.h"
+#include "serial/link_rules.h"
 
 namespace r7 {
 
-namespace {
-
-constexpr const char* kOpenPort = "open_port";
-constexpr const char* kTransmit = "transmit";
-
-// A step that keeps failing is tried this often in all, then given up.
-constexpr int kStepAttempts = 3;
-
-// End-of-reply rules (see receive below).
-constexpr double kSliceMs = 10.0;            // longest single wait on the port
-constexpr double kBurstSilenceChars = 16.0;  // silence that ends an incomplete reply ...
-constexpr double kBurstSilenceMinMs = 25.0;  // ... but never less than this
-constexpr std::size_t kMaxReplyRoom = 260;   // longest reply the time-out makes room for
-
-// Used when a settings string was replaced after start-up by one whose baud
-// part cannot be read; the line is then at least as slow as this for timing.
-constexpr int kFallbackBaud = 9600;
-
-}  // namespace
+using namespace link_rules;
 
 ReplyLength expect_bytes(std::size_t n) {
   return ReplyLength([n](std::string_view) { return n; });
@@ -59,6 +42,7 @@ bool Comms::given_up() {
 }
 
 void Comms::close_all() {
+  echo_.clear();
   failing_exchanges_ = 0;
   clean_exchanges_ = 0;
   gave_up_ = false;
@@ -248,7 +232,9 @@ Exchange Comms::exchange(int slot, std::string_view message, float timeout_ms,
   const double gap = static_cast<double>(char_gap_ms(slot));
   Exchange done;
   done.result = ExchangeResult::NoReply;
-  done.reply = receive(use, gap, timeout_ms, message.size(), expected, done.result);
+  done.reply = echo_state(use.device) == EchoState::Absent
+                   ? receive(use, gap, timeout_ms, message.size(), expected, done.result)
+                   : receive_after_echo(slot, use, gap, timeout_ms, message, expected, done.result);
   if (trace_ != nullptr) {
     trace_->record(slot, use.device, false, done.reply, clock_.tick_ms() - written);
   }
@@ -256,134 +242,6 @@ Exchange Comms::exchange(int slot, std::string_view message, float timeout_ms,
     done.result = ExchangeResult::Reply;
   }
   return done;
-}
-
-std::string Comms::drain(int slot, double quiet_ms, double max_ms) {
-  if (!slot_defined(slot)) return {};
-  PortSlot& use = slots_[static_cast<std::size_t>(slot)];
-  if (!use.port->is_open()) return {};
-  const std::uint32_t started = clock_.tick_ms();
-  Deadline limit(clock_, max_ms);
-  std::string dropped;
-  double last = static_cast<double>(started);
-  try {
-    while (!limit.expired()) {
-      const double quiet = ticks_between(last, clock_.tick_ms());
-      if (quiet >= quiet_ms) break;
-      const double wait = std::min({quiet_ms - quiet, limit.remaining(), kSliceMs});
-      if (!use.port->wait_for_input(static_cast<std::uint32_t>(std::max(std::ceil(wait), 1.0)))) {
-        continue;
-      }
-      for (int byte = use.port->read_byte(); byte >= 0; byte = use.port->read_byte())
-        dropped += static_cast<char>(byte);
-      last = static_cast<double>(clock_.tick_ms());
-    }
-  } catch (const RunError& e) {
-    // The next exchange meets the port's trouble and handles it.
-    report_.error_trapped(kTransmit, e.number());
-  }
-  if (trace_ != nullptr && !dropped.empty()) {
-    trace_->discarded(slot, use.device, dropped, clock_.tick_ms() - started);
-  }
-  return dropped;
-}
-
-// Collecting the reply.
-//
-// The end of a reply is silence on the line, but how long a silence means
-// "done" depends on what is known about the reply:
-//
-// * Its expected length has arrived and its own check (a Modbus CRC) passes:
-//   done at once. Waiting a gap more would cost a tenth of the line's time in
-//   a download of short frames.
-// * Its expected length has arrived, nothing checks it: done after the slot's
-//   char_gap_ms of silence (1 ms at 9600 baud). A reply longer than expected
-//   (FF 30 00 for a two-byte acknowledgement) is still seen whole, since its
-//   last bytes follow back to back.
-// * Shorter than expected, or the shape is unknown: done only after
-//   max(char_gap_ms, 16 character times, 25 ms) of silence. A USB adapter hands
-//   bytes over in 16 ms chunks and a UART in bursts; the char gap alone would
-//   cut such replies. 9600 baud, 11 bits a character: 16 characters = 18.3 ms,
-//   so 25 ms applies; 300 baud: 16 characters = 586.7 ms.
-//
-// The time-out counts from the write and is extended by the time the request
-// and the expected reply take on the wire, so the caller's figure is left for
-// the controller to answer. 300 baud, one-register read: 8 bytes out = 293 ms,
-// 7 bytes back = 257 ms, so a 250 ms try allows 800 ms in all. While the
-// reply's length is unknown, the bytes received so far are counted instead
-// (at most 260 characters, so a line that never falls silent still ends).
-//
-// Waiting blocks on the port in slices of at most 10 ms; a slice ends as soon
-// as a byte is there.
-std::string Comms::receive(PortSlot& use, double gap, float timeout_ms, std::size_t message_size,
-                           const ReplyLength& expected, ExchangeResult& result) {
-  SerialPort& port = *use.port;
-  const double char_ms = char_time_ms(settings_baud(use.settings).value_or(kFallbackBaud));
-  const double burst_silence = std::max({gap, kBurstSilenceChars * char_ms, kBurstSilenceMinMs});
-
-  std::string reply;
-  Deadline deadline(clock_, timeout_ms + static_cast<double>(message_size) * char_ms);
-  std::size_t room = 0;            // reply characters the time-out makes room for
-  std::uint32_t last_byte = 0;     // tick of the last byte taken
-  bool silent_since_byte = false;  // a wait since that byte found nothing
-  int failures = 0;
-
-  for (;;) {
-    try {
-      for (std::size_t waiting = port.bytes_waiting(); waiting > 0; --waiting) {
-        const int byte = port.read_byte();
-        if (byte < 0) break;
-        reply += static_cast<char>(byte);
-        last_byte = clock_.tick_ms();
-        silent_since_byte = false;
-      }
-      const std::size_t length = expected ? expected(reply) : 0;
-      if (length > 0 && reply.size() == length && expected.check && expected.check(reply)) break;
-      const std::size_t wanted = std::min(std::max(length, reply.size()), kMaxReplyRoom);
-      if (wanted > room) {
-        deadline.extend(static_cast<double>(wanted - room) * char_ms);
-        room = wanted;
-      }
-      if (deadline.expired()) break;
-
-      double wait = std::min(deadline.remaining(), kSliceMs);
-      if (!reply.empty()) {
-        const bool complete = length > 0 && reply.size() >= length;
-        const double silence = complete ? gap : burst_silence;
-        const double quiet = ticks_between(last_byte, clock_.tick_ms());
-        if (quiet >= silence && silent_since_byte) break;
-        wait = std::min(wait, std::max(silence - quiet, 1.0));
-      }
-      const auto slice = static_cast<std::uint32_t>(std::max(std::ceil(wait), 1.0));
-      if (!port.wait_for_input(slice)) silent_since_byte = true;
-    } catch (const RunError& e) {
-      if (!survive_failure(e, use, failures, reply, result)) break;
-    }
-  }
-  return reply;
-}
-
-bool Comms::survive_failure(const RunError& e, PortSlot& use, int& failures, std::string& reply,
-                            ExchangeResult& result) {
-  const int number = e.number();
-  report_.error_trapped(kTransmit, number);
-  port_failed_ = true;
-  if (number == err::kDeviceUnavailable) {
-    reply.clear();
-    result = ExchangeResult::PortUnavailable;
-    return false;
-  }
-  const bool last_attempt = ++failures >= kStepAttempts;
-  if (number != err::kDeviceIo && number != err::kDeviceIoAlt) {
-    report_.error_not_handled(number);
-    return !last_attempt;
-  }
-  if (last_attempt) return false;
-  reply.clear();
-  // The request went out on the line that dropped: its reply will not come on
-  // the port opened again. The caller sends it again at once.
-  result = reopen(kTransmit, use) ? ExchangeResult::LineDropped : ExchangeResult::PortUnavailable;
-  return false;
 }
 
 SlotSettingsOverride::SlotSettingsOverride(Comms& comms, int slot, const std::string& settings)

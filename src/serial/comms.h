@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 #include "base/run_error.h"
 #include "seams/clock.h"
 #include "seams/serial_port.h"
+#include "serial/echo.h"
 #include "serial/link_report.h"
 #include "serial/trace.h"
 
@@ -135,6 +137,11 @@ class Comms {
   bool port_open(int slot) const;
 
   void set_trace(TraceSink* trace) { trace_ = trace; }
+  // Whether replies on a device's line follow an echo of the request (see
+  // comms_echo.cpp); Auto finds it out per device and forgets it when the
+  // ports are closed (close_all).
+  void set_echo_mode(EchoMode mode);
+  EchoState echo_state(const std::string& device) const;
 
  private:
   enum class Step { Done, Unavailable, GaveUp };
@@ -153,8 +160,14 @@ class Comms {
   // transmit's work, counted by transmit toward giving the port up.
   Exchange exchange(int slot, std::string_view message, float timeout_ms,
                     const ReplyLength& expected);
+  // `start`: bytes of the reply that came already.
   std::string receive(PortSlot& use, double gap, float timeout_ms, std::size_t message_size,
-                      const ReplyLength& expected, ExchangeResult& result);
+                      const ReplyLength& expected, ExchangeResult& result, std::string start = {});
+  // receive on a line that echoes or may echo: the echo taken off.
+  std::string receive_after_echo(int slot, PortSlot& use, double gap, float timeout_ms,
+                                 std::string_view message, const ReplyLength& expected,
+                                 ExchangeResult& result);
+  void learn_echo(const std::string& device, EchoState state);
   // receive's handling of a port failure; false when the reception must end.
   bool survive_failure(const RunError& e, PortSlot& use, int& failures, std::string& reply,
                        ExchangeResult& result);
@@ -170,9 +183,11 @@ class Comms {
   LinkReport& report_;
 
   TraceSink* trace_ = nullptr;
-  bool port_available_ = true;  // in the last exchange
-  bool port_failed_ = false;    // in the exchange under way
-  int failing_exchanges_ = 0;   // close together (see kCleanExchanges)
+  EchoMode echo_mode_ = EchoMode::Auto;
+  std::map<std::string, EchoState> echo_;  // by device, while its ports are open
+  bool port_available_ = true;             // in the last exchange
+  bool port_failed_ = false;               // in the exchange under way
+  int failing_exchanges_ = 0;              // close together (see kCleanExchanges)
   int clean_exchanges_ = 0;
   bool gave_up_ = false;
   std::vector<PortSlot> slots_;

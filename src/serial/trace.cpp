@@ -89,6 +89,11 @@ void FileTrace::discarded(int slot, const std::string& device, std::string_view 
   append(format(slot, device, "DROP", bytes, elapsed_ms));
 }
 
+void FileTrace::echoed(int slot, const std::string& device, std::string_view bytes,
+                       std::uint32_t elapsed_ms) {
+  append(format(slot, device, "ECHO", bytes, elapsed_ms));
+}
+
 void FileTrace::record(int slot, const std::string& device, bool transmitted,
                        std::string_view bytes, std::uint32_t elapsed_ms) {
   append(format_line(slot, device, transmitted, bytes, elapsed_ms));

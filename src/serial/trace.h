@@ -24,6 +24,9 @@ class TraceSink {
   // reply to an earlier request); `elapsed_ms` is the time spent waiting.
   virtual void discarded(int /*slot*/, const std::string& /*device*/, std::string_view /*bytes*/,
                          std::uint32_t /*elapsed_ms*/) {}
+  // The echo of a write taken off before its reply; `elapsed_ms` since the write.
+  virtual void echoed(int /*slot*/, const std::string& /*device*/, std::string_view /*bytes*/,
+                      std::uint32_t /*elapsed_ms*/) {}
 };
 
 // Appends trace lines to a file, opened and closed for each line:
@@ -40,6 +43,9 @@ class FileTrace final : public TraceSink {
   // "... slot 1 /dev/ttyS1 DROP 01 03 ... 250 ms"
   void discarded(int slot, const std::string& device, std::string_view bytes,
                  std::uint32_t elapsed_ms) override;
+  // "... slot 1 /dev/ttyS1 ECHO 01 03 ... 9 ms"
+  void echoed(int slot, const std::string& device, std::string_view bytes,
+              std::uint32_t elapsed_ms) override;
 
   // The line as written, without the line end.
   std::string format_line(int slot, const std::string& device, bool transmitted,

@@ -45,6 +45,9 @@ struct LineModel {
   std::uint32_t chunk_ms = 0;
   // Time between the end of a request and the first reply byte.
   std::uint32_t turnaround_ms = 2;
+  // Every byte a master writes comes back to it as it goes out on the line
+  // (a 2-wire RS-485 adapter that hears its own transmitter; --echo).
+  bool echo = false;
 };
 
 // Parses "BYTES:MS" (both above 0) into the chunk fields; throws

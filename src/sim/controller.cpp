@@ -78,6 +78,7 @@ SavedState Controller::saved_state() const {
   s.flash_bytes = flash.written_count();
   s.flash_low = flash.lowest().value_or(0);
   s.flash_high = flash.highest().value_or(0);
+  s.flash_digest = flash.digest();
   return s;
 }
 

@@ -34,6 +34,7 @@ struct SavedState {
   std::size_t flash_bytes = 0;
   std::uint32_t flash_low = 0;
   std::uint32_t flash_high = 0;
+  std::uint64_t flash_digest = 0;  // MemoryImage::digest()
 };
 
 class Controller {

@@ -51,6 +51,21 @@ std::size_t MemoryImage::written_count() const {
   return n;
 }
 
+std::uint64_t MemoryImage::digest() const {
+  std::uint64_t h = 14695981039346656037ULL;
+  const auto mix = [&h](std::uint32_t v) { h = (h ^ (v & 0xFFU)) * 1099511628211ULL; };
+  for (const auto& [number, page] : pages_) {
+    for (std::uint32_t i = 0; i < kPageSize; ++i) {
+      if (!page.written.test(i)) continue;
+      const std::uint32_t address = number * kPageSize + i;
+      for (int shift = 16; shift >= 0; shift -= 8)
+        mix(address >> shift);
+      mix(page.data[i]);
+    }
+  }
+  return h;
+}
+
 std::optional<std::uint32_t> MemoryImage::lowest() const {
   for (const auto& [number, page] : pages_) {
     for (std::uint32_t i = 0; i < kPageSize; ++i) {

@@ -36,6 +36,9 @@ class MemoryImage {
   std::size_t written_count() const;
   std::optional<std::uint32_t> lowest() const;
   std::optional<std::uint32_t> highest() const;
+  // FNV-1a (64 bits) over the written bytes in address order, each with its
+  // address: two images are the same byte for byte when these are equal.
+  std::uint64_t digest() const;
 
  private:
   static constexpr std::uint32_t kPageSize = 4096;

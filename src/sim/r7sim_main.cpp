@@ -1,7 +1,7 @@
 // r7sim: one simulated R7 controller on a pseudo-terminal.
 //
 //   r7sim [--link PATH] [--model 6180|6170] [--revision N] [--software N]
-//         [--serial A B] [--state FILE] [--pace] [--chunk BYTES:MS]
+//         [--serial A B] [--state FILE] [--pace] [--chunk BYTES:MS] [--echo]
 //         [--fault SPEC]... [--timing NAME:MS]... [--address N] [--seed N]
 //         [--defaults] [--stuck-in-bootloader]
 //
@@ -33,6 +33,7 @@ struct Options {
   std::vector<int> serial;
   std::string state;
   bool pace = false;
+  bool echo = false;
   std::string chunk;
   std::vector<std::string> faults;
   std::vector<std::string> timings;
@@ -59,6 +60,7 @@ int serve(const Options& o) {
   config.seed = o.seed;
   config.demo_setup = !o.defaults;
   config.line.pace = o.pace;
+  config.line.echo = o.echo;
   if (!o.chunk.empty()) set_chunking(config.line, o.chunk);
   for (const std::string& spec : o.faults)
     add_fault(config.faults, spec);
@@ -111,6 +113,8 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 32767));
   app.add_option("--state", o.state, "load and save registers, profiles and firmware (JSON)");
   app.add_flag("--pace", o.pace, "send replies at the line rate of the baud rate");
+  app.add_flag("--echo", o.echo,
+               "send every byte received back first (an RS-485 adapter hearing itself)");
   app.add_option("--chunk", o.chunk, "deliver replies in chunks, BYTES:MS (as USB adapters)");
   app.add_option("--fault", o.faults,
                  "drop:P, crc:P, garbage[:P], late:MS, refuse:REG[:CODE], forget:REG, hangup:N");

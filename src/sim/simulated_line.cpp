@@ -50,6 +50,7 @@ std::optional<std::uint64_t> SimulatedLine::receive(int port, std::string_view b
       start + (model_.pace ? static_cast<std::uint64_t>(std::llround(
                                  char_time_us(baud) * static_cast<double>(bytes.size())))
                            : 0);
+  if (model_.echo) echo_back(port, bytes, start, baud);
   if (start < silent_until_us_) {  // not listening: the bytes are lost
     last_rx_us_ = end;
     return std::nullopt;
@@ -160,6 +161,18 @@ std::uint64_t SimulatedLine::due_time(const Queue& queue, std::uint64_t sent) co
     due += period;
   }
   return due;
+}
+
+// The adapter's own receiver hears each byte as it leaves the transmitter.
+void SimulatedLine::echo_back(int port, std::string_view bytes, std::uint64_t start, int baud) {
+  auto queue = outputs_.find(port);
+  if (queue == outputs_.end()) return;
+  const double char_us = model_.pace ? char_time_us(baud) : 0.0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto sent =
+        start + static_cast<std::uint64_t>(std::llround(char_us * static_cast<double>(i + 1)));
+    queue->second.emplace(due_time(queue->second, sent), bytes[i]);
+  }
 }
 
 void SimulatedLine::add_garbage(Queue& queue, std::uint64_t after) {

@@ -89,6 +89,7 @@ class SimulatedLine {
 
   std::uint64_t due_time(const Queue& queue, std::uint64_t sent) const;
   void add_garbage(Queue& queue, std::uint64_t after);
+  void echo_back(int port, std::string_view bytes, std::uint64_t start, int baud);
   double uniform();
 
   Clock& clock_;

@@ -40,6 +40,12 @@ std::string hex24(std::uint32_t v) {
   return buf;
 }
 
+std::string digest_text(std::uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%016llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+
 std::int16_t value16(const json& v) {
   const int i = v.get<int>();
   if (i < -32768 || i > 65535) throw std::runtime_error("value out of range: " + v.dump());
@@ -81,11 +87,10 @@ std::string state_json(Controller& controller) {
     profiles.push_back({{"number", number}, {"name", profile.name}, {"steps", steps}});
   }
   j["profiles"] = profiles;
-  j["firmware"] = {{"state", firmware_name(s.firmware)},
-                   {"software_field", s.software_field},
-                   {"flash_bytes", s.flash_bytes},
-                   {"flash_low", hex24(s.flash_low)},
-                   {"flash_high", hex24(s.flash_high)}};
+  j["firmware"] = {
+      {"state", firmware_name(s.firmware)}, {"software_field", s.software_field},
+      {"flash_bytes", s.flash_bytes},       {"flash_low", hex24(s.flash_low)},
+      {"flash_high", hex24(s.flash_high)},  {"flash_digest", digest_text(s.flash_digest)}};
   return j.dump(1) + "\n";
 }
 
@@ -126,6 +131,9 @@ StateFile parse_state(std::string_view text) {
         static_cast<std::uint32_t>(std::stoul(fw.at("flash_low").get<std::string>(), nullptr, 16));
     f.state.flash_high =
         static_cast<std::uint32_t>(std::stoul(fw.at("flash_high").get<std::string>(), nullptr, 16));
+    if (fw.contains("flash_digest")) {  // not in the state files of earlier versions
+      f.state.flash_digest = std::stoull(fw.at("flash_digest").get<std::string>(), nullptr, 16);
+    }
   } catch (const json::exception& e) {
     throw std::runtime_error(std::string("state file: ") + e.what());
   } catch (const std::logic_error& e) {  // stoi and friends

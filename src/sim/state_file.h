@@ -7,7 +7,8 @@
 //                     "steps": [ { "type": 0, "values": { "4004": 350, ... } } ] } ],
 //     "firmware": { "state": "factory" | "erased" | "complete",
 //                   "software_field": "523741420003", "flash_bytes": 196608,
-//                   "flash_low": "008000", "flash_high": "037FFF" } }
+//                   "flash_low": "008000", "flash_high": "037FFF",
+//                   "flash_digest": "9A3F0C2D11E4B706" } }
 //
 // The flash image itself is not kept, only this summary and its field.
 #pragma once

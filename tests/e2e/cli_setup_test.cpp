@@ -1,5 +1,7 @@
 // r7flash-cli save, compare and restore against r7sim on a pseudo-terminal through the
-// real serial port, with the controller's state kept in a state file.
+// real serial port, with the controller's state kept in a state file. The line
+// echoes every byte sent, as a 2-wire RS-485 adapter does (the fault matrix
+// runs every job on a direct line).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,8 +38,8 @@ struct CliSetup : ::testing::Test {
   // r7sim on the state file (a stopped one saves its controller there first).
   void start_sim() {
     sim.reset();
-    sim = std::make_unique<Process>(R7SIM_EXE,
-                                    std::vector<std::string>{"--link", link, "--state", state});
+    sim = std::make_unique<Process>(
+        R7SIM_EXE, std::vector<std::string>{"--link", link, "--state", state, "--echo"});
     ASSERT_FALSE(sim->read_line(10000).empty()) << "r7sim did not start";
   }
 
@@ -58,8 +60,10 @@ TEST_F(CliSetup, SaveChangeRestoreAndSaveAgainGiveTheSameDataLines) {
     EXPECT_TRUE(contains(read.out, std::string("register 110: ") + value + "\n")) << read.out;
   }
   const fs::path first = home / "first.txt";
-  const ProcessResult save = cli({"--yes", "save", first.string()});
+  const fs::path trace = home / "trace.txt";
+  const ProcessResult save = cli({"--yes", "--trace", trace.string(), "save", first.string()});
   ASSERT_EQ(save.exit_code, 0) << save.out << save.err;
+  EXPECT_TRUE(contains(read_file(trace), " ECHO 01 03 00 00 00 01 84 0A "));
   EXPECT_EQ(save.out.rfind("******Beginning  Download******\n", 0), 0U) << save.out;
   EXPECT_TRUE(contains(save.out,
                        "[Download Complete] Downloading Process Complete. | 3 register "

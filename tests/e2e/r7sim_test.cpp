@@ -11,7 +11,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "samples/sample_files.h"
@@ -98,6 +100,32 @@ TEST(DemoDirectory, BuildLaysOutTheSampleFiles) {
 
 #ifdef R7_CLI_EXE
 
+// The digest r7sim keeps of its flash (FNV-1a over address and byte of every
+// byte written, in address order) of the S2 records of an S-record file, read
+// here on its own.
+std::string s2_image_digest(const fs::path& file) {
+  std::map<std::uint32_t, int> image;
+  std::istringstream lines(read_file(file));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("S2", 0) != 0) continue;
+    const auto byte = [&](std::size_t k) {
+      return std::stoi(line.substr(2 + 2 * k, 2), nullptr, 16);
+    };
+    const std::uint32_t address = (byte(1) << 16) | (byte(2) << 8) | byte(3);
+    for (int k = 4; k < byte(0); ++k)
+      image[address + k - 4] = byte(k);
+  }
+  std::uint64_t h = 14695981039346656037ULL;
+  for (const auto& [address, value] : image) {
+    for (const std::uint32_t b :
+         {address >> 16, address >> 8, address, static_cast<std::uint32_t>(value)})
+      h = (h ^ (b & 0xFFU)) * 1099511628211ULL;
+  }
+  char text[24];
+  std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(h));
+  return text;
+}
+
 class CliFlash : public R7Sim {
  protected:
   void SetUp() override { write_demo_program_dir(dir.path()); }
@@ -110,13 +138,13 @@ class CliFlash : public R7Sim {
 };
 
 // A download that broke off: only the bootloader answers, also after r7sim
-// restarts from its state file. Without --model/--revision flash refuses to
-// guess; with them it downloads again and the controller runs the new software.
+// restarts from its state file, and the line echoes every byte sent. Without --model/--revision
+// flash refuses to guess; with them it downloads again and the controller runs the new software.
 TEST_F(CliFlash, ControllerStuckInItsBootloaderIsRecoveredWithModelAndRevision) {
   const std::string state = (dir / "r7.json").string();
   launch({"--stuck-in-bootloader", "--state", state});
   sim.reset();
-  launch({"--state", state, "--timing", "erase:300"});
+  launch({"--state", state, "--timing", "erase:300", "--echo"});
   const ProcessResult refused = cli({"--yes", "flash"});
   EXPECT_EQ(refused.exit_code, 2) << refused.out << refused.err;
   EXPECT_NE(refused.err.find("--model 6180|6170 --revision N"), std::string::npos) << refused.err;
@@ -131,6 +159,9 @@ TEST_F(CliFlash, ControllerStuckInItsBootloaderIsRecoveredWithModelAndRevision) 
   const ProcessResult id = cli({"identify"});
   EXPECT_EQ(id.exit_code, 0) << id.err;
   EXPECT_NE(id.out.find("Software number: 3 (hex 0003)"), std::string::npos) << id.out;
+  sim.reset();  // r7sim writes the flash image's digest into its state file
+  EXPECT_NE(read_file(state).find("\"flash_digest\": \"" + s2_image_digest(dir / "731-0000.S19")),
+            std::string::npos);
 }
 
 #endif

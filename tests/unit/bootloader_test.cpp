@@ -134,7 +134,7 @@ TEST_F(BootloaderTest, S2FailureStopsTheTransferWithOneHexDumpMessage) {
   for (int i = 0; i < 4; ++i)
     ack(kAck21);
   EXPECT_FALSE(transfer_srecord_file(boot, prompts, file("s2.s19", text)));
-  EXPECT_EQ(line.writes.size(), 4U + 3U);  // no sixth record
+  EXPECT_EQ(line.writes.size(), 4U + kRecordTries);  // no sixth record
   ASSERT_EQ(prompts.boxes.size(), 1U);
   EXPECT_EQ(prompts.boxes[0].text,
             "Failed at case record_type=S2 line_count=4\rSending message: FF 21 7 1 0 10 11 22 "
@@ -153,7 +153,7 @@ TEST_F(BootloaderTest, S1FailureShowsThreeBoxesAndAnUnreadableFileIsNamed) {
       ElementsAre("Failed at case record_type=S1 line_count=0",
                   "Sending message: " + bytes({0xFF, 0x20, 0x04, 0x00, 0x00, 0xAA, 0xBB, 0x88}),
                   "Response: ", ::testing::HasSubstr(missing)));
-  EXPECT_EQ(line.writes.size(), 3U);
+  EXPECT_EQ(line.writes.size(), static_cast<std::size_t>(kRecordTries));
 }
 
 TEST_F(BootloaderTest, LateAcknowledgementOfARetriedRecordIsNotTakenForTheNext) {
@@ -164,9 +164,9 @@ TEST_F(BootloaderTest, LateAcknowledgementOfARetriedRecordIsNotTakenForTheNext) 
   line.answer_next_write({kAck20, 2300});  // try 1 of record 1, late
   line.answer_next_write({kAck20, 1500});  // try 2 of record 1, also late
   EXPECT_FALSE(transfer_srecord_file(boot, prompts, path));
-  // Record 1 acknowledged (by its first try), record 2 failed after three tries.
+  // Record 1 acknowledged (by its first try), record 2 failed after all its tries.
   const auto record2 = bytes({0xFF, 0x20, 0x04, 0x00, 0x02, 0xCC, 0xDD, 0xCE});
-  EXPECT_EQ(std::count(line.writes.begin(), line.writes.end(), record2), 3);
+  EXPECT_EQ(std::count(line.writes.begin(), line.writes.end(), record2), kRecordTries);
   ASSERT_FALSE(prompts.boxes.empty());
   EXPECT_THAT(prompts.boxes[0].text, StartsWith("Failed at case record_type=S1 line_count=1"));
 }
