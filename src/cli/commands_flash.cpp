@@ -77,9 +77,38 @@ void preset_recovery_choice(CliContext& ctx, const FlashOptions& options) {
   }
 }
 
+// A word for a shell: quoted when it holds anything but safe characters.
+std::string shell_word(const std::string& word) {
+  const bool safe = !word.empty() && word.find_first_not_of(
+                                         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                         "0123456789_-+=/.,:@%") == std::string::npos;
+  if (safe) return word;
+  std::string quoted = "'";
+  for (const char c : word)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The command that finishes a download that broke off in the bootloader.
+std::string recovery_command(CliContext& ctx, const FlashOptions& options,
+                             const BrokenOffDownload& broken) {
+  std::string command = "r7flash-cli";
+  const GlobalOptions& o = ctx.options();
+  if (o.home) command += " --home " + shell_word(*o.home);
+  if (o.port) command += " --port " + shell_word(*o.port);
+  if (o.echo != "auto") command += " --echo " + o.echo;
+  const int revision = broken.revision.value_or(options.revision.value_or(0));
+  command += " flash --model " + std::to_string(broken.device_type) + " --revision " +
+             std::to_string(revision) + " " + shell_word(broken.firmware);
+  return command;
+}
+
 int run_flash(CliContext& ctx, const std::string& file, const FlashOptions& options) {
   FlashJob job(ctx);
   preset_recovery_choice(ctx, options);
+  job.download.set_recovery_advice([&ctx, &options](const BrokenOffDownload& broken) {
+    return "To finish the download: " + recovery_command(ctx, options, broken);
+  });
   if (!options.no_backup) {
     job.download.set_setup_backup([&ctx] {
       return save_setup_backup(ctx.comms(), ctx.prompts(), ctx.clock(), ctx.program_dir(),

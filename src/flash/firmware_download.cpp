@@ -81,6 +81,7 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
   view_.add_command("Check of device type");
   model_selection_ = 0;
   recovering_ = false;
+  revision_.reset();
   bool unrecognised_shown = false;
   const auto type = identity_.device_type([this, &unrecognised_shown] {
     prompts_.message("Controller is unrecognized !!");
@@ -101,6 +102,7 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
     return Outcome(Ending::NoController, "Get software revision");
   }
   model_selection_ = selection_for(*type, *revision).value_or(0);
+  revision_ = revision;
   view_.add_response("Successful");
   return std::nullopt;
 }
@@ -356,8 +358,21 @@ Outcome FirmwareDownload::bootloader_download() {
   } else {
     view_.scroll_histories_to_end();
   }
+  if (failed) advise_recovery();
   prompts_.set_busy(false);
   return failed ? *failed : Outcome{};
+}
+
+// After the failure's own message: the controller has left its application.
+void FirmwareDownload::advise_recovery() {
+  const FirmwareSelection* selection = firmware_selection(model_selection_);
+  if (!advice_ || selection == nullptr) return;
+  const BrokenOffDownload broken{selection->device_type, revision_, files_.firmware()};
+  prompts_.message(
+      "The download broke off: the controller may now answer only in its "
+      "bootloader. " +
+          advice_(broken),
+      "Download Broken Off", Icon::Exclamation);
 }
 
 }  // namespace r7

@@ -36,6 +36,17 @@ enum class FileErrors { Ask, Refuse, Accept };
 // written, or why there is none.
 using SetupBackup = std::function<Expected<std::string, std::string>()>;
 
+// A download that broke off once the controller ran its bootloader: what
+// finishing it takes. The revision is unknown when the download was itself a
+// recovery (the user named it).
+struct BrokenOffDownload {
+  int device_type = 0;
+  std::optional<int> revision;
+  std::string firmware;
+};
+// How to finish such a download, in the words of the front end.
+using RecoveryAdvice = std::function<std::string(const BrokenOffDownload&)>;
+
 class FirmwareDownload {
  public:
   using Identity = ControllerIdentity;
@@ -61,6 +72,8 @@ class FirmwareDownload {
   // Set: Start saves the setup before download mode (not when recovering a
   // controller that answers only its bootloader: it has no setup to read).
   void set_setup_backup(SetupBackup backup) { backup_ = std::move(backup); }
+  // Said once when a download breaks off in the bootloader.
+  void set_recovery_advice(RecoveryAdvice advice) { advice_ = std::move(advice); }
   int model_selection() const { return model_selection_; }
   const std::string& transfer_record_path() const { return files_.download_app(); }
   const std::string& firmware_path() const { return files_.firmware(); }
@@ -68,6 +81,7 @@ class FirmwareDownload {
   const std::string& browse_dir() const { return files_.browse_dir(); }
 
  private:
+  void advise_recovery();
   // Starts the download application; `erased` when the check that it runs erased the flash.
   bool start_download_app(bool& erased);
   bool software_number_fits(int value);
@@ -103,6 +117,8 @@ class FirmwareDownload {
   bool recovering_ = false;  // the controller answers only its bootloader
   FileErrors file_errors_ = FileErrors::Ask;
   SetupBackup backup_;
+  RecoveryAdvice advice_;
+  std::optional<int> revision_;  // as read for this download
 };
 
 }  // namespace r7

@@ -37,6 +37,11 @@ FrmFlash::FrmFlash(const UiServices& services, QWidget* parent)
   build_controls();
   comms_settings_ = new FrmCommsSettings(services_, this);
   comms_settings_->setModal(true);
+  firmware_.set_recovery_advice([](const BrokenOffDownload&) {
+    return std::string(
+        "Press Start again to finish the download: the bootloader is found and you are asked "
+        "for the controller's model.");
+  });
   update_controls();
 }
 

@@ -360,6 +360,10 @@ TEST_F(FirmwareDownloadTest, EachStepFailingEndsTheDownload) {
     }
     prompts.boxes.clear();
     prompts.answer_open(path("731-0000.S19"));
+    download->set_recovery_advice([](const BrokenOffDownload& b) {
+      return std::to_string(b.device_type) + " " + std::to_string(b.revision.value_or(0)) + " " +
+             b.firmware;
+    });
     outcome = download->download_firmware();
     EXPECT_EQ(view.commands.back(), step);
     EXPECT_EQ(view.responses.back(), "Failed");
@@ -369,6 +373,17 @@ TEST_F(FirmwareDownloadTest, EachStepFailingEndsTheDownload) {
     expect_window_restored();
     for (const std::string& text : prompts.texts())
       EXPECT_NE(text, "Please cycle Device Power.");
+    // Once the controller runs its bootloader, a failure says how to finish.
+    const auto advice =
+        std::count_if(prompts.boxes.begin(), prompts.boxes.end(),
+                      [](const MessageBox& b) { return b.title == "Download Broken Off"; });
+    EXPECT_EQ(advice, step == steps[0] ? 0 : 1);
+    if (advice == 1) {
+      EXPECT_EQ(prompts.boxes.back().text,
+                "The download broke off: the controller may now answer only in its bootloader. "
+                "6180 1850 " +
+                    path("731-0000.S19"));
+    }
   }
 }
 
