@@ -104,11 +104,28 @@ void ConsoleOutput::line(const char* kind, const std::string& text) {
   draw();
 }
 
+namespace {
+
+// A box's lines end with CR (or CR LF); JSON texts end them with LF alone.
+std::string json_lines(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      out += text[i];
+    } else if (i + 1 == text.size() || text[i + 1] != '\n') {
+      out += '\n';
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 void ConsoleOutput::message(const MessageBox& box, std::optional<Answer> answer) {
   if (json_) {
     Json j{{"type", box.buttons == Buttons::Ok ? "message" : "question"},
            {"title", box.title},
-           {"text", box.text}};
+           {"text", json_lines(box.text)}};
     if (box.buttons != Buttons::Ok && answer) j["answer"] = answer_name(*answer);
     write_json(j.dump(-1, ' ', false, Json::error_handler_t::replace));
     return;

@@ -129,6 +129,11 @@ TEST_F(CliSerial, IdentifyCheckAndFlashTheSimulatedController) {
   expect({{{"--simulate", "--yes", "flash", (home / "broken.S19").string()},
            3,
            "The download is not started\\.\n",
+           ""},
+          // In JSON a box's lines end with LF alone.
+          {{"--json", "--simulate", "--yes", "flash", (home / "broken.S19").string()},
+           3,
+           "\"text\":\"The firmware file [^\"\\\\]*broken.S19 has errors:\\\\nLine ",
            ""}});
 }
 
