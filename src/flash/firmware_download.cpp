@@ -108,10 +108,13 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
 }
 
 // Nothing answered over Modbus. A controller whose download broke off still
-// has its bootloader, which acknowledges a download-completed command; a
-// port that cannot be opened is not asked.
+// has its bootloader, which acknowledges a download-completed command. A port
+// that cannot be opened is not asked, and the link has said why already.
 std::optional<Outcome> FirmwareDownload::no_modbus_reply(const RegisterError& error) {
-  if (error.failure != RegisterFailure::PortFailure && boot_.resident()) {
+  if (error.failure == RegisterFailure::PortFailure) {
+    return Outcome(Ending::NoController, "Check of device type");
+  }
+  if (boot_.resident()) {
     add_history(view_, "Bootloader answers", "Successful");
     return choose_recovery_selection();
   }

@@ -31,6 +31,12 @@ std::string process_id();
 // cannot tell (then it may run).
 std::optional<bool> process_running(const std::string& id);
 
+// Why serial device `device` cannot be opened, in words for the user: no such
+// device (naming the serial devices there are), no permission (naming the
+// device's group and how to join it), in use (naming the program and its
+// process id); "" when none of these is found.
+std::string serial_device_problem(const std::string& device);
+
 // Whether `stream` is an interactive terminal (a console).
 bool is_terminal(std::FILE* stream);
 

@@ -1,10 +1,15 @@
 // os.h on Linux and other POSIX systems.
+#include <grp.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <fstream>
 #include <system_error>
+#include <vector>
 
 #include "os/os.h"
 
@@ -43,6 +48,65 @@ std::optional<bool> process_running(const std::string& id) {
 
 bool is_terminal(std::FILE* stream) {
   return isatty(fileno(stream)) != 0;
+}
+
+namespace {
+
+// The serial devices under /dev, as "ports" would name them.
+std::string serial_devices() {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev", ec)) {
+    const std::string name = entry.path().filename().string();
+    for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS", "rfcomm"}) {
+      if (name.rfind(prefix, 0) == 0) found.push_back(entry.path().string());
+    }
+  }
+  std::sort(found.begin(), found.end());
+  std::string list;
+  for (const std::string& d : found)
+    list += (list.empty() ? "" : ", ") + d;
+  return list.empty() ? "none" : list;
+}
+
+// Another process holding `device` open: "NAME (process ID)", or "".
+std::string holder_of(const std::filesystem::path& device) {
+  std::error_code ec;
+  const auto target = std::filesystem::canonical(device, ec);
+  if (ec) return {};
+  const std::string self = process_id();
+  for (const auto& proc : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string pid = proc.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    std::error_code fd_ec;
+    for (const auto& fd : std::filesystem::directory_iterator(proc.path() / "fd", fd_ec)) {
+      std::error_code link_ec;
+      if (std::filesystem::read_symlink(fd.path(), link_ec) != target) continue;
+      std::string name;
+      std::getline(std::ifstream(proc.path() / "comm"), name);
+      return (name.empty() ? "a program" : name) + " (process " + pid + ")";
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string serial_device_problem(const std::string& device) {
+  struct stat st {};
+  if (::stat(device.c_str(), &st) != 0) {
+    if (errno != ENOENT) return {};
+    return "There is no device " + device + ". Serial devices here: " + serial_devices() + ".";
+  }
+  if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+    const group* g = ::getgrgid(st.st_gid);
+    const std::string name = g != nullptr ? g->gr_name : std::to_string(st.st_gid);
+    return "You may not use " + device + ": it belongs to the group " + name +
+           ". Join it with: sudo usermod -aG " + name + " $USER, then log in again.";
+  }
+  const std::string holder = holder_of(device);
+  if (!holder.empty()) return device + " is in use by " + holder + ".";
+  return {};
 }
 
 }  // namespace r7::os

@@ -53,4 +53,8 @@ bool is_terminal(std::FILE* stream) {
   return _isatty(_fileno(stream)) != 0;
 }
 
+std::string serial_device_problem(const std::string&) {
+  return {};  // the system's own message says it
+}
+
 }  // namespace r7::os

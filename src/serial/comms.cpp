@@ -5,6 +5,7 @@
 
 #include "app/line_settings.h"
 #include "base/run_error.h"
+#include "os/os.h"
 #include "serial/deadline.h"
 #include "serial/link_rules.h"
 
@@ -43,6 +44,7 @@ bool Comms::given_up() {
 
 void Comms::close_all() {
   echo_.clear();
+  unavailable_told_.clear();
   failing_exchanges_ = 0;
   clean_exchanges_ = 0;
   gave_up_ = false;
@@ -177,7 +179,11 @@ PortSlot* Comms::choose_port(int& slot) {
   }
 
   PortSlot& use = slots_[static_cast<std::size_t>(chosen)];
-  const auto warn_unavailable = [&] { report_.port_unavailable(use.port_number); };
+  // Said once a job for each port, with the cause the system shows.
+  const auto warn_unavailable = [&] {
+    if (!unavailable_told_.insert(use.port_number).second) return;
+    report_.port_unavailable(use.port_number, os::serial_device_problem(use.device));
+  };
   // The device may have changed behind the port number since it was opened.
   if (use.port->is_open() && use.device != device) use.port->close();
   if (!use.port->is_open()) {

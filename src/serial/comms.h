@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -185,6 +186,7 @@ class Comms {
   TraceSink* trace_ = nullptr;
   EchoMode echo_mode_ = EchoMode::Auto;
   std::map<std::string, EchoState> echo_;  // by device, while its ports are open
+  std::set<int> unavailable_told_;         // port numbers said to be unavailable in this job
   bool port_available_ = true;             // in the last exchange
   bool port_failed_ = false;               // in the exchange under way
   int failing_exchanges_ = 0;              // close together (see kCleanExchanges)

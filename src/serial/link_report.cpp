@@ -18,10 +18,10 @@ void PromptedLinkReport::slot_not_initialized() {
                    kSettingsFileName);
 }
 
-void PromptedLinkReport::port_unavailable(int port_number) {
-  prompts_.message_box(
-      MessageBox{"Cannot open comm port #" + std::to_string(port_number) + ", it is not available",
-                 "WARNING", Icon::None, Buttons::Ok, std::nullopt});
+void PromptedLinkReport::port_unavailable(int port_number, const std::string& cause) {
+  prompts_.message_box(MessageBox{"Cannot open comm port #" + std::to_string(port_number) +
+                                      ", it is not available" + (cause.empty() ? "" : "\r" + cause),
+                                  "WARNING", Icon::None, Buttons::Ok, std::nullopt});
 }
 
 void PromptedLinkReport::error_trapped(const char* procedure, int number) {

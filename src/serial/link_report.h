@@ -17,8 +17,8 @@ class LinkReport {
   // An exchange was asked of a slot that is not defined; slot 0 stands in.
   virtual void slot_not_initialized() = 0;
   // The port of `port_number` cannot be opened, or was lost and cannot be
-  // opened again.
-  virtual void port_unavailable(int port_number) = 0;
+  // opened again; `cause` says why when the system shows it ("" otherwise).
+  virtual void port_unavailable(int port_number, const std::string& cause) = 0;
   // A run-time error trapped in `procedure` ("open_port", "transmit").
   virtual void error_trapped(const char* procedure, int number) = 0;
   // A trapped error that the link does not act on by itself (not 57, 68, 69):
@@ -36,7 +36,7 @@ class PromptedLinkReport final : public LinkReport {
 
   void slot_problem(SlotProblem problem) override;
   void slot_not_initialized() override;
-  void port_unavailable(int port_number) override;
+  void port_unavailable(int port_number, const std::string& cause) override;
   void error_trapped(const char* procedure, int number) override;
   void error_not_handled(int number) override;
   void line_given_up(int failing_exchanges) override;

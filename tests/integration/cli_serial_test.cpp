@@ -78,7 +78,8 @@ TEST_F(CliSerial, ExitStatusesAndWhatTheySay) {
   expect({
       {{"--port", "/dev/r7-no-such-port", "exchange", "0", "010300000001840A"},
        6,
-       "^\\[WARNING\\] Cannot open comm port #2, it is not available\n\n$",
+       "^\\[WARNING\\] Cannot open comm port #2, it is not available \\| There is no device "
+       "/dev/r7-no-such-port\\. Serial devices here: [^\n]*\\.\n\n$",
        ""},
       {{"exchange", "1", "0103F"}, 1, "", "HEX must be pairs of hex digits"},
       // A directory as the trace is a usage error; a directory, a pipe or no

@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "base/run_error.h"
 #include "modbus/modbus.h"
+#include "os/os.h"
 #include "platform/qt_serial_port.h"
 #include "support/modbus_frames.h"
 #include "support/port_helpers.h"
 #include "support/pty_peer.h"
 #include "support/qt_rig.h"
+#include "support/subprocess.h"
 
 namespace r7 {
 namespace {
@@ -99,6 +102,24 @@ TEST(QtSerialPort, ErrorsOfAPortNotOpenAndOfUnusableSettings) {
   EXPECT_EQ(test::run_error_of([&] { port.set_settings("38400,n,9,1"); }), err::kDeviceIo);
   EXPECT_EQ(test::run_error_of([&] { port.set_settings("9600,E,7,1"); }), err::kDeviceIo);
   EXPECT_TRUE(port.is_open());
+}
+
+// Why a port cannot be opened: a device that is not there (the serial
+// devices there are named), one that another program holds open.
+TEST(SerialDeviceProblem, NamesAMissingDeviceAndTheProgramHoldingOne) {
+  EXPECT_THAT(
+      os::serial_device_problem("/dev/r7-no-such-port"),
+      ::testing::StartsWith("There is no device /dev/r7-no-such-port. Serial devices here: "));
+  test::PtyPeer pty;
+  EXPECT_EQ(os::serial_device_problem(pty.device()), "");  // held by this process only
+  test::Process holder("sh", {"-c", "echo held; exec sleep 30 < " + pty.device()});
+  ASSERT_EQ(holder.read_line(5000), "held");
+  std::string problem;
+  for (int i = 0; i < 200 && problem.empty(); ++i) {  // until sleep has the device open
+    problem = os::serial_device_problem(pty.device());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_THAT(problem, ::testing::MatchesRegex(".* is in use by sleep \\(process [0-9]+\\)\\."));
 }
 
 }  // namespace
