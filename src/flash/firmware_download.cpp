@@ -371,11 +371,9 @@ void FirmwareDownload::advise_recovery() {
   const FirmwareSelection* selection = firmware_selection(model_selection_);
   if (!advice_ || selection == nullptr) return;
   const BrokenOffDownload broken{selection->device_type, revision_, files_.firmware()};
-  prompts_.message(
-      "The download broke off: the controller may now answer only in its "
-      "bootloader. " +
-          advice_(broken),
-      "Download Broken Off", Icon::Exclamation);
+  const std::string why =
+      "The download broke off: the controller may now answer only in its bootloader. ";
+  prompts_.message(why + advice_(broken), "Download Broken Off", Icon::Exclamation);
 }
 
 }  // namespace r7

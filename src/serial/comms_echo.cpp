@@ -97,21 +97,15 @@ std::string Comms::receive_after_echo(int slot, PortSlot& use, double gap, float
     return receive(use, gap, timeout_ms, 0, expected, result, came);
   }
 
-  const auto echoed = [&] {
-    if (trace_ != nullptr) trace_->echoed(slot, use.device, message, echo_ms);
-  };
   std::string reply =
       receive(use, gap, timeout_ms, 0, expected, result, came.substr(message.size()));
-  if (known == EchoState::Present || !whole_reply(message, expected)) {
-    learn_echo(use.device, EchoState::Present);
-    echoed();
-    return reply;
-  }
-  // The copy of the request may have been the reply itself.
-  if (reply.empty()) return std::string(message);
-  if (!whole_reply(reply, expected)) return std::string(message) + reply;
+  // A copy of the request that could itself be the reply is an echo only
+  // when a whole reply follows it.
+  const bool echo = known == EchoState::Present || !whole_reply(message, expected) ||
+                    whole_reply(reply, expected);
+  if (!echo) return std::string(message) + reply;
   learn_echo(use.device, EchoState::Present);
-  echoed();
+  if (trace_ != nullptr) trace_->echoed(slot, use.device, message, echo_ms);
   return reply;
 }
 
