@@ -7,6 +7,7 @@
 
 #include "app/line_settings.h"
 #include "base/run_error.h"
+#include "platform/qt_network_port.h"
 
 namespace r7::platform {
 
@@ -155,7 +156,7 @@ bool QtSerialPort::wait_for_input(std::uint32_t ms) {
 }
 
 std::unique_ptr<SerialPort> QtPortFactory::create_port() {
-  return std::make_unique<QtSerialPort>();
+  return std::make_unique<QtDevicePort>();
 }
 
 std::vector<PortInfo> available_ports() {

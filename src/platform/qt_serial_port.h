@@ -63,6 +63,8 @@ class QtSerialPort final : public SerialPort {
   std::string settings_ = "9600,N,8,1";
 };
 
+// Makes port objects that take a local device or a network address
+// ("rfc2217://HOST:PORT", "socket://HOST:PORT"), see qt_network_port.h.
 class QtPortFactory final : public PortFactory {
  public:
   std::unique_ptr<SerialPort> create_port() override;

@@ -8,6 +8,7 @@
 #include "os/os.h"
 #include "serial/deadline.h"
 #include "serial/link_rules.h"
+#include "serial/network_device.h"
 
 namespace r7 {
 
@@ -135,7 +136,10 @@ Comms::Step Comms::run_step(const char* procedure, PortSlot& use,
       const int number = e.number();
       report_.error_trapped(procedure, number);
       port_failed_ = true;
-      if (number == err::kDeviceUnavailable) return Step::Unavailable;
+      if (number == err::kDeviceUnavailable) {
+        unavailable_reason_ = e.what();
+        return Step::Unavailable;
+      }
       if (number == err::kDeviceIo || number == err::kDeviceIoAlt) {
         if (attempt == kStepAttempts) break;
         if (!reopen(procedure, use)) return Step::Unavailable;
@@ -182,7 +186,10 @@ PortSlot* Comms::choose_port(int& slot) {
   // Said once a job for each port, with the cause the system shows.
   const auto warn_unavailable = [&] {
     if (!unavailable_told_.insert(use.port_number).second) return;
-    report_.port_unavailable(use.port_number, os::serial_device_problem(use.device));
+    // A network address's own message names host, port and what went wrong.
+    report_.port_unavailable(use.port_number, is_network_device_name(use.device)
+                                                  ? unavailable_reason_
+                                                  : os::serial_device_problem(use.device));
   };
   // The device may have changed behind the port number since it was opened.
   if (use.port->is_open() && use.device != device) use.port->close();
