@@ -19,6 +19,7 @@ enum class Ending {
   SoftwareMismatch,  // the firmware file's software number does not fit the controller
   Failed,            // a transfer step or a write failed, or a run-time error ended it
   Differs,           // a compare found the setup file and the controller different
+  NotPossible,       // the line cannot carry the job (a download over raw TCP); nothing was sent
 };
 
 struct Outcome {

@@ -48,9 +48,12 @@ int run_identify(CliContext& ctx) {
   FlashJob job(ctx);
   const FirmwareDownload::Identity id = job.download.identify();
   if (!id.device_type) {
-    std::fprintf(
-        stderr, "%s\n",
-        id.answered ? "Controller is unrecognized !!" : "No response from controller received.");
+    // A port that could not be opened has been reported with its cause.
+    if (id.answered || !id.port_unavailable) {
+      std::fprintf(
+          stderr, "%s\n",
+          id.answered ? "Controller is unrecognized !!" : "No response from controller received.");
+    }
     return exit_status_of(ctx, Outcome{id.answered ? Ending::Unrecognised : Ending::NoController});
   }
   print_identity(ctx, id);

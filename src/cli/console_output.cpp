@@ -48,6 +48,8 @@ const char* ending_name(Ending e) {
       return "failed";
     case Ending::Differs:
       return "differs";
+    case Ending::NotPossible:
+      return "not possible";
   }
   return "";
 }

@@ -36,6 +36,8 @@ constexpr int exit_status(const Outcome& outcome, bool port_unavailable) {
       return port_unavailable ? kExitPort : kExitFailed;
     case Ending::Differs:
       return kExitDiffers;
+    case Ending::NotPossible:
+      return kExitUsage;
   }
   return kExitFailed;
 }

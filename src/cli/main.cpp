@@ -24,7 +24,9 @@ int main(int argc, char** argv) {
 
   GlobalOptions options;
   app.add_option("--home", options.home, "program directory (default: the executable's)");
-  app.add_option("--port", options.port, "device behind every slot's port number for this run");
+  app.add_option("--port", options.port,
+                 "device behind every slot's port number for this run (also rfc2217://HOST:PORT, "
+                 "socket://HOST:PORT)");
   app.add_option("--simulate", options.simulate_model,
                  "talk to the built-in simulated controller (MODEL 6180 or 6170)")
       ->expected(0, 1)

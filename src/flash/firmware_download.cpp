@@ -8,6 +8,7 @@
 #include "flash/file_transfer.h"
 #include "flash/srecord_check.h"
 #include "modbus/registers.h"
+#include "serial/network_device.h"
 
 namespace r7 {
 
@@ -66,7 +67,28 @@ FirmwareDownload::ModeWrite FirmwareDownload::write_download_mode(int value) {
   return ModeWrite::NoReply;
 }
 
+// The download application is addressed at 38400 baud; a raw TCP connection
+// to a serial device server keeps the server's settings.
+std::optional<Outcome> FirmwareDownload::refuse_fixed_line() {
+  for (const int slot : {kModbusSlot, kXonSlot}) {
+    // An undefined slot's exchanges go to slot 0.
+    const std::string device = comms_.device_name(comms_.slot_defined(slot) ? slot : 0);
+    if (!line_settings_fixed(device)) continue;
+    const auto address = parse_network_device(device);
+    const std::string rfc2217 =
+        address ? "rfc2217://" + address->host + ":PORT" : std::string("rfc2217://HOST:PORT");
+    prompts_.message("A firmware download changes the line's baud rate, which " + device +
+                         " (raw TCP, the line settings fixed at the server) cannot do. Connect "
+                         "through the server's RFC 2217 port instead: " +
+                         rfc2217 + ". Nothing was sent.",
+                     "Firmware Download", Icon::Critical);
+    return Outcome(Ending::NotPossible, "Check of the line");
+  }
+  return std::nullopt;
+}
+
 Outcome FirmwareDownload::download_firmware() {
+  if (auto refused = refuse_fixed_line()) return *refused;
   prompts_.set_busy(true);
   view_.set_start_enabled(false);
   std::optional<Outcome> end = identify_for_download();
@@ -325,6 +347,7 @@ bool FirmwareDownload::start_download_app(bool& erased) {
 }
 
 Outcome FirmwareDownload::bootloader_download() {
+  if (auto refused = refuse_fixed_line()) return *refused;
   prompts_.set_busy(true);
   std::optional<Outcome> failed;
   const auto step = [this, &failed](const std::string& text, auto&& operation) {

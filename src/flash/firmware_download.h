@@ -82,6 +82,9 @@ class FirmwareDownload {
 
  private:
   void advise_recovery();
+  // Ends a download before anything is sent when a line it uses cannot change
+  // its baud rate.
+  std::optional<Outcome> refuse_fixed_line();
   // Starts the download application; `erased` when the check that it runs erased the flash.
   bool start_download_app(bool& erased);
   bool software_number_fits(int value);

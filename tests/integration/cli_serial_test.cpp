@@ -81,6 +81,18 @@ TEST_F(CliSerial, ExitStatusesAndWhatTheySay) {
        "^\\[WARNING\\] Cannot open comm port #2, it is not available \\| There is no device "
        "/dev/r7-no-such-port\\. Serial devices here: [^\n]*\\.\n\n$",
        ""},
+      // A device server's address: a refused connection names host and port;
+      // a download over raw TCP is refused before anything is sent.
+      {{"--port", "rfc2217://127.0.0.1:1", "identify"},
+       6,
+       "\\[WARNING\\] Cannot open comm port #2, it is not available \\| 127\\.0\\.0\\.1:1 "
+       "refused the connection \\(rfc2217://127\\.0\\.0\\.1:1\\)",
+       ""},
+      {{"--port", "socket://127.0.0.1:1", "--yes", "flash"},
+       1,
+       "Connect through the server's RFC 2217 port instead: rfc2217://127\\.0\\.0\\.1:PORT\\. "
+       "Nothing was sent\\.\n",
+       ""},
       {{"exchange", "1", "0103F"}, 1, "", "HEX must be pairs of hex digits"},
       // A directory as the trace is a usage error; a directory, a pipe or no
       // name to check is a file error. Each is said at once and nothing waits.
@@ -96,6 +108,8 @@ TEST_F(CliSerial, ExitStatusesAndWhatTheySay) {
       {{"--simulate", "slots"}, 0, "0 +Full Protocol +2 +simulated controller 6180", ""},
       {{"--simulate", "write", "0", "1"}, 5, "", "exception 2"},  // the model is read-only
   });
+  // After a port that never opened, nobody is blamed for not answering.
+  EXPECT_EQ(cli({"--port", "/dev/r7-no-such-port", "identify"}).err, "");
   // The error log is the program directory's, wherever the program started.
   EXPECT_THAT(test::read_file(home / "Flash.ERR"), HasSubstr(", open_port, ERROR #,  68 \r\n"));
   EXPECT_TRUE(fs::is_empty(cwd.path()));
