@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "app/settings_file.h"
+#include "serial/network_device.h"
 
 namespace r7 {
 
@@ -235,9 +236,13 @@ std::string port_devices_line(const PortNames& names, const std::vector<FoundPor
     const std::string device = names.device_name(port);
     // A device Qt does not list may still be there (a link to a pseudo-terminal).
     std::error_code ec;
-    const bool exists = std::filesystem::exists(device, ec);
-    std::string entry =
-        "Port " + std::to_string(port) + ": " + device + (exists ? "" : " (not found)");
+    const char* note = " (not found)";
+    if (is_network_device_name(device)) {
+      note = parse_network_device(device) ? " (serial device server)" : " (not a valid address)";
+    } else if (std::filesystem::exists(device, ec)) {
+      note = "";
+    }
+    std::string entry = "Port " + std::to_string(port) + ": " + device + note;
     for (std::size_t i = 0; i < found.size(); ++i) {
       if (!same_device(device, found[i])) continue;
       used[i] = true;

@@ -235,6 +235,11 @@ TEST(PortDevicesLine, NamesEveryPortNumberAndTheOtherPortsFound) {
                 " (not found); Port 4: " + dangling +
                 " (not found); also found: /dev/ttyACM0 (Modem), /dev/ttyS9");
   EXPECT_EQ(port_devices_line(names, {}).find("also found"), std::string::npos);
+  // Serial device servers are not looked for among the devices.
+  write_file(ini, "[PORT NAMES]\r\nPORT 1=rfc2217://cab-3:4001\r\nPORT 2=socket://cab-3\r\n");
+  EXPECT_EQ(port_devices_line(PortNames(ini), {}).substr(0, 97),
+            "Port 1: rfc2217://cab-3:4001 (serial device server); Port 2: socket://cab-3 (not a "
+            "valid address)");
 }
 
 }  // namespace
