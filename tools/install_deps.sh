@@ -6,7 +6,7 @@ r7_install_deps() {
     qt6-base-dev qt6-serialport-dev libgl-dev
     libsimpleini-dev libcli11-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    libmodbus-dev socat srecord
+    libmodbus-dev socat srecord ser2net
     xvfb xauth fonts-dejavu-core
   )
   local missing=()
@@ -20,4 +20,11 @@ r7_install_deps() {
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  if printf '%s\n' "${missing[@]}" | grep -qx ser2net; then
+    # ser2net is for the tests, which start their own on 127.0.0.1; the
+    # system service that the package starts and enables is put out again.
+    "${sudo[@]}" systemctl disable --now ser2net.service >/dev/null 2>&1 || true
+    "${sudo[@]}" /etc/init.d/ser2net stop >/dev/null 2>&1 || true
+    "${sudo[@]}" update-rc.d ser2net disable >/dev/null 2>&1 || true
+  fi
 }

@@ -59,6 +59,9 @@ int serve(const Options& o) {
   if (o.address) config.address = *o.address;
   config.seed = o.seed;
   config.demo_setup = !o.defaults;
+  // A controller answers Modbus only at its own baud rate, so a line left at
+  // the download application's 38400 finds no answer.
+  config.modbus_baud = 9600;
   config.line.pace = o.pace;
   config.line.echo = o.echo;
   if (!o.chunk.empty()) set_chunking(config.line, o.chunk);

@@ -100,32 +100,6 @@ TEST(DemoDirectory, BuildLaysOutTheSampleFiles) {
 
 #ifdef R7_CLI_EXE
 
-// The digest r7sim keeps of its flash (FNV-1a over address and byte of every
-// byte written, in address order) of the S2 records of an S-record file, read
-// here on its own.
-std::string s2_image_digest(const fs::path& file) {
-  std::map<std::uint32_t, int> image;
-  std::istringstream lines(read_file(file));
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("S2", 0) != 0) continue;
-    const auto byte = [&](std::size_t k) {
-      return std::stoi(line.substr(2 + 2 * k, 2), nullptr, 16);
-    };
-    const std::uint32_t address = (byte(1) << 16) | (byte(2) << 8) | byte(3);
-    for (int k = 4; k < byte(0); ++k)
-      image[address + k - 4] = byte(k);
-  }
-  std::uint64_t h = 14695981039346656037ULL;
-  for (const auto& [address, value] : image) {
-    for (const std::uint32_t b :
-         {address >> 16, address >> 8, address, static_cast<std::uint32_t>(value)})
-      h = (h ^ (b & 0xFFU)) * 1099511628211ULL;
-  }
-  char text[24];
-  std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(h));
-  return text;
-}
-
 class CliFlash : public R7Sim {
  protected:
   void SetUp() override { write_demo_program_dir(dir.path()); }
