@@ -11,6 +11,9 @@ namespace {
 
 // Writes to the server must be taken within this time.
 constexpr int kWriteTimeoutMs = 5000;
+// What arrives in the first moments of a connection is not for this job.
+constexpr int kStaleInputQuietMs = 100;
+constexpr int kStaleInputMaxMs = 1000;
 
 std::string host_and_port(const NetworkDevice& d) {
   const bool ipv6 = d.host.find(':') != std::string::npos;
@@ -77,14 +80,32 @@ void QtNetworkPort::open() {
   socket_->connectToHost(QString::fromStdString(address_->host), address_->port);
   if (!socket_->waitForConnected(kConnectTimeoutMs)) fail_connect(*address_);
   socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-  if (!telnet()) return;
-  telnet_ = TelnetLine{};
   try {
-    send_raw(telnet_.greeting() + TelnetLine::settings_commands(*s), "greeting");
+    if (telnet()) {
+      telnet_ = TelnetLine{};
+      send_raw(telnet_.greeting() + TelnetLine::settings_commands(*s), "greeting");
+    }
+    discard_stale_input();
   } catch (const RunError& e) {
     socket_.reset();
     throw RunError(err::kDeviceUnavailable, e.what());
   }
+}
+
+// A server may pass on what the line carried just before the connection was
+// made (the late reply to a request of an earlier connection): it is thrown
+// away once the line has been quiet for a moment.
+void QtNetworkPort::discard_stale_input() {
+  QDeadlineTimer limit(kStaleInputMaxMs);
+  QDeadlineTimer quiet(kStaleInputQuietMs);
+  while (!limit.hasExpired() && !quiet.hasExpired()) {
+    const std::size_t before = in_.size();
+    socket_->waitForReadyRead(static_cast<int>(quiet.remainingTime()));
+    take_in();
+    if (in_.size() != before) quiet.setRemainingTime(kStaleInputQuietMs);
+  }
+  in_.clear();
+  in_pos_ = 0;
 }
 
 void QtNetworkPort::close() {

@@ -55,6 +55,7 @@ class QtNetworkPort final : public SerialPort {
   // Takes what has arrived into in_ without blocking; throws 57 when the
   // connection has dropped and nothing is left to read.
   void take_in();
+  void discard_stale_input();
   bool telnet() const { return address_ && address_->scheme == NetworkScheme::Rfc2217; }
 
   std::unique_ptr<QTcpSocket> socket_;  // made by open(), in the thread that opens it

@@ -8,6 +8,7 @@
 #include "serial/comms.h"
 #include "serial/deadline.h"
 #include "serial/link_rules.h"
+#include "serial/network_device.h"
 
 namespace r7 {
 
@@ -59,7 +60,8 @@ std::string Comms::drain(int slot, double quiet_ms, double max_ms) {
 //   max(char_gap_ms, 16 character times, 25 ms) of silence. A USB adapter hands
 //   bytes over in 16 ms chunks and a UART in bursts; the char gap alone would
 //   cut such replies. 9600 baud, 11 bits a character: 16 characters = 18.3 ms,
-//   so 25 ms applies; 300 baud: 16 characters = 586.7 ms.
+//   so 25 ms applies; 300 baud: 16 characters = 586.7 ms. Through a serial
+//   device server at least kNetworkBurstSilenceMs.
 //
 // The time-out counts from the write and is extended by the time the request
 // and the expected reply take on the wire, so the caller's figure is left for
@@ -74,7 +76,9 @@ std::string Comms::receive(PortSlot& use, double gap, float timeout_ms, std::siz
                            const ReplyLength& expected, ExchangeResult& result, std::string start) {
   SerialPort& port = *use.port;
   const double char_ms = char_time_ms(settings_baud(use.settings).value_or(kFallbackBaud));
-  const double burst_silence = std::max({gap, kBurstSilenceChars * char_ms, kBurstSilenceMinMs});
+  const double burst_silence =
+      std::max({gap, kBurstSilenceChars * char_ms, kBurstSilenceMinMs,
+                is_network_device_name(use.device) ? kNetworkBurstSilenceMs : 0.0});
 
   std::string reply = std::move(start);
   Deadline deadline(clock_, timeout_ms + static_cast<double>(message_size) * char_ms);

@@ -17,6 +17,10 @@ inline constexpr double kSliceMs = 10.0;            // longest single wait on th
 inline constexpr double kBurstSilenceChars = 16.0;  // silence that ends an incomplete reply ...
 inline constexpr double kBurstSilenceMinMs = 25.0;  // ... but never less than this
 inline constexpr std::size_t kMaxReplyRoom = 260;   // longest reply the time-out makes room for
+// Through a serial device server a reply may come in TCP segments far apart
+// (Nagle's algorithm at the server against delayed acknowledgements: 40 ms on
+// Linux, 200 ms on Windows); an incomplete reply waits this long there.
+inline constexpr double kNetworkBurstSilenceMs = 250.0;
 
 // Used when a settings string was replaced after start-up by one whose baud
 // part cannot be read; the line is then at least as slow as this for timing.

@@ -81,16 +81,16 @@ struct Ser2net : ::testing::Test {
     rfc_port = free_port();
     raw_port = free_port();
     ASSERT_NE(rfc_port, raw_port);
-    // chardelay off: ser2net would otherwise hold every reply back for a
-    // few character times after its last byte.
+    // As the README's server configuration: nodelay (no Nagle delay on the
+    // replies' segments) and chardelay off (no wait after a reply's last byte).
     const std::string connector = "  connector: serialdev," + link +
                                   ",9600n81,local\n"
                                   "  options:\n    chardelay: false\n";
     write_file(home / "ser2net.yaml",
-               "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
+               "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1," +
                    std::to_string(rfc_port) + "\n" + connector +
-                   "connection: &raw\n  accepter: tcp,127.0.0.1," + std::to_string(raw_port) +
-                   "\n" + connector);
+                   "connection: &raw\n  accepter: tcp(nodelay),127.0.0.1," +
+                   std::to_string(raw_port) + "\n" + connector);
     server = std::make_unique<Process>(
         SER2NET_EXE,
         std::vector<std::string>{"-n", "-u", "-c", (home / "ser2net.yaml").string(), "-P",
