@@ -80,38 +80,28 @@ std::string TelnetLine::encode(std::string_view data) {
   return out;
 }
 
+// One side of an option: DO/DONT ask about ours (answered WILL/WONT), WILL/WONT
+// tell about theirs (answered DO/DONT).
 void TelnetLine::negotiate(unsigned char verb, unsigned char option, std::string& answer) {
-  switch (verb) {
-    case kDo:
-      if (we_accept(option)) {
-        if (!we_will_[option]) answer += command(kWill, option);
-        we_will_[option] = true;
-      } else if (!we_refused_[option]) {
-        answer += command(kWont, option);
-        we_refused_[option] = true;
-      }
-      break;
-    case kDont:
-      if (option == kComPort) com_port_refused_ = true;
-      if (we_will_[option]) answer += command(kWont, option);
-      we_will_[option] = false;
-      we_refused_[option] = true;
-      break;
-    case kWill:
-      if (they_may(option)) {
-        if (!they_will_[option]) answer += command(kDo, option);
-        they_will_[option] = true;
-      } else if (!they_refused_[option]) {
-        answer += command(kDont, option);
-        they_refused_[option] = true;
-      }
-      break;
-    default:  // kWont
-      if (they_will_[option]) answer += command(kDont, option);
-      they_will_[option] = false;
-      they_refused_[option] = true;
-      break;
+  const bool ours = verb == kDo || verb == kDont;
+  std::array<bool, 256>& agreed = ours ? we_will_ : they_will_;
+  std::array<bool, 256>& refused = ours ? we_refused_ : they_refused_;
+  const unsigned char yes = ours ? kWill : kDo;
+  const unsigned char no = ours ? kWont : kDont;
+  if (verb == kDo || verb == kWill) {
+    if (ours ? we_accept(option) : they_may(option)) {
+      if (!agreed[option]) answer += command(yes, option);
+      agreed[option] = true;
+    } else if (!refused[option]) {
+      answer += command(no, option);
+      refused[option] = true;
+    }
+    return;
   }
+  if (verb == kDont && option == kComPort) com_port_refused_ = true;
+  if (agreed[option]) answer += command(no, option);
+  agreed[option] = false;
+  refused[option] = true;
 }
 
 void TelnetLine::subnegotiation_done() {
