@@ -122,6 +122,7 @@ bool Comms::reopen(const char* procedure, PortSlot& use) {
     open_slot_port(use);
   } catch (const RunError& e) {
     report_.error_trapped(procedure, e.number());
+    if (e.number() == err::kDeviceUnavailable) unavailable_reason_ = e.what();
   }
   return port.is_open();
 }
