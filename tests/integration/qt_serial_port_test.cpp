@@ -115,7 +115,8 @@ TEST(SerialDeviceProblem, NamesAMissingDeviceAndTheProgramHoldingOne) {
   test::Process holder("sh", {"-c", "echo held; exec sleep 30 < " + pty.device()});
   ASSERT_EQ(holder.read_line(5000), "held");
   std::string problem;
-  for (int i = 0; i < 200 && problem.empty(); ++i) {  // until sleep has the device open
+  // Until sleep itself holds the device (the shell opens it just before exec).
+  for (int i = 0; i < 200 && problem.find("sleep") == std::string::npos; ++i) {
     problem = os::serial_device_problem(pty.device());
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
