@@ -75,11 +75,8 @@ std::optional<Outcome> FirmwareDownload::refuse_fixed_line() {
     const std::string device = comms_.device_name(comms_.slot_defined(slot) ? slot : 0);
     if (!line_settings_fixed(device)) continue;
     const auto address = parse_network_device(device);
-    const bool ipv6 = address && address->host.find(':') != std::string::npos;
-    const std::string host = !address ? std::string("HOST")
-                             : ipv6   ? "[" + address->host + "]"
-                                      : address->host;
-    const std::string rfc2217 = "rfc2217://" + host + ":PORT";
+    const std::string rfc2217 =
+        "rfc2217://" + (address ? written_host(*address) : std::string("HOST")) + ":PORT";
     prompts_.message("A firmware download changes the line's baud rate, which " + device +
                          " (raw TCP, the line settings fixed at the server) cannot do. Connect "
                          "through the server's RFC 2217 port instead: " +

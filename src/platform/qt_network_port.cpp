@@ -16,8 +16,7 @@ constexpr int kStaleInputQuietMs = 100;
 constexpr int kStaleInputMaxMs = 1000;
 
 std::string host_and_port(const NetworkDevice& d) {
-  const bool ipv6 = d.host.find(':') != std::string::npos;
-  return (ipv6 ? "[" + d.host + "]" : d.host) + ":" + std::to_string(d.port);
+  return written_host(d) + ":" + std::to_string(d.port);
 }
 
 }  // namespace
@@ -74,8 +73,7 @@ void QtNetworkPort::open() {
   if (!s) {
     throw RunError(err::kDeviceUnavailable, device_ + ": settings cannot be used: " + settings_);
   }
-  in_.clear();
-  in_pos_ = 0;
+  drop_input();
   socket_ = std::make_unique<QTcpSocket>();
   socket_->connectToHost(QString::fromStdString(address_->host), address_->port);
   if (!socket_->waitForConnected(kConnectTimeoutMs)) fail_connect(*address_);
@@ -104,8 +102,7 @@ void QtNetworkPort::discard_stale_input() {
     take_in();
     if (in_.size() != before) quiet.setRemainingTime(kStaleInputQuietMs);
   }
-  in_.clear();
-  in_pos_ = 0;
+  drop_input();
 }
 
 void QtNetworkPort::close() {
@@ -160,8 +157,7 @@ std::size_t QtNetworkPort::bytes_waiting() {
 void QtNetworkPort::clear_input() {
   require_open();
   take_in();
-  in_.clear();
-  in_pos_ = 0;
+  drop_input();
 }
 
 void QtNetworkPort::write(std::string_view bytes) {
@@ -175,10 +171,7 @@ int QtNetworkPort::read_byte() {
   if (in_pos_ == in_.size()) take_in();
   if (in_pos_ == in_.size()) return -1;
   const auto b = static_cast<unsigned char>(in_[in_pos_++]);
-  if (in_pos_ == in_.size()) {
-    in_.clear();
-    in_pos_ = 0;
-  }
+  if (in_pos_ == in_.size()) drop_input();
   return b;
 }
 

@@ -56,6 +56,10 @@ class QtNetworkPort final : public SerialPort {
   // connection has dropped and nothing is left to read.
   void take_in();
   void discard_stale_input();
+  void drop_input() {
+    in_.clear();
+    in_pos_ = 0;
+  }
   bool telnet() const { return address_ && address_->scheme == NetworkScheme::Rfc2217; }
 
   std::unique_ptr<QTcpSocket> socket_;  // made by open(), in the thread that opens it

@@ -72,6 +72,10 @@ std::optional<NetworkDevice> parse_network_device(std::string_view name) {
   return d;
 }
 
+std::string written_host(const NetworkDevice& device) {
+  return device.host.find(':') != std::string::npos ? "[" + device.host + "]" : device.host;
+}
+
 bool line_settings_fixed(std::string_view device_name) {
   return starts_with_nocase(device_name, kSocket);
 }

@@ -30,6 +30,9 @@ bool is_network_device_name(std::string_view name);
 // is not one or its address is not valid (no host, a port outside 1..65535).
 std::optional<NetworkDevice> parse_network_device(std::string_view name);
 
+// The host as it is written in an address: an IPv6 address in brackets.
+std::string written_host(const NetworkDevice& device);
+
 // Whether the line behind the device name cannot change its settings: a raw
 // TCP connection, whose line settings are fixed at the server.
 bool line_settings_fixed(std::string_view device_name);
