@@ -65,6 +65,10 @@ void add_fault(Faults& faults, std::string_view spec) {
     const long n = whole(arg, spec);
     if (n < 1 || n > 1000000) bad("exchange count out of range in fault", spec);
     faults.hangup_after = static_cast<int>(n);
+  } else if (kind == "powercut" && has_arg) {
+    const long n = whole(arg, spec);
+    if (n < 1 || n > 1000000) bad("record count out of range in fault", spec);
+    faults.power_cut_after = static_cast<int>(n);
   } else {
     bad("unknown fault", spec);
   }

@@ -26,10 +26,14 @@ struct Faults {
   // hangup:N  the line drops after every N-th exchange; the port then fails
   // with error 57 until it is closed and opened again
   int hangup_after = 0;
+  // powercut:N  the power fails once, as the download application acknowledges
+  // the N-th firmware record: the acknowledgement is lost and the controller
+  // restarts into its resident bootloader (the download application is gone)
+  int power_cut_after = 0;
 };
 
 // Adds one fault ("drop:0.1", "crc:0.05", "garbage", "late:300", "refuse:1602",
-// "refuse:100:3", "forget:101", "hangup:20"); throws std::invalid_argument for
+// "refuse:100:3", "forget:101", "hangup:20", "powercut:400"); throws std::invalid_argument for
 // anything else.
 void add_fault(Faults& faults, std::string_view spec);
 

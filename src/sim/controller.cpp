@@ -28,7 +28,21 @@ bool Controller::step(std::uint64_t at) {
       modbus_.addressed(line_.input())) {
     return step_after_download(at);
   }
-  return loader_.step(at);
+  const bool stepped = loader_.step(at);
+  cut_power_when_due(at);
+  return stepped;
+}
+
+// The power fails as the N-th firmware record is acknowledged: the
+// acknowledgement never reaches the line.
+void Controller::cut_power_when_due(std::uint64_t at) {
+  const int after = config_.faults.power_cut_after;
+  if (power_cut_ || after <= 0 || loader_.flash_records() < static_cast<std::uint64_t>(after)) {
+    return;
+  }
+  power_cut_ = true;
+  line_.drop_all_ports();
+  restart(at, config_.timing.power_up_ms, false);
 }
 
 // A Modbus request after a completed download: the power has been cycled, and

@@ -8,6 +8,7 @@
 // The bootloader then decides what runs. After a completed download the first
 // Modbus request for its address, at any baud rate, power-cycles the controller
 // by itself (as the engineer would have done when asked) and is then answered.
+// Faults::power_cut_after cuts the power once, in the middle of a download.
 #pragma once
 
 #include <cstdint>
@@ -122,12 +123,14 @@ class Controller {
   bool step(std::uint64_t at);
   bool step_after_download(std::uint64_t at);
   void restart(std::uint64_t at, std::uint32_t silence_ms, bool keep_input);
+  void cut_power_when_due(std::uint64_t at);
 
   ControllerConfig config_;
   SimulatedLine line_;
   SimulatedBootloader loader_;
   ModbusSlave modbus_;
   std::uint64_t changes_ = 0;  // power cycles
+  bool power_cut_ = false;     // Faults::power_cut_after has struck
 };
 
 }  // namespace r7::sim

@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
                "send every byte received back first (an RS-485 adapter hearing itself)");
   app.add_option("--chunk", o.chunk, "deliver replies in chunks, BYTES:MS (as USB adapters)");
   app.add_option("--fault", o.faults,
-                 "drop:P, crc:P, garbage[:P], late:MS, refuse:REG[:CODE], forget:REG, hangup:N");
+                 "drop:P, crc:P, garbage[:P], late:MS, refuse:REG[:CODE], forget:REG, hangup:N, "
+                 "powercut:N");
   app.add_option("--timing", o.timings,
                  "a silence in ms, NAME:MS: defaults, store, bootloader, erase, power-up");
   app.add_option("--address", o.address, "Modbus address (default 1)")->check(CLI::Range(1, 247));

@@ -16,6 +16,20 @@ constexpr int kExecuteCommand = 0x31;
 constexpr char kExecuteAddress[] = {0x00, 0x08, 0x00, 0x04};
 constexpr char kHex[] = "0123456789ABCDEF";
 
+// The controller's RAM, where the resident bootloader puts a download application.
+struct AddressRange {
+  std::uint32_t first;
+  std::uint32_t last;
+};
+constexpr AddressRange kRam[] = {{0x000800, 0x001FFF}, {0x080000, 0x08FFFF}};
+
+bool in_ram(std::uint32_t address, std::size_t count) {
+  for (const AddressRange& r : kRam) {
+    if (address >= r.first && address <= r.last && count <= r.last - address + 1) return true;
+  }
+  return false;
+}
+
 unsigned u8(char c) {
   return static_cast<unsigned char>(c);
 }
@@ -88,7 +102,9 @@ bool SimulatedBootloader::record(int cmd, const std::string& data, MemoryImage& 
   std::uint32_t address = 0;
   for (std::size_t i = 0; i < address_bytes; ++i)
     address = address * 256 + u8(data[i]);
-  return image.write(address, std::string_view(data).substr(address_bytes));
+  const std::string_view bytes = std::string_view(data).substr(address_bytes);
+  if (&image == &ram_ && !in_ram(address, bytes.size())) return false;
+  return image.write(address, bytes);
 }
 
 void SimulatedBootloader::handle_loader(int cmd, const std::string& data, std::uint64_t at) {
@@ -131,6 +147,7 @@ void SimulatedBootloader::handle_download_app(int cmd, const std::string& data, 
       }
       firmware_ = FirmwareState::Erased;
       ++changes_;
+      ++flash_records_;
       return line_.send(ack(cmd), at);
     case kCompletedCommand:
       if (firmware_ == FirmwareState::Erased && !flash_.empty()) {

@@ -8,6 +8,8 @@
 // frame with a wrong checksum too. Other bytes are ignored until the line has
 // been quiet (SimulatedLine::skip_rest).
 //   0x20 / 0x21  S1 / S2 record (2 / 3 address bytes, then data) into RAM
+//                (000800-001FFF, 080000-08FFFF); other addresses are refused:
+//                only the download application can program the flash
 //   0x30         download completed: the RAM image is a loaded application
 //   0x31         00 08 00 04 with a loaded application: acknowledged, then the
 //                download application runs
@@ -74,6 +76,8 @@ class SimulatedBootloader {
   std::optional<std::string> software_field() const;
   // Counts changes of the firmware state.
   std::uint64_t changes() const { return changes_; }
+  // Records the download application has written into the flash.
+  std::uint64_t flash_records() const { return flash_records_; }
 
  private:
   bool step_frame(std::uint64_t at);
@@ -90,6 +94,7 @@ class SimulatedBootloader {
   MemoryImage flash_{MemoryImage::Kind::Flash};
   bool app_complete_ = false;
   std::uint64_t changes_ = 0;
+  std::uint64_t flash_records_ = 0;
 };
 
 }  // namespace r7::sim

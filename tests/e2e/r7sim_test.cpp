@@ -111,12 +111,25 @@ class CliFlash : public R7Sim {
   }
 };
 
-// A download that broke off: only the bootloader answers, also after r7sim
-// restarts from its state file, and the line echoes every byte sent. Without --model/--revision
-// flash refuses to guess; with them it downloads again and the controller runs the new software.
-TEST_F(CliFlash, ControllerStuckInItsBootloaderIsRecoveredWithModelAndRevision) {
+// The power fails in the middle of the firmware: the download application is
+// gone and the resident bootloader refuses the rest. The failure prints the
+// command that finishes the download. Only the bootloader answers, also after
+// r7sim restarts from its state file, and the line echoes every byte sent.
+// Without --model/--revision flash refuses to guess; the command, run as
+// printed, downloads again and the controller runs the new image.
+TEST_F(CliFlash, PowerCutMidFirmwareIsFinishedByThePrintedCommand) {
   const std::string state = (dir / "r7.json").string();
-  launch({"--stuck-in-bootloader", "--state", state});
+  launch({"--state", state, "--timing", "erase:300", "--fault", "powercut:100"});
+  const ProcessResult cut = cli({"--yes", "flash", "--no-backup"});
+  EXPECT_EQ(cut.exit_code, 5) << cut.out << cut.err;
+  EXPECT_NE(cut.out.find("Failed at case record_type=S2 line_count=100 |"), std::string::npos);
+  const std::string lead = "To finish the download: ";
+  const auto at = cut.out.find(lead);
+  ASSERT_NE(at, std::string::npos) << cut.out;
+  const std::string command =
+      cut.out.substr(at + lead.size(), cut.out.find('\n', at) - at - lead.size());
+  EXPECT_NE(command.find(" flash --model 6180 --revision 1850 "), std::string::npos) << command;
+
   sim.reset();
   launch({"--state", state, "--timing", "erase:300", "--echo"});
   const ProcessResult refused = cli({"--yes", "flash"});
@@ -124,8 +137,10 @@ TEST_F(CliFlash, ControllerStuckInItsBootloaderIsRecoveredWithModelAndRevision) 
   EXPECT_NE(refused.err.find("--model 6180|6170 --revision N"), std::string::npos) << refused.err;
   EXPECT_EQ(refused.out.find("File Transfer"), std::string::npos) << refused.out;
 
-  const ProcessResult r = cli({"--yes", "flash", "--model", "6180", "--revision", "1850"});
-  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  const std::string bin = fs::path(R7_CLI_EXE).parent_path().string();
+  const ProcessResult r =
+      run_process({"/bin/sh", "-c", "PATH='" + bin + "':\"$PATH\" " + command}, 120s);
+  EXPECT_EQ(r.exit_code, 0) << command << "\n" << r.out << r.err;
   EXPECT_EQ(
       r.out.rfind("> Check of device type\n< Failed\n> Bootloader answers\n< Successful\n", 0), 0U)
       << r.out;

@@ -167,7 +167,10 @@ TEST_F(SimController, BootloaderThenDownloadApplicationProgramTheFlashAndTheNewS
             {bad, nak(0x20)},
             {kStart, nak(0x31)},  // nothing loaded
             {frame(0x20, bytes({0x08, 0x00, 0xAA, 0xBB})), ack(0x20)},
-            {frame(0x21, bytes({0x01, 0x00, 0x00, 0x52})), ack(0x21)},
+            {frame(0x21, bytes({0x08, 0x00, 0x00, 0x52})), ack(0x21)},
+            // Only the download application programs the flash; RAM ends at 1FFF.
+            {frame(0x21, bytes({0x01, 0x00, 0x00, 0x52})), nak(0x21)},
+            {frame(0x20, bytes({0x1F, 0xFF, 0xAA, 0xBB})), nak(0x20)},
             {frame(0x21, bytes({0x01})), nak(0x21)},  // too short for an address
             {frame(0x55), nak(0x55)},
             {kRead0, ""},         // Modbus is gone
@@ -193,7 +196,7 @@ TEST_F(SimController, BootloaderThenDownloadApplicationProgramTheFlashAndTheNewS
 TEST(SimConfig, UnknownFaultsBadChunkSettingsAndBadTimingsAreRefused) {
   Faults f;
   for (const char* bad : {"drop", "drop:1.5", "drop:x", "late:-1", "refuse:70000", "refuse:5:4",
-                          "hangup:0", "noise:1", "crc:", "garbage:2"})
+                          "hangup:0", "powercut:0", "noise:1", "crc:", "garbage:2"})
     EXPECT_THROW(add_fault(f, bad), std::invalid_argument) << bad;
   LineModel line;
   EXPECT_THROW(set_chunking(line, "62"), std::invalid_argument);
