@@ -76,6 +76,8 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
     RestoreSetup restore(ctx.comms(), prompts, session, ctx.clock(), ctx.program_dir(),
                          options.address);
     restore.set_verify(verify);
+    // Registers the model's sequence files do not list: written only with --force.
+    restore.set_unlisted_lines(ctx.options().force ? UnlistedLines::Write : UnlistedLines::Skip);
     outcome = restore.restore_setup();
     if (outcome.differences > 0) compared = restore.verify_differences();
   } else {

@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
   app.add_flag("--json", options.json,
                "one JSON object per line on standard output instead of text");
   app.add_flag("--force", options.force,
-               "flash a file whose check found errors (never implied by --yes)");
+               "flash a file whose check found errors; restore lines for registers that "
+               "the sequence files do not list (never implied by --yes)");
 
   CliContext ctx(argv[0], options);
   int exit_code = kExitOk;

@@ -1,9 +1,11 @@
 #include "setup/sequence_files.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 
 #include "base/run_error.h"
+#include "modbus/registers.h"
 
 namespace r7 {
 
@@ -111,6 +113,58 @@ std::span<const TextLine> ProfileSequence::end_step_lines(std::size_t start) con
 
 int ProfileSequence::register_of(const TextLine& line) const {
   return reg_number_or_throw(line.text, file_);
+}
+
+namespace {
+
+constexpr int kMaxNamedProfiles = 40;
+
+// The register of a sequence file's line, when it has one.
+std::optional<int> line_register(std::string_view line) {
+  if (!starts_with_digit(line)) return std::nullopt;
+  const auto r = reg_number(line);
+  if (!r || *r < 0 || *r > 65535) return std::nullopt;
+  return static_cast<int>(std::nearbyint(*r));
+}
+
+void add_range(std::set<int>& to, int first, int last) {
+  for (int r = first; r <= last; ++r)
+    to.insert(r);
+}
+
+}  // namespace
+
+std::optional<SavedRegisters> saved_registers(const std::filesystem::path& dir,
+                                              const std::string& model) {
+  SavedRegisters saved;
+  try {
+    const TextLines cds = read_text_lines(dir / (model + ".cds"));
+    for (std::size_t i = 1; i < cds.size(); ++i) {
+      if (const auto r = line_register(cds[i].text)) saved.settings.insert(*r);
+    }
+  } catch (const RunError&) {
+    return std::nullopt;
+  }
+  saved.settings.insert(reg::kRestart);
+  add_range(saved.profile, reg::kProfileSelect, reg::kStepType);
+  try {
+    const TextLines pds = read_text_lines(dir / (model + ".pds"));
+    const ProfileSequence sequence(pds, model + ".pds");
+    const int profiles = std::clamp(sequence.profile_count(), 0, kMaxNamedProfiles);
+    add_range(saved.profile, reg::kProfileNameBase,
+              reg::profile_name_register(profiles + 1, 0) - 1);
+    bool in_sections = false;
+    for (std::size_t i = 1; i < pds.size(); ++i) {
+      in_sections = in_sections || is_header(pds[i].text);
+      if (!in_sections) continue;  // the index lines map step types, not registers
+      if (const auto r = line_register(pds[i].text)) saved.profile.insert(*r);
+    }
+  } catch (const RunError&) {
+    add_range(saved.profile, reg::kProfileNameBase,
+              reg::profile_name_register(kMaxNamedProfiles + 1, 0) - 1);
+    add_range(saved.profile, reg::kProfileSelect, 4099);
+  }
+  return saved;
 }
 
 }  // namespace r7

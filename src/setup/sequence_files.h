@@ -13,7 +13,9 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -80,5 +82,25 @@ class ProfileSequence {
   TextLines lines_;
   std::string file_;
 };
+
+// The registers a saved setup of a model may hold, as its sequence files list
+// them: `settings` the .cds register lines (each saved once), `profile` what
+// the profile walk writes (the .pds section lines, the profile and step
+// selections, the profile command, the step type, the profile names).
+struct SavedRegisters {
+  std::set<int> settings;
+  std::set<int> profile;
+
+  bool listed(int register_no) const {
+    return settings.contains(register_no) || profile.contains(register_no);
+  }
+};
+
+// SavedRegisters from "<model>.cds" and "<model>.pds" in `dir`; nullopt when
+// the .cds file is missing or cannot be read. Without a readable .pds file the
+// profile registers are the ranges the profile walk can reach (3500-3899,
+// 4000-4099).
+std::optional<SavedRegisters> saved_registers(const std::filesystem::path& dir,
+                                              const std::string& model);
 
 }  // namespace r7

@@ -138,6 +138,7 @@ DataLine parse_data_line(std::string_view line) {
   d.kind = DataLine::Kind::Data;
   d.register_no = static_cast<int>(r);
   d.value = static_cast<int>(v);
+  d.whole = v == *value;
   return d;
 }
 

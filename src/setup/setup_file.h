@@ -61,6 +61,7 @@ struct DataLine {
   Kind kind = Kind::Empty;
   int register_no = 0;
   int value = 0;
+  bool whole = true;  // the file's value was a whole number (not rounded)
 };
 
 // A data line is digits, a blank and a number (a fraction goes to the nearest

@@ -78,6 +78,8 @@ Outcome RestoreSetup::restore_setup() {
   skipped_ = 0;
   placeholders_.clear();
   differences_.clear();
+  review_ = {};
+  write_unlisted_ = false;
   try {
     ChosenSetupFile chosen;
     const std::optional<Outcome> stop =
@@ -85,7 +87,7 @@ Outcome RestoreSetup::restore_setup() {
     file_ = chosen.path;
     if (stop) return *stop;
     bool has_profiles = false;
-    if (auto e = check_before_erasing(chosen.check, has_profiles)) return *e;
+    if (auto e = check_before_erasing(chosen, has_profiles)) return *e;
     if (prompts_.message_box({"This erase all current settings. Do you want to continue?",
                               {},
                               Icon::None,
@@ -108,9 +110,11 @@ Outcome RestoreSetup::restore_setup() {
 }
 
 // The controller's model against the checked file's, whether the model keeps
-// profiles; the lines that will be skipped are named.
-std::optional<Outcome> RestoreSetup::check_before_erasing(const SetupFileCheck& check,
+// profiles; lines that command the controller refuse the file, the others the
+// file check names.
+std::optional<Outcome> RestoreSetup::check_before_erasing(const ChosenSetupFile& chosen,
                                                           bool& has_profiles) {
+  const SetupFileCheck& check = chosen.check;
   const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
   if (!model_read.answered()) {
     prompts_.message("Download has been canceled. Need to check Comm Port Settings.");
@@ -124,6 +128,13 @@ std::optional<Outcome> RestoreSetup::check_before_erasing(const SetupFileCheck& 
     return Outcome(Ending::ModelMismatch);
   }
   model_ = model_read.value;
+  review_ = review_setup_file(
+      chosen.lines, saved_registers(program_dir_.sequences_dir(), std::to_string(model_)));
+  if (!review_.commands.empty()) {
+    prompts_.message(commands_refused_text(review_, file_) + "\rUpload Canceled!",
+                     "Setup File Check", Icon::Critical);
+    return Outcome(Ending::FileProblem);
+  }
   bool carry_on = true;
   has_profiles = model_has_profiles(std::to_string(model_), carry_on);
   if (!carry_on) {
@@ -131,15 +142,37 @@ std::optional<Outcome> RestoreSetup::check_before_erasing(const SetupFileCheck& 
     prompts_.message("Upload Canceled!");
     return Outcome(Ending::Cancelled);
   }
-  if (check.skipped_count > 0) prompts_.message(skipped_lines_text(check), "Setup File Check");
+  show_file_check(check);
   return std::nullopt;
+}
+
+void RestoreSetup::show_file_check(const SetupFileCheck& check) {
+  std::string text = check.skipped_count > 0 ? skipped_lines_text(check) : std::string();
+  const auto add = [&text](const std::string& part) {
+    if (!part.empty()) text += (text.empty() ? "" : "\r") + part;
+  };
+  add(review_notes_text(review_, file_));
+  if (review_.unlisted.empty()) {
+    if (!text.empty()) prompts_.message(text, "Setup File Check");
+    return;
+  }
+  add(unlisted_text(review_, file_, std::to_string(model_)));
+  if (unlisted_ == UnlistedLines::Ask) {
+    write_unlisted_ = prompts_.message_box({text + "\rWrite them all the same? No skips them.",
+                                            "Setup File Check", Icon::Question, Buttons::YesNo,
+                                            Answer::No}) == Answer::Yes;
+    return;
+  }
+  write_unlisted_ = unlisted_ == UnlistedLines::Write;
+  prompts_.message(text + (write_unlisted_ ? "\rThey will be written." : "\rThey will be skipped."),
+                   "Setup File Check");
 }
 
 std::string RestoreSetup::skipped_lines_text(const SetupFileCheck& check) const {
   std::string text = std::to_string(check.skipped_count) + " line(s) of " + file_ +
                      " will be skipped: they are not a register and a value.";
   for (const TextLine& line : check.skipped)
-    text += "\rLine " + std::to_string(line.number) + ": " + line.text;
+    text += "\rLine " + std::to_string(line.number) + ": " + quoted_line(line.text);
   if (check.skipped_count > check.skipped.size()) {
     text += "\r... and " + std::to_string(check.skipped_count - check.skipped.size()) + " more.";
   }
@@ -218,7 +251,13 @@ Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
     const DataLine d = parse_data_line(lines[i].text);
     if (d.kind == DataLine::Kind::Invalid) {
       session_.show("Line " + std::to_string(lines[i].number) +
-                    " skipped, not a register and a value: " + lines[i].text);
+                    " skipped, not a register and a value: " + quoted_line(lines[i].text));
+      ++skipped_;
+    } else if (d.kind == DataLine::Kind::Data && !write_unlisted_ &&
+               review_.unlisted_lines.contains(lines[i].number)) {
+      session_.show("Line " + std::to_string(lines[i].number) + " skipped, register " +
+                    std::to_string(d.register_no) +
+                    " is not in the sequence files: " + quoted_line(lines[i].text));
       ++skipped_;
     } else if (d.kind == DataLine::Kind::Data) {
       if (auto e = write_data_line(d, current_profile)) return *e;
@@ -262,18 +301,41 @@ RestoreSetup::Verified RestoreSetup::verify(const TextLines& lines) {
     return {Ending::Completed, text};
   }
   session_.show("******Verifying Upload******");
+  // A save does not read the unlisted registers: they cannot be compared.
+  TextLines compared;
+  for (const TextLine& line : lines) {
+    if (!review_.unlisted_lines.contains(line.number)) compared.push_back(line);
+  }
   SetupComparison comparison(access_, prompts_, session_, program_dir_);
-  const Outcome o = comparison.run(lines, model, CompareScope::FileRegisters);
+  const Outcome o = comparison.run(compared, model, CompareScope::FileRegisters);
   differences_ = comparison.differences();
   for (const SetupDifference& d : differences_)
     session_.show(difference_line(d));
-  if (o.completed()) return {Ending::Completed, "Verified: the controller holds the file's setup."};
+  if (o.completed()) {
+    return {Ending::Completed, "Verified: the controller holds the file's setup." + verify_notes()};
+  }
   if (o.ending == Ending::Differs) {
     return {Ending::Failed, "Not verified: " + std::to_string(differences_.size()) +
                                 " difference(s) between the file and the controller: see the "
-                                "history."};
+                                "history." +
+                                verify_notes()};
   }
   return {Ending::Failed, "Not verified: the controller could not be read back."};
+}
+
+// What the verify compared otherwise than the file's lines say.
+std::string RestoreSetup::verify_notes() const {
+  std::string text;
+  if (!review_.rounded.empty()) {
+    text += "\r" + std::to_string(review_.rounded.count) +
+            " value(s) that are not whole numbers were compared as written (rounded).";
+  }
+  if (write_unlisted_ && !review_.unlisted.empty()) {
+    text += "\r" + std::to_string(review_.unlisted.count) +
+            " line(s) for registers outside the sequence files were written but cannot be read "
+            "back.";
+  }
+  return text;
 }
 
 std::optional<Outcome> RestoreSetup::write_data_line(const DataLine& d, int& current_profile) {

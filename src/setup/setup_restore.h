@@ -17,6 +17,7 @@
 #include "setup/register_access.h"
 #include "setup/setup_compare.h"
 #include "setup/setup_file.h"
+#include "setup/setup_file_review.h"
 #include "setup/setup_session.h"
 #include "setup/setup_text.h"
 
@@ -24,6 +25,13 @@ namespace r7 {
 
 inline constexpr std::uint32_t kRestartPauseMs = 13000;  // between the two writes of register 25
 inline constexpr int kMaxPlaceholderProfile = 40;
+
+// Lines of a setup file for registers the model's sequence files do not list.
+enum class UnlistedLines {
+  Ask,    // the file check asks whether to write them (default No)
+  Skip,   // skipped, and the file check says so
+  Write,  // written, and the file check says so
+};
 
 class RestoreSetup {
  public:
@@ -39,6 +47,7 @@ class RestoreSetup {
   const std::vector<int>& placeholder_profiles() const { return placeholders_; }
   // Whether the restore ends with the verify (it does unless switched off).
   void set_verify(bool on) { verify_ = on; }
+  void set_unlisted_lines(UnlistedLines how) { unlisted_ = how; }
   // Where the verify found the controller different from the file.
   const std::vector<SetupDifference>& verify_differences() const { return differences_; }
 
@@ -47,7 +56,9 @@ class RestoreSetup {
     Ending ending;
     std::string text;  // the closing box's line about it; empty without a verify
   };
-  std::optional<Outcome> check_before_erasing(const SetupFileCheck& check, bool& has_profiles);
+  std::optional<Outcome> check_before_erasing(const ChosenSetupFile& chosen, bool& has_profiles);
+  // The "Setup File Check" box, when it has something to say.
+  void show_file_check(const SetupFileCheck& check);
   std::string skipped_lines_text(const SetupFileCheck& check) const;
   std::optional<Outcome> erase_old_settings();
   std::optional<Outcome> prepare(bool has_profiles);
@@ -58,6 +69,7 @@ class RestoreSetup {
   std::optional<Outcome> ensure_placeholders(int current_profile);
   void remove_placeholders();
   Verified verify(const TextLines& lines);
+  std::string verify_notes() const;
   // Closes the error file and unlocks the window (and hides the progress bar).
   Outcome end(Ending ending, bool hide_progress);
 
@@ -71,6 +83,9 @@ class RestoreSetup {
   int skipped_ = 0;
   std::vector<int> placeholders_;
   bool verify_ = true;
+  UnlistedLines unlisted_ = UnlistedLines::Ask;
+  bool write_unlisted_ = false;
+  SetupFileReview review_;
   std::vector<SetupDifference> differences_;
 };
 

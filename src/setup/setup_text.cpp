@@ -88,4 +88,11 @@ bool starts_with_digit(std::string_view text) {
   return !text.empty() && is_digit(text.front());
 }
 
+std::string quoted_line(std::string_view text) {
+  constexpr std::size_t kQuotedMax = 200;
+  if (text.size() <= kQuotedMax) return std::string(text);
+  return std::string(text.substr(0, kQuotedMax)) + "... (" + std::to_string(text.size()) +
+         " characters)";
+}
+
 }  // namespace r7

@@ -173,6 +173,67 @@ TEST_F(SetupRestore, EmptyLinesAreSkippedAndLinesThatAreNotDataAreNamedAndNotWri
   EXPECT_EQ(view.progress_peak, 9);
 }
 
+// A line that commands the controller refuses the whole file before anything
+// is written; a saved setup never holds one.
+TEST_F(SetupRestore, LinesThatCommandTheControllerRefuseTheFile) {
+  const sim::Snapshot before = controller().snapshot();
+  for (const char* command : {"1950 1414", "1602 800", "1300 1", "25 1", "4002 3"}) {
+    SCOPED_TRACE(command);
+    log.requests.clear();
+    restore(file({"100 1", command, "25 0"}));
+    EXPECT_EQ(last.ending, Ending::FileProblem);
+    EXPECT_TRUE(log.writes().empty());
+    EXPECT_EQ(prompts.boxes.back().title, "Setup File Check");
+    EXPECT_NE(prompts.texts().back().find(std::string("\rLine 9: ") + command + " ("),
+              std::string::npos)
+        << prompts.texts().back();
+  }
+  EXPECT_EQ(controller().snapshot(), before);
+  EXPECT_EQ(controller().mode(), sim::Mode::Application);
+}
+
+// Registers the sequence files do not list are skipped unless the user says
+// Yes; values that are not whole numbers and registers set twice are named,
+// and the verify compares the values as written.
+TEST_F(SetupRestore, TheFileCheckNamesUnlistedRegistersFractionsAndRepeats) {
+  verify_restores = true;
+  const fs::path f = file({"102 7.5", "103 2.5", "5000 3", "0 6170", "101 2", "101 3", "25 0"});
+  const auto written = [this] {  // up to the verify's selections
+    std::vector<int> r;
+    for (const auto& w : writes_after_erase()) {
+      if (w.register_no == reg::kProfileSelect) break;
+      r.push_back(w.register_no);
+    }
+    return r;
+  };
+  restore(f, {Answer::No, Answer::Yes});
+  const MessageBox& check = prompts.boxes.front();
+  EXPECT_EQ(check.title, "Setup File Check");
+  EXPECT_EQ(check.default_answer, Answer::No);
+  for (const char* named :
+       {"\rLine 8: 102 7.5 will be written as 8", "\rLine 9: 103 2.5 will be written as 2",
+        "\rLine 13: 101 3 (register 101 is set on line 12 already", "2 line(s) of",
+        "\rLine 10: 5000 3\rLine 11: 0 6170\r"}) {
+    EXPECT_NE(check.text.find(named), std::string::npos) << named << "\n" << check.text;
+  }
+  EXPECT_EQ(written(), (std::vector<int>{102, 103, 101, 101, 25, 25}));
+  EXPECT_EQ(controller().read_register(102), 8);
+  EXPECT_EQ(controller().read_register(103), 2);
+  EXPECT_EQ(last.ending, Ending::Completed);
+  EXPECT_EQ(last.skipped, 2);
+  EXPECT_NE(prompts.texts().back().find("Verified: the controller holds the file's setup.\r2 "
+                                        "value(s) that are not whole numbers were compared as "
+                                        "written"),
+            std::string::npos)
+      << prompts.texts().back();
+
+  log.requests.clear();
+  restore(f, {Answer::Yes, Answer::Yes});
+  const auto now_written = written();
+  EXPECT_NE(std::find(now_written.begin(), now_written.end(), 5000), now_written.end());
+  EXPECT_EQ(last.skipped, 0);
+}
+
 TEST_F(SetupRestore, RefusedWritesAreNotSuccessfulAndAreFiledEvenBeforeTheErrorFileExists) {
   // At the defaults 1300 reads 0: the restore writes 1 there first, refused here.
   controller().faults().refuse[reg::kDefaultsFlag] = 3;
