@@ -1,4 +1,5 @@
 // slots, ports and exchange: the serial link on its own.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <optional>
@@ -14,8 +15,14 @@ void list_slots(CliContext& ctx) {
   Comms& comms = ctx.comms();
   std::printf("%-5s %-16s %-5s %-20s %-12s %s\n", "slot", "protocol", "port", "device", "settings",
               "wait");
-  for (int slot = 0; slot <= comms.highest_slot(); ++slot) {
-    if (comms.port_number(slot) == 0) continue;  // left out: its port number was not valid
+  // The three slots the program uses, and any further one the file defines.
+  for (int slot = 0; slot <= std::max(comms.highest_slot(), kXonSlot); ++slot) {
+    if (comms.port_number(slot) == 0) {  // not in the settings file, or its port was not valid
+      std::printf("%-5d %-16s %-5s %s\n", slot, protocol_name(slot), "-",
+                  slot == 0 ? "(not defined: nothing can be sent)"
+                            : "(not defined: its exchanges use slot 0)");
+      continue;
+    }
     std::printf("%-5d %-16s %-5d %-20s %-12s %d ms\n", slot, protocol_name(slot),
                 comms.port_number(slot), comms.device_name(slot).c_str(),
                 comms.port_settings(slot).c_str(), comms.char_gap_ms(slot));

@@ -46,6 +46,7 @@ bool Comms::given_up() {
 void Comms::close_all() {
   echo_.clear();
   unavailable_told_.clear();
+  undefined_told_.clear();
   failing_exchanges_ = 0;
   clean_exchanges_ = 0;
   gave_up_ = false;
@@ -159,7 +160,12 @@ int Comms::open_port(int& slot) {
 
 PortSlot* Comms::choose_port(int& slot) {
   if (!slot_defined(slot)) {
-    report_.slot_not_initialized();
+    if (undefined_told_.insert(slot).second) {
+      report_.slot_not_initialized(slot, slot_defined(0)
+                                             ? "port " + std::to_string(port_number(0)) + " (" +
+                                                   device_name(0) + "), " + port_settings(0)
+                                             : std::string());
+    }
     slot = 0;
     if (!slot_defined(slot)) return nullptr;
   }

@@ -187,6 +187,7 @@ class Comms {
   EchoMode echo_mode_ = EchoMode::Auto;
   std::map<std::string, EchoState> echo_;  // by device, while its ports are open
   std::set<int> unavailable_told_;         // port numbers said to be unavailable in this job
+  std::set<int> undefined_told_;           // undefined slots asked for in this job
   std::string unavailable_reason_;         // the message of the last port found unusable
   bool port_available_ = true;             // in the last exchange
   bool port_failed_ = false;               // in the exchange under way

@@ -13,9 +13,15 @@ void PromptedLinkReport::slot_problem(SlotProblem problem) {
                        : "Port settings are not valid in sub init_comms");
 }
 
-void PromptedLinkReport::slot_not_initialized() {
+void PromptedLinkReport::slot_not_initialized(int requested, const std::string& stand_in) {
+  const std::string name = protocol_name(requested);
+  const std::string slot =
+      "Slot " + std::to_string(requested) + (name.empty() ? "" : " (" + name + ")");
   prompts_.message(std::string("This device/protocol has not been initialized. Check ") +
-                   kSettingsFileName);
+                   kSettingsFileName + "\r" + slot + " is not defined there" +
+                   (!stand_in.empty() ? "; its exchanges use slot 0: " + stand_in + "."
+                    : requested == 0  ? ": nothing is sent."
+                                      : "; slot 0 is not defined either: nothing is sent."));
 }
 
 void PromptedLinkReport::port_unavailable(int port_number, const std::string& cause) {

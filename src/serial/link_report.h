@@ -14,8 +14,10 @@ class LinkReport {
   virtual ~LinkReport() = default;
   // A problem met reading the protocol slots from the settings file.
   virtual void slot_problem(SlotProblem problem) = 0;
-  // An exchange was asked of a slot that is not defined; slot 0 stands in.
-  virtual void slot_not_initialized() = 0;
+  // An exchange was asked of `requested`, a slot that is not defined; slot 0
+  // stands in when `stand_in` names its device and settings ("" when slot 0
+  // is not defined either). Told once a job for each slot.
+  virtual void slot_not_initialized(int requested, const std::string& stand_in) = 0;
   // The port of `port_number` cannot be opened, or was lost and cannot be
   // opened again; `cause` says why when the system shows it ("" otherwise).
   virtual void port_unavailable(int port_number, const std::string& cause) = 0;
@@ -35,7 +37,7 @@ class PromptedLinkReport final : public LinkReport {
   PromptedLinkReport(Prompts& prompts, ErrorLog& log) : prompts_(prompts), log_(log) {}
 
   void slot_problem(SlotProblem problem) override;
-  void slot_not_initialized() override;
+  void slot_not_initialized(int requested, const std::string& stand_in) override;
   void port_unavailable(int port_number, const std::string& cause) override;
   void error_trapped(const char* procedure, int number) override;
   void error_not_handled(int number) override;

@@ -56,18 +56,19 @@ struct CliSerial : ::testing::Test {
   }
 };
 
-TEST_F(CliSerial, SlotsListsEachDefinedSlotWithItsDeviceSettingsAndWait) {
+TEST_F(CliSerial, SlotsListsEachSlotWithItsDeviceSettingsAndWait) {
   test::write_file(home / "VARNEL FLASH R7.INI",
                    "[COMMS CONTROLS]\n"
                    "DEVICE 0 COMM PORT =1\nDEVICE 0 PORT SETTING =300,N,8,1\n"
                    "DEVICE 1 COMM PORT =7\n"
                    "DEVICE 2 COMM PORT =2\nDEVICE 2 PORT SETTING =38400,n,8,1\n"
                    "[PORT NAMES]\nPORT 2=/dev/ttyUSB0\n");
-  // Slot 1's port is not valid: it is said and left out.
+  // Slot 1's port is not valid: it is said and listed as not defined.
   expect({{{"slots"},
            0,
            "^\\[\\] Port number is not valid in sub init_comms\n[^\n]*\n"
            "0 +Full Protocol +1 +/dev/ttyS0 +300,N,8,1 +33 ms\n"
+           "1 +Modbus Protocol +- +\\(not defined: its exchanges use slot 0\\)\n"
            "2 +Xon Protocol +2 +/dev/ttyUSB0 +38400,n,8,1 +1 ms\n$",
            ""}});
 }

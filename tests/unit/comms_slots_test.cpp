@@ -177,12 +177,17 @@ TEST_F(CommsSlots, AnUndefinedOrLeftOutSlotIsReportedAndTheExchangeRunsOnSlotZer
   ini(section({"1|9600,N,8,1", "9|9600,N,8,1"}));
   comms.init_comms(read_protocol_slots(settings));
   prompts.boxes.clear();
-  for (int requested : {5, 1}) {
+  for (int requested : {5, 1, 1, 5}) {  // said once a job for each slot
     int slot = requested;
     EXPECT_EQ(comms.open_port(slot), 0);
     EXPECT_EQ(slot, 0);
   }
-  EXPECT_THAT(prompts.texts(), ElementsAre(kNotInitialized, kNotInitialized));
+  const std::string stand_in =
+      " is not defined there; its exchanges use slot 0: port 1 "
+      "(/dev/ttyS0), 9600,N,8,1.";
+  EXPECT_THAT(prompts.texts(),
+              ElementsAre(kNotInitialized + ("\rSlot 5" + stand_in),
+                          kNotInitialized + ("\rSlot 1 (Modbus Protocol)" + stand_in)));
   line.answer_next_write({"r", 1, 0, 0});
   EXPECT_EQ(comms.transmit(-1, "q", 20).reply, "r");
   EXPECT_EQ(line.events.back(), "write /dev/ttyS0 71");
@@ -193,7 +198,10 @@ TEST_F(CommsSlots, AnUndefinedOrLeftOutSlotIsReportedAndTheExchangeRunsOnSlotZer
   line.writes.clear();
   comms.init_comms(read_protocol_slots(settings));
   EXPECT_EQ(comms.transmit(0, "q", 20), (Exchange{"", ExchangeResult::PortUnavailable}));
-  EXPECT_THAT(prompts.texts(), ElementsAre(kBadPort, kNotInitialized));
+  EXPECT_THAT(prompts.texts(),
+              ElementsAre(kBadPort, kNotInitialized + std::string("\rSlot 0 (Full Protocol) is "
+                                                                  "not defined there: nothing "
+                                                                  "is sent.")));
   EXPECT_TRUE(line.writes.empty());
 }
 
