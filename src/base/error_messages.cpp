@@ -58,9 +58,10 @@ std::optional<std::string> error_message_text(int number, const std::string& fil
   return std::nullopt;
 }
 
-void show_error_message(Prompts& prompts, int number, const std::string& file) {
+void show_error_message(Prompts& prompts, int number, const std::string& file,
+                        const std::string& detail) {
   if (auto text = error_message_text(number, file)) {
-    prompts.message(*text);
+    prompts.message(detail.empty() ? *text : *text + "\r" + detail);
     return;
   }
   const std::string text =

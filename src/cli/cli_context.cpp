@@ -123,7 +123,12 @@ Comms& CliContext::comms() {
                                 : options_.echo == "off" ? EchoMode::Off
                                                          : EchoMode::Auto);
     if (options_.trace) {
-      impl_->trace = std::make_unique<FileTrace>(*options_.trace, clock());
+      auto trace = std::make_unique<FileTrace>(*options_.trace, clock());
+      trace->set_on_lost([](const std::string& why) {
+        std::fprintf(stderr, "warning: the trace file cannot be written (%s); its lines are lost\n",
+                     why.c_str());
+      });
+      impl_->trace = std::move(trace);
       impl_->comms->set_trace(impl_->trace.get());
     }
     impl_->comms->init_comms(read_protocol_slots(program_dir().settings_file()));

@@ -1,9 +1,11 @@
 #include "serial/trace.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <system_error>
 
 namespace r7 {
 
@@ -78,10 +80,22 @@ std::string FileTrace::format(int slot, const std::string& device, const char* d
   return line;
 }
 
+// A trace that cannot be written is lost; the exchange goes on.
 void FileTrace::append(const std::string& line) {
+  errno = 0;
   std::ofstream out(file_, std::ios::binary | std::ios::app);
-  if (!out) return;  // a trace that cannot be written is lost, the exchange goes on
-  out << line << "\n";
+  if (out) {
+    out << line << "\n";
+    out.flush();
+  }
+  if (out || lost_told_) return;
+  const int saved_errno = errno;
+  lost_told_ = true;
+  if (on_lost_) {
+    on_lost_(file_.string() + ": " +
+             (saved_errno == 0 ? std::string("cannot write")
+                               : std::error_code(saved_errno, std::generic_category()).message()));
+  }
 }
 
 void FileTrace::discarded(int slot, const std::string& device, std::string_view bytes,

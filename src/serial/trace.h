@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,12 @@ class FileTrace final : public TraceSink {
   void echoed(int slot, const std::string& device, std::string_view bytes,
               std::uint32_t elapsed_ms) override;
 
+  // Called once, at the first line that cannot be written (a full disk), with
+  // the file and the system's reason; later lines are tried and lost quietly.
+  void set_on_lost(std::function<void(const std::string&)> on_lost) {
+    on_lost_ = std::move(on_lost);
+  }
+
   // The line as written, without the line end.
   std::string format_line(int slot, const std::string& device, bool transmitted,
                           std::string_view bytes, std::uint32_t elapsed_ms);
@@ -58,6 +65,8 @@ class FileTrace final : public TraceSink {
 
   std::filesystem::path file_;
   Clock& clock_;
+  std::function<void(const std::string&)> on_lost_;
+  bool lost_told_ = false;
 };
 
 // Bytes as upper-case hex pairs separated by one blank ("01 03 02").

@@ -1,6 +1,7 @@
 #include "setup/setup_file.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <string_view>
@@ -91,6 +92,21 @@ int creation_error(const std::filesystem::path& file) {
   return err::kPathFileAccess;
 }
 
+// What the system said of the stream operation that just failed.
+std::string system_reason(int saved_errno) {
+  if (saved_errno == 0) return "the system gives no reason";
+  return std::error_code(saved_errno, std::generic_category()).message();
+}
+
+// RunError `number` for `file`; its text names what failed, the file the user
+// knows (`shown`) and the system's reason.
+[[noreturn]] void file_failure(int number, const std::string& doing,
+                               const std::filesystem::path& shown,
+                               const std::filesystem::path& file, int saved_errno) {
+  throw RunError(number, doing + " " + shown.string() + ": " + system_reason(saved_errno),
+                 file.string());
+}
+
 }  // namespace
 
 std::string setup_date_text(const LocalTime& t) {
@@ -142,8 +158,54 @@ DataLine parse_data_line(std::string_view line) {
   return d;
 }
 
+std::string data_line_problem(std::string_view line) {
+  if (parse_data_line(line).kind != DataLine::Kind::Invalid) return {};
+  if (line.find('\r') != std::string_view::npos) {
+    return "a carriage return stands inside the line (characters after the line's end?)";
+  }
+  if (!starts_with_digit(line)) return "it does not begin with a register number";
+  const std::size_t blank = line.find(' ');
+  if (blank == std::string_view::npos) {
+    return line.find('\t') != std::string_view::npos
+               ? "a tab stands between register and value, where a blank belongs"
+               : "no blank and value follow the register number";
+  }
+  const auto reg = reg_number(line);
+  const auto value = parse_number(line.substr(blank));
+  if (!reg || !value) return "its value is not a number";
+  if (*reg < 0 || std::nearbyint(*reg) > 65535) return "the register is outside 0 to 65535";
+  return "the value is outside -32768 to 32767";
+}
+
+std::optional<std::string> wide_text_encoding(const TextLines& lines) {
+  if (lines.empty()) return std::nullopt;
+  const std::string_view first = lines.front().text;
+  const auto starts = [first](std::string_view mark) {
+    return first.substr(0, mark.size()) == mark;
+  };
+  using namespace std::string_view_literals;
+  if (starts("\xFF\xFE\0\0"sv)) return "UTF-32 little-endian";
+  if (starts("\0\0\xFE\xFF"sv)) return "UTF-32 big-endian";
+  if (starts("\xFF\xFE"sv)) return "UTF-16 little-endian";
+  if (starts("\xFE\xFF"sv)) return "UTF-16 big-endian";
+  for (const TextLine& line : lines) {
+    const std::size_t zero = line.text.find('\0');
+    if (zero == std::string::npos) continue;
+    // Wide text without a mark: ASCII characters with their zero byte after
+    // them (little-endian) or before them.
+    if (zero % 2 == 1) return "UTF-16 little-endian (no byte-order mark)";
+    if (zero % 2 == 0 && line.text.size() > zero + 1 && line.text[zero + 1] != '\0') {
+      return "UTF-16 big-endian (no byte-order mark)";
+    }
+    return "binary (zero bytes)";
+  }
+  return std::nullopt;
+}
+
 SetupFileCheck check_setup_file(const TextLines& lines) {
   SetupFileCheck check;
+  check.encoding = wide_text_encoding(lines);
+  if (check.encoding) return check;
   const auto header = static_cast<std::size_t>(kSetupHeaderLines);
   if (lines.size() < header) {
     check.too_short = true;
@@ -156,6 +218,7 @@ SetupFileCheck check_setup_file(const TextLines& lines) {
     const DataLine d = parse_data_line(lines[i].text);
     if (d.kind == DataLine::Kind::Empty) continue;
     last = d;
+    check.last = lines[i];
     if (d.kind != DataLine::Kind::Invalid) continue;
     if (check.skipped.size() < kSetupLinesListed) check.skipped.push_back(lines[i]);
     ++check.skipped_count;
@@ -166,8 +229,23 @@ SetupFileCheck check_setup_file(const TextLines& lines) {
 }
 
 std::string setup_file_problem(const SetupFileCheck& check, const std::string& file) {
+  if (check.encoding) {
+    return "The file " + file + " is " + *check.encoding +
+           " text: a setup file is plain text of one byte a character, as a save writes it. "
+           "Save it again as plain (ASCII) text.";
+  }
   if (check.too_short) {
     return "The file " + file + " is not a setup file: it has fewer than seven lines.";
+  }
+  if (check.cut_short && !check.skipped.empty() && check.last &&
+      parse_data_line(check.last->text).kind == DataLine::Kind::Invalid) {
+    // Not cut short: its lines cannot be read, the last one among them.
+    const TextLine& first = check.skipped.front();
+    return "The file " + file +
+           " cannot be read as a setup file: " + std::to_string(check.skipped_count) +
+           " line(s) are not a register and a value; the first is line " +
+           std::to_string(first.number) + " (\"" + quoted_line(first.text) +
+           "\"): " + data_line_problem(first.text) + ".";
   }
   if (check.cut_short) {
     return "The file " + file +
@@ -203,10 +281,12 @@ std::optional<Outcome> choose_setup_file(Prompts& prompts, const std::string& in
 
 SetupFileWriter::SetupFileWriter(std::filesystem::path target)
     : target_(std::move(target)), temp_(temporary_beside(target_)) {
+  errno = 0;
   out_.open(temp_, std::ios::binary | std::ios::trunc);
   if (!out_) {
+    const int saved_errno = errno;
     done_ = true;  // nothing to remove
-    throw RunError(creation_error(temp_), "cannot create", temp_.string());
+    file_failure(creation_error(temp_), "cannot create", target_, temp_, saved_errno);
   }
 }
 
@@ -215,16 +295,18 @@ SetupFileWriter::~SetupFileWriter() {
 }
 
 void SetupFileWriter::write_line(std::string_view text) {
+  errno = 0;
   out_ << text << kLineBreak;
-  if (!out_) throw RunError(err::kPathFileAccess, "cannot write", temp_.string());
+  if (!out_) file_failure(err::kPathFileAccess, "cannot write", target_, temp_, errno);
 }
 
 void SetupFileWriter::commit() {
+  errno = 0;
   out_.close();
-  if (out_.fail()) throw RunError(err::kPathFileAccess, "cannot write", temp_.string());
+  if (out_.fail()) file_failure(err::kPathFileAccess, "cannot write", target_, temp_, errno);
   std::error_code ec;
   std::filesystem::rename(temp_, target_, ec);
-  if (ec) throw RunError(err::kPathFileAccess, "cannot replace", target_.string());
+  if (ec) file_failure(err::kPathFileAccess, "cannot replace", target_, target_, ec.value());
   done_ = true;
 }
 

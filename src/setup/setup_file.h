@@ -75,9 +75,19 @@ inline constexpr std::uintmax_t kMaxSetupFileBytes = 16U * 1024U * 1024U;
 // Lines a report names one by one; more are counted.
 inline constexpr std::size_t kSetupLinesListed = 10;
 
+// Why a line is not a data line, in words ("a tab stands between register and
+// value, where a blank belongs"); "" for a data line or an empty one.
+std::string data_line_problem(std::string_view line);
+
+// The name of the encoding of a file read as `lines` when it is not text of one
+// byte a character ("UTF-16 little-endian"), found by its byte-order mark or
+// its zero bytes; nullopt for such text (ASCII, Latin-1, UTF-8 alike).
+std::optional<std::string> wide_text_encoding(const TextLines& lines);
+
 // What a restore finds in a setup file before it writes anything.
 struct SetupFileCheck {
-  bool too_short = false;  // fewer than the seven header lines
+  std::optional<std::string> encoding;  // wide_text_encoding: not readable at all
+  bool too_short = false;               // fewer than the seven header lines
   // The data do not end as a save ends them, with the register-25 line (the
   // file was cut short, or is no setup file).
   bool cut_short = false;
@@ -85,8 +95,9 @@ struct SetupFileCheck {
   std::size_t data_lines = 0;     // lines from line 8 on
   std::vector<TextLine> skipped;  // lines that are not a register and a value (the first ones)
   std::size_t skipped_count = 0;  // all of them
+  std::optional<TextLine> last;   // the last line that is not empty
 
-  bool usable() const { return !too_short && !cut_short; }
+  bool usable() const { return !encoding && !too_short && !cut_short; }
 };
 
 SetupFileCheck check_setup_file(const TextLines& lines);

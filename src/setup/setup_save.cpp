@@ -141,7 +141,9 @@ std::string SaveSetup::refused_reads_text(const std::vector<int>& refused_reads)
 }
 
 Outcome SaveSetup::failed(const RunError& e) {
-  show_error_message(prompts_, e.number(), e.file());
+  // A file that cannot be written is named, with the system's reason.
+  const bool setup_file = !e.file().empty() && !is_sequence_file(e.file());
+  show_error_message(prompts_, e.number(), e.file(), setup_file ? e.what() : std::string());
   prompts_.message("Download was Canceled.", "Download Canceled");
   prompts_.set_busy(false);
   session_.lock(false);

@@ -90,9 +90,24 @@ bool starts_with_digit(std::string_view text) {
 
 std::string quoted_line(std::string_view text) {
   constexpr std::size_t kQuotedMax = 200;
-  if (text.size() <= kQuotedMax) return std::string(text);
-  return std::string(text.substr(0, kQuotedMax)) + "... (" + std::to_string(text.size()) +
-         " characters)";
+  std::string quoted;
+  for (const char c : text.substr(0, kQuotedMax)) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F) {
+      quoted += c;
+    } else if (c == '\t') {
+      quoted += "<TAB>";
+    } else if (c == '\r') {
+      quoted += "<CR>";
+    } else {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      quoted += std::string("<0x") + kHex[u >> 4] + kHex[u & 0xF] + ">";
+    }
+  }
+  if (text.size() > kQuotedMax) {
+    quoted += "... (" + std::to_string(text.size()) + " characters)";
+  }
+  return quoted;
 }
 
 }  // namespace r7

@@ -50,8 +50,9 @@ std::string trim_blanks(std::string_view text);
 
 bool starts_with_digit(std::string_view text);
 
-// A line of a file as a message quotes it: lines over 200 characters are cut
-// there and their length is given.
+// A line of a file as a message quotes it: control characters shown by name
+// ("<TAB>", "<CR>", "<0x1B>"), lines over 200 characters cut there with their
+// length given.
 std::string quoted_line(std::string_view text);
 
 }  // namespace r7

@@ -73,6 +73,11 @@ int main(int argc, char** argv) {
   std::unique_ptr<r7::FileTrace> trace;
   if (options.trace) {
     trace = std::make_unique<r7::FileTrace>(*options.trace, clock);
+    // Told from the job's thread, as the link's own messages are.
+    trace->set_on_lost([&prompts](const std::string& why) {
+      prompts.message("The trace file cannot be written (" + why + "); its lines are lost.",
+                      "Trace File", r7::Icon::Exclamation);
+    });
     comms.set_trace(trace.get());
   }
 

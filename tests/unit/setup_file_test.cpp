@@ -1,5 +1,6 @@
 #include "setup/setup_file.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -39,6 +40,40 @@ TEST(SetupFileDataLines, RegisterBlankNumberOrNothing) {
                           "1 40000", "1 -32769", "12a 5"}) {
     EXPECT_EQ(parse_data_line(bad).kind, DataLine::Kind::Invalid) << bad;
   }
+}
+
+// Files that are not cut short are not called so: the first line that cannot
+// be read is named with the reason, wide text by its encoding, and a quoted
+// line shows its control characters and is cut at 200 characters.
+TEST(SetupFileCheck, UnreadableFilesAreNamedForWhatTheyAre) {
+  std::string saved;
+  for (const auto& l : setup_header_lines({"6180", "21", "30517", "2", "1850", {2025, 3, 3}}))
+    saved += l + "\r\n";
+  saved += "100 1\r\n25 0\r\n";
+  std::string wide;
+  for (const char c : saved)
+    wide += std::string{c, '\0'};
+  std::string cr_blanks = saved;
+  for (std::size_t at = 0; (at = cr_blanks.find("\r\n", at)) != std::string::npos; at += 3)
+    cr_blanks.replace(at, 2, "\r \n");
+  const std::pair<std::string, std::string> cases[] = {
+      {saved.substr(0, saved.size() - 13) + "100\t1\r\n25\t0\r\n",
+       "2 line(s) are not a register and a value; the first is line 8 (\"100<TAB>1\"): a tab "
+       "stands between register and value, where a blank belongs."},
+      {"\xFF\xFE" + wide, "is UTF-16 little-endian text"},
+      {wide, "is UTF-16 little-endian (no byte-order mark) text"},
+      {cr_blanks, "the first is line 8 (\"100 1<CR> \"): a carriage return stands inside"},
+      {saved.substr(0, saved.size() - 6), "was cut short"},
+  };
+  for (const auto& [content, problem] : cases) {
+    const SetupFileCheck check = check_setup_file(split_text_lines(content));
+    EXPECT_FALSE(check.usable());
+    EXPECT_THAT(setup_file_problem(check, "f.txt"), ::testing::HasSubstr(problem));
+  }
+  EXPECT_TRUE(check_setup_file(split_text_lines(saved)).usable());
+  EXPECT_EQ(quoted_line(std::string(15'000'000, 'x')),
+            std::string(200, 'x') + "... (15000000 characters)");
+  EXPECT_EQ(quoted_line("\x1B[2J 1"), "<0x1B>[2J 1");
 }
 
 // A save killed half way leaves its temporary file behind. Later saves of the

@@ -265,11 +265,20 @@ TEST_F(SetupSave, MissingOrMalformedSequenceFilesEndTheSaveWithTheFileKept) {
 }
 
 // A damaged reply asked again: the fault matrix's crc:0.1 save.
+// The message names the file and gives the system's reason.
 TEST_F(SetupSave, AFolderThatCannotBeWrittenTakesTheErrorPath) {
-  save(dir / "no such folder" / "x.txt");
-  EXPECT_EQ(prompts.texts(), (Lines{"PATH NOT FOUND ERROR", kCanceled}));
-  EXPECT_EQ(last.ending, Ending::Failed);
-  EXPECT_EQ(last.error_number, 76);
+  test::write_file(dir / "plain", "a file, not a folder\n");
+  for (const auto& [folder, reason] :
+       {std::pair{dir / "no such folder", "No such file or directory"},
+        std::pair{dir / "plain", "Not a directory"}}) {
+    prompts.boxes.clear();
+    save(folder / "x.txt");
+    EXPECT_EQ(prompts.texts(), (Lines{"PATH NOT FOUND ERROR\rcannot create " +
+                                          (folder / "x.txt").string() + ": " + reason,
+                                      kCanceled}));
+    EXPECT_EQ(last.ending, Ending::Failed);
+    EXPECT_EQ(last.error_number, 76);
+  }
 }
 
 // A compare reads the controller as the save does: the file saved above,

@@ -251,5 +251,16 @@ TEST(FileTraceCheck, ADirectoryOrAPathThatCannotBeWrittenIsRefused) {
   EXPECT_THAT(FileTrace::check(dir / "none" / "trace.txt"), Optional(HasSubstr("cannot write to")));
 }
 
+// A full disk: the first lost line is told, once, with the system's reason.
+TEST(FileTraceCheck, LinesLostToAFullDiskAreToldOnce) {
+  sim::FakeClock clock{0};
+  FileTrace trace("/dev/full", clock);
+  std::vector<std::string> told;
+  trace.set_on_lost([&told](const std::string& why) { told.push_back(why); });
+  for (int i = 0; i < 3; ++i)
+    trace.record(1, "/dev/ttyS0", true, "\x01", 0);
+  EXPECT_THAT(told, ::testing::ElementsAre("/dev/full: No space left on device"));
+}
+
 }  // namespace
 }  // namespace r7
