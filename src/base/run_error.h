@@ -37,6 +37,20 @@ class ProgramEnd : public std::runtime_error {
   int exit_code_;
 };
 
+// A stop asked for from outside the job (a signal to the command line), thrown
+// by the serial link before it sends the next message: the job ends between
+// two exchanges. Like ProgramEnd it passes through every job; destructors put
+// line settings back and remove temporary files on the way.
+class JobStopped : public std::runtime_error {
+ public:
+  explicit JobStopped(int signal)
+      : std::runtime_error("stopped by signal " + std::to_string(signal)), signal_(signal) {}
+  int signal() const { return signal_; }
+
+ private:
+  int signal_;
+};
+
 // Error numbers the code acts on.
 namespace err {
 inline constexpr int kIllegalFunctionCall = 5;

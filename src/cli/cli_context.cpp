@@ -119,6 +119,7 @@ Comms& CliContext::comms() {
     }
     impl_->link_report = std::make_unique<PromptedLinkReport>(prompts(), error_log());
     impl_->comms = std::make_unique<Comms>(port_names(), *factory, clock(), *impl_->link_report);
+    impl_->comms->set_stop_flag(&stop_signal());
     impl_->comms->set_echo_mode(options_.echo == "on"    ? EchoMode::On
                                 : options_.echo == "off" ? EchoMode::Off
                                                          : EchoMode::Auto);
@@ -134,6 +135,11 @@ Comms& CliContext::comms() {
     impl_->comms->init_comms(read_protocol_slots(program_dir().settings_file()));
   }
   return *impl_->comms;
+}
+
+std::atomic<int>& CliContext::stop_signal() {
+  static std::atomic<int> signal{0};
+  return signal;
 }
 
 void CliContext::say(const std::string& line) {

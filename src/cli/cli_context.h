@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,6 +62,13 @@ class CliContext {
   void note_outcome(const Outcome& outcome) { last_outcome_ = outcome; }
   const std::optional<Outcome>& last_outcome() const { return last_outcome_; }
 
+  // Set by SIGINT, SIGTERM and SIGHUP; the link stops the job at the next exchange.
+  static std::atomic<int>& stop_signal();
+  // What the stopped job left in the controller (run_noting_stop), for the
+  // message that ends the program.
+  void note_stop_state(std::string state) { stop_state_ = std::move(state); }
+  const std::string& stop_state() const { return stop_state_; }
+
  private:
   // What the accessors build on first use, in the order it must be destroyed.
   struct Impl;
@@ -69,7 +77,20 @@ class CliContext {
   GlobalOptions& options_;
   std::unique_ptr<Impl> impl_;
   std::optional<Outcome> last_outcome_;
+  std::string stop_state_ = "Nothing was left half done.";
 };
+
+// Runs `job`; when a signal stops it, what `state` says then (while the job's
+// objects still live) is noted before the stop goes on to main.
+template <class Job, class State>
+auto run_noting_stop(CliContext& ctx, Job&& job, State&& state) {
+  try {
+    return job();
+  } catch (const JobStopped&) {
+    ctx.note_stop_state(state());
+    throw;
+  }
+}
 
 // Each group adds its subcommands; a command sets `exit_code` when it runs.
 void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code);

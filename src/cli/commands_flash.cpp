@@ -112,6 +112,18 @@ int run_flash(CliContext& ctx, const std::string& file, const FlashOptions& opti
   job.download.set_recovery_advice([&ctx, &options](const BrokenOffDownload& broken) {
     return "To finish the download: " + recovery_command(ctx, options, broken);
   });
+  const auto stop_state = [&ctx, &options, &job]() -> std::string {
+    if (!job.download.bootloader_may_run()) {
+      return "The controller still runs its application: nothing was downloaded.";
+    }
+    if (const auto broken = job.download.broken_off()) {
+      return std::string(kBrokenOffText) +
+             "To finish the download: " + recovery_command(ctx, options, *broken);
+    }
+    return std::string(kBrokenOffText) +
+           "Name its model and revision to download the firmware again: flash --model "
+           "6180|6170 --revision N [FILE]";
+  };
   if (!options.no_backup) {
     job.download.set_setup_backup([&ctx] {
       return save_setup_backup(ctx.comms(), ctx.prompts(), ctx.clock(), ctx.program_dir(),
@@ -128,7 +140,8 @@ int run_flash(CliContext& ctx, const std::string& file, const FlashOptions& opti
       return job.download.firmware_path();
     });
   }
-  const Outcome outcome = job.download.download_firmware();
+  const Outcome outcome = run_noting_stop(
+      ctx, [&job] { return job.download.download_firmware(); }, stop_state);
   if (ctx.prompts().choice_unanswered()) {
     // Model and revision cannot be read from a bootloader, and are not guessed.
     std::fflush(stdout);

@@ -40,6 +40,18 @@ void print_differences(CliContext& ctx, const std::vector<SetupDifference>& diff
   out.line("result", std::to_string(differences.size()) + " difference(s).");
 }
 
+// What a restore stopped half way leaves in the controller.
+std::string restore_stop_state(const RestoreProgress& p) {
+  if (!p.changed) return "The restore had not changed the controller yet.";
+  const std::string again = " Restore the file again.";
+  if (p.written == 0) {
+    return "The restore returned the controller to its defaults and wrote none of the file's " +
+           std::to_string(p.total) + " lines." + again;
+  }
+  return "The restore wrote " + std::to_string(p.written) + " of " + std::to_string(p.total) +
+         " lines: the controller holds a partial setup." + again;
+}
+
 int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
               bool verify = true) {
   GlobalOptions& options = ctx.options();
@@ -70,7 +82,13 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
   std::optional<std::vector<SetupDifference>> compared;
   if (job == Job::Save) {
     SaveSetup save(ctx.comms(), prompts, session, ctx.clock(), ctx.program_dir(), options.address);
-    outcome = save.save_setup();
+    outcome = run_noting_stop(
+        ctx, [&save] { return save.save_setup(); },
+        [] {
+          return std::string(
+              "The save changed nothing in the controller and wrote no setup file (an "
+              "earlier file of that name is as it was).");
+        });
     saved_file = save.file_path();
   } else if (job == Job::Restore) {
     RestoreSetup restore(ctx.comms(), prompts, session, ctx.clock(), ctx.program_dir(),
@@ -78,11 +96,15 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
     restore.set_verify(verify);
     // Registers the model's sequence files do not list: written only with --force.
     restore.set_unlisted_lines(ctx.options().force ? UnlistedLines::Write : UnlistedLines::Skip);
-    outcome = restore.restore_setup();
+    outcome = run_noting_stop(
+        ctx, [&restore] { return restore.restore_setup(); },
+        [&restore] { return restore_stop_state(restore.progress()); });
     if (outcome.differences > 0) compared = restore.verify_differences();
   } else {
     CompareSetup compare(ctx.comms(), prompts, session, ctx.program_dir(), options.address);
-    outcome = compare.compare_setup();
+    outcome = run_noting_stop(
+        ctx, [&compare] { return compare.compare_setup(); },
+        [] { return std::string("The compare changed nothing in the controller."); });
     if (outcome.completed() || outcome.ending == Ending::Differs) compared = compare.differences();
   }
   ctx.output().end_progress();

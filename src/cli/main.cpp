@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -12,6 +13,24 @@
 #include "base/run_error.h"
 #include "cli/cli_context.h"
 #include "modbus/modbus.h"
+#include "os/os.h"
+
+namespace {
+
+std::string signal_name(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case 1:
+      return "SIGHUP";
+    default:
+      return "signal " + std::to_string(signal);
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication qt_app(argc, argv);  // the Qt serial port wants an application object
@@ -47,6 +66,7 @@ int main(int argc, char** argv) {
                "flash a file whose check found errors; restore lines for registers that "
                "the sequence files do not list (never implied by --yes)");
 
+  r7::os::stop_on_signals(CliContext::stop_signal());
   CliContext ctx(argv[0], options);
   int exit_code = kExitOk;
   register_serial_commands(app, ctx, exit_code);
@@ -59,6 +79,16 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const int rc = app.exit(e);
     return rc == 0 ? kExitOk : kExitUsage;
+  } catch (const r7::JobStopped& e) {
+    // Between two exchanges; the destructors have put the line settings back
+    // and removed temporary files.
+    ctx.output().end_progress();
+    ctx.prompts().message(
+        "Stopped by " + signal_name(e.signal()) + " between two exchanges. " + ctx.stop_state(),
+        "Stopped", r7::Icon::Exclamation);
+    ctx.output().outcome(std::nullopt, 128 + e.signal());
+    std::fflush(stdout);
+    return 128 + e.signal();
   } catch (const r7::ProgramEnd& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", e.what());

@@ -103,6 +103,7 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
   view_.add_command("Check of device type");
   model_selection_ = 0;
   recovering_ = false;
+  bootloader_may_run_ = false;
   revision_.reset();
   bool unrecognised_shown = false;
   const auto type = identity_.device_type([this, &unrecognised_shown] {
@@ -137,6 +138,7 @@ std::optional<Outcome> FirmwareDownload::no_modbus_reply(const RegisterError& er
     return Outcome(Ending::NoController, "Check of device type");
   }
   if (boot_.resident()) {
+    bootloader_may_run_ = true;
     add_history(view_, "Bootloader answers", "Successful");
     return choose_recovery_selection();
   }
@@ -242,12 +244,14 @@ std::optional<Outcome> FirmwareDownload::enter_download_mode() {
     return Outcome(Ending::Failed, "Goto Download Mode");
   }
   if (boot_.download_completed()) {  // a bootloader answers already
+    bootloader_may_run_ = true;
     view_.add_response("Successful");
     view_.scroll_histories_to_end();
     view_.set_warning_visible(true);
     view_.set_quit_enabled(false);
     return std::nullopt;
   }
+  bootloader_may_run_ = true;  // from the first byte of this write on
   const ModeWrite mode =
       write_download_mode(firmware_selection(model_selection_)->download_mode_value);
   if (mode == ModeWrite::Refused) {
@@ -348,6 +352,7 @@ bool FirmwareDownload::start_download_app(bool& erased) {
 
 Outcome FirmwareDownload::bootloader_download() {
   if (auto refused = refuse_fixed_line()) return *refused;
+  bootloader_may_run_ = true;
   prompts_.set_busy(true);
   std::optional<Outcome> failed;
   const auto step = [this, &failed](const std::string& text, auto&& operation) {
@@ -389,14 +394,19 @@ Outcome FirmwareDownload::bootloader_download() {
   return failed ? *failed : Outcome{};
 }
 
+std::optional<BrokenOffDownload> FirmwareDownload::broken_off() const {
+  const FirmwareSelection* selection = firmware_selection(model_selection_);
+  if (!bootloader_may_run_ || selection == nullptr) return std::nullopt;
+  return BrokenOffDownload{selection->device_type, revision_, files_.firmware()};
+}
+
 // After the failure's own message: the controller has left its application.
 void FirmwareDownload::advise_recovery() {
   const FirmwareSelection* selection = firmware_selection(model_selection_);
   if (!advice_ || selection == nullptr) return;
   const BrokenOffDownload broken{selection->device_type, revision_, files_.firmware()};
-  const std::string why =
-      "The download broke off: the controller may now answer only in its bootloader. ";
-  prompts_.message(why + advice_(broken), "Download Broken Off", Icon::Exclamation);
+  prompts_.message(std::string(kBrokenOffText) + advice_(broken), "Download Broken Off",
+                   Icon::Exclamation);
 }
 
 }  // namespace r7

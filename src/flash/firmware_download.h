@@ -44,6 +44,9 @@ struct BrokenOffDownload {
   std::optional<int> revision;
   std::string firmware;
 };
+// What is said of such a download before the advice.
+inline constexpr const char* kBrokenOffText =
+    "The download broke off: the controller may now answer only in its bootloader. ";
 // How to finish such a download, in the words of the front end.
 using RecoveryAdvice = std::function<std::string(const BrokenOffDownload&)>;
 
@@ -75,6 +78,13 @@ class FirmwareDownload {
   // Said once when a download breaks off in the bootloader.
   void set_recovery_advice(RecoveryAdvice advice) { advice_ = std::move(advice); }
   int model_selection() const { return model_selection_; }
+  // Whether the controller may have left its application in this download:
+  // from the write that sends it into its bootloader on (or when only its
+  // bootloader answered).
+  bool bootloader_may_run() const { return bootloader_may_run_; }
+  // What finishing the download needs, once the controller may run only its
+  // bootloader and the selection is known; nullopt otherwise.
+  std::optional<BrokenOffDownload> broken_off() const;
   const std::string& transfer_record_path() const { return files_.download_app(); }
   const std::string& firmware_path() const { return files_.firmware(); }
   void set_firmware_path(const std::string& path) { files_.set_firmware(path); }
@@ -118,6 +128,7 @@ class FirmwareDownload {
   Clock& clock_;
   int model_selection_ = 0;  // 1..4 once known
   bool recovering_ = false;  // the controller answers only its bootloader
+  bool bootloader_may_run_ = false;
   FileErrors file_errors_ = FileErrors::Ask;
   SetupBackup backup_;
   RecoveryAdvice advice_;

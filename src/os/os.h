@@ -4,6 +4,7 @@
 // includes its headers.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -36,6 +37,11 @@ std::optional<bool> process_running(const std::string& id);
 // device's group and how to join it), in use (naming the program and its
 // process id); "" when none of these is found.
 std::string serial_device_problem(const std::string& device);
+
+// SIGINT, SIGTERM and SIGHUP (Ctrl+C and closing the console on Windows) store
+// their number in `flag` for the job to stop at a safe point; a second one
+// ends the process at once with status 128 + its number.
+void stop_on_signals(std::atomic<int>& flag);
 
 // Whether `stream` is an interactive terminal (a console).
 bool is_terminal(std::FILE* stream);

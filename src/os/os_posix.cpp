@@ -46,6 +46,30 @@ std::optional<bool> process_running(const std::string& id) {
   return std::nullopt;
 }
 
+namespace {
+
+std::atomic<int>* g_stop_flag = nullptr;
+
+extern "C" void on_stop_signal(int signal) {
+  if (g_stop_flag->exchange(signal) != 0) {
+    constexpr char kAtOnce[] = "stopped at once by a second signal\n";
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kAtOnce, sizeof kAtOnce - 1);
+    _exit(128 + signal);
+  }
+}
+
+}  // namespace
+
+void stop_on_signals(std::atomic<int>& flag) {
+  g_stop_flag = &flag;
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(signal, &action, nullptr);
+}
+
 bool is_terminal(std::FILE* stream) {
   return isatty(fileno(stream)) != 0;
 }

@@ -5,6 +5,8 @@
 #include <io.h>
 
 #include <charconv>
+#include <csignal>
+#include <cstdlib>
 #include <vector>
 
 #include "os/os.h"
@@ -47,6 +49,27 @@ std::optional<bool> process_running(const std::string& id) {
   const bool running = GetExitCodeProcess(process, &code) != 0 && code == STILL_ACTIVE;
   CloseHandle(process);
   return running;
+}
+
+namespace {
+
+std::atomic<int>* g_stop_flag = nullptr;
+
+constexpr int kSigHup = 1;  // as the console's close is reported
+
+BOOL WINAPI on_console_event(DWORD event) {
+  const int signal = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? SIGINT
+                     : event == CTRL_CLOSE_EVENT                        ? kSigHup
+                                                                        : SIGTERM;
+  if (g_stop_flag->exchange(signal) != 0) std::_Exit(128 + signal);
+  return TRUE;
+}
+
+}  // namespace
+
+void stop_on_signals(std::atomic<int>& flag) {
+  g_stop_flag = &flag;
+  SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
 bool is_terminal(std::FILE* stream) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 
 #include "app/line_settings.h"
 #include "base/run_error.h"
@@ -216,12 +217,20 @@ PortSlot* Comms::choose_port(int& slot) {
 
 Exchange Comms::transmit(int slot, std::string_view message, float timeout_ms,
                          const ReplyLength& expected) {
+  const auto stop_when_asked = [this] {
+    if (stop_flag_ == nullptr || std::uncaught_exceptions() != 0) return;
+    if (const int signal = stop_flag_->load(); signal != 0) throw JobStopped(signal);
+  };
+  stop_when_asked();
   if (given_up()) {
     port_available_ = false;
     return Exchange{{}, ExchangeResult::PortUnavailable};
   }
   port_failed_ = false;
   Exchange done = exchange(slot, message, timeout_ms, expected);
+  // A signal that came while the reply was awaited may have cut the wait short:
+  // a missing reply then is the stop's, not the controller's.
+  if (done.result != ExchangeResult::Reply) stop_when_asked();
   count_exchange(port_failed_);
   port_available_ = done.result != ExchangeResult::PortUnavailable;
   return done;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -138,6 +139,9 @@ class Comms {
   bool port_open(int slot) const;
 
   void set_trace(TraceSink* trace) { trace_ = trace; }
+  // Once `*flag` holds a signal number, transmit throws JobStopped before it
+  // sends anything (not while an exception unwinds).
+  void set_stop_flag(const std::atomic<int>* flag) { stop_flag_ = flag; }
   // Whether replies on a device's line follow an echo of the request (see
   // comms_echo.cpp); Auto finds it out per device and forgets it when the
   // ports are closed (close_all).
@@ -184,6 +188,7 @@ class Comms {
   LinkReport& report_;
 
   TraceSink* trace_ = nullptr;
+  const std::atomic<int>* stop_flag_ = nullptr;
   EchoMode echo_mode_ = EchoMode::Auto;
   std::map<std::string, EchoState> echo_;  // by device, while its ports are open
   std::set<int> unavailable_told_;         // port numbers said to be unavailable in this job

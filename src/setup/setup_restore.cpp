@@ -80,6 +80,7 @@ Outcome RestoreSetup::restore_setup() {
   differences_.clear();
   review_ = {};
   write_unlisted_ = false;
+  progress_ = {};
   try {
     ChosenSetupFile chosen;
     const std::optional<Outcome> stop =
@@ -96,6 +97,7 @@ Outcome RestoreSetup::restore_setup() {
       return Outcome(Ending::Declined);
     }
     session_.clear_errors();
+    progress_.changed = true;
     if (auto e = erase_old_settings()) return *e;
     if (auto e = prepare(has_profiles)) return *e;
     return write_data_lines(chosen.lines);
@@ -247,6 +249,13 @@ Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
   session_.show("******Beginning  Upload******");
   int current_profile = 0;
   int lines_done = 0;
+  const auto written = [this](const TextLine& line, const DataLine& d) {
+    return d.kind == DataLine::Kind::Data &&
+           (write_unlisted_ || !review_.unlisted_lines.contains(line.number));
+  };
+  for (std::size_t i = static_cast<std::size_t>(kSetupHeaderLines); i < lines.size(); ++i) {
+    if (written(lines[i], parse_data_line(lines[i].text))) ++progress_.total;
+  }
   for (std::size_t i = static_cast<std::size_t>(kSetupHeaderLines); i < lines.size(); ++i) {
     const DataLine d = parse_data_line(lines[i].text);
     if (d.kind == DataLine::Kind::Invalid) {
@@ -261,6 +270,7 @@ Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
       ++skipped_;
     } else if (d.kind == DataLine::Kind::Data) {
       if (auto e = write_data_line(d, current_profile)) return *e;
+      ++progress_.written;
     }
     session_.view().set_progress_value(++lines_done);
   }

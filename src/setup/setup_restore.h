@@ -33,6 +33,14 @@ enum class UnlistedLines {
   Write,  // written, and the file check says so
 };
 
+// How far a restore got: whether it began to change the controller (the
+// return to its defaults), and the file's lines written of those it writes.
+struct RestoreProgress {
+  bool changed = false;
+  int written = 0;
+  int total = 0;
+};
+
 class RestoreSetup {
  public:
   RestoreSetup(Comms& comms, Prompts& prompts, SetupSession& session, Clock& clock,
@@ -48,6 +56,7 @@ class RestoreSetup {
   // Whether the restore ends with the verify (it does unless switched off).
   void set_verify(bool on) { verify_ = on; }
   void set_unlisted_lines(UnlistedLines how) { unlisted_ = how; }
+  const RestoreProgress& progress() const { return progress_; }
   // Where the verify found the controller different from the file.
   const std::vector<SetupDifference>& verify_differences() const { return differences_; }
 
@@ -86,6 +95,7 @@ class RestoreSetup {
   UnlistedLines unlisted_ = UnlistedLines::Ask;
   bool write_unlisted_ = false;
   SetupFileReview review_;
+  RestoreProgress progress_;
   std::vector<SetupDifference> differences_;
 };
 
