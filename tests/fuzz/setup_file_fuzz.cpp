@@ -12,6 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const r7::TextLines lines = r7::split_text_lines(text);
   const r7::SetupFileCheck c = r7::check_setup_file(lines);
+  // Wide text is refused by name, and only text with a zero byte or a mark is.
+  if (c.encoding) {
+    check(!c.usable() && (text.find('\0') != std::string_view::npos ||
+                          text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF"));
+    return 0;
+  }
   check(c.too_short == (lines.size() < 7));
   if (c.too_short) return 0;
   check(c.data_lines == lines.size() - 7);
@@ -19,6 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(c.skipped_count <= c.data_lines);
   for (const r7::TextLine& line : c.skipped) {
     check(line.number >= 8 && r7::parse_data_line(line.text).kind == r7::DataLine::Kind::Invalid);
+    check(!r7::data_line_problem(line.text).empty());
+    check(r7::quoted_line(line.text).find('\r') == std::string::npos);
   }
   // A usable file ends with the register-25 line.
   if (c.usable()) {
