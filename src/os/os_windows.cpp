@@ -5,6 +5,7 @@
 #include <io.h>
 
 #include <charconv>
+#include <cstdlib>
 #include <vector>
 
 #include "os/os.h"
@@ -25,6 +26,12 @@ std::optional<std::filesystem::path> executable_path() {
     if (n < buffer.size()) return std::filesystem::path(std::wstring(buffer.data(), n));
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::optional<std::filesystem::path> user_data_dir() {
+  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+  if (local == nullptr || *local == L'\0') return std::nullopt;
+  return std::filesystem::path(local);
 }
 
 std::string serial_device_name(int port) {
