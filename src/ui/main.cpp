@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   QApplication qt_app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("r7flash"));
   QApplication::setApplicationVersion(QString::fromLatin1(r7::kVersionText));
+  QApplication::setDesktopFileName(QStringLiteral("r7flash"));  // r7flash.desktop: menu name, icon
 
   CLI::App cli{"r7flash: R7P and R7RS firmware download and setup save/restore"};
   cli.set_version_flag("--version", std::string("r7flash ") + r7::kVersionText);
