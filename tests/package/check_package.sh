@@ -15,8 +15,10 @@ pass() { echo "ok: $*"; }
 
 work=$(mktemp -d)
 gui_pid=""
+sim_pid=""
 cleanup() {
   [ -z "$gui_pid" ] || kill "$gui_pid" 2>/dev/null || true
+  [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -111,6 +113,30 @@ fi
 kill "$gui_pid" 2>/dev/null || true
 wait "$gui_pid" 2>/dev/null || true
 gui_pid=""
+
+# A serial device the user may not open is named with its group and how to
+# join it: r7sim's pseudo-terminal (mode 0600) for another user than its own.
+if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null && id nobody >/dev/null 2>&1; then
+  chmod 755 "$work"
+  mkdir -m 777 "$work/nobody"
+  "$usr/bin/r7sim" >"$work/sim.out" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 50); do
+    [ -s "$work/sim.out" ] && break
+    sleep 0.1
+  done
+  device=$(head -n 1 "$work/sim.out")
+  status=0
+  runuser -u nobody -- env HOME="$work/nobody" "$cli" --port "$device" identify >"$work/denied" 2>&1 ||
+    status=$?
+  denied="You may not use $device: it belongs to the group .*\. Join it with: sudo usermod -aG "
+  [ "$status" -eq 6 ] && grep -q "$denied" "$work/denied" &&
+    pass "a device without permission is named with its group" ||
+    fail "no permission: exit $status, $(cat "$work/denied")"
+  kill "$sim_pid"
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+fi
 
 # Bash completion of commands and options.
 if [ -f /usr/share/bash-completion/bash_completion ]; then
