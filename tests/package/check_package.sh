@@ -99,7 +99,7 @@ gui_home=$work/gui-home
 mkdir -p "$gui_home"
 HOME=$gui_home QT_QPA_PLATFORM=offscreen "$usr/bin/r7flash" --simulate >"$work/gui.log" 2>&1 &
 gui_pid=$!
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   [ -f "$gui_home/.local/share/r7flash/VARNEL FLASH R7.INI" ] && break
   kill -0 "$gui_pid" 2>/dev/null || break
   sleep 0.1
@@ -121,7 +121,7 @@ if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null && id nobody >/dev/null
   mkdir -m 777 "$work/nobody"
   "$usr/bin/r7sim" >"$work/sim.out" 2>&1 &
   sim_pid=$!
-  for _ in $(seq 50); do
+  for _ in $(seq 300); do
     [ -s "$work/sim.out" ] && break
     sleep 0.1
   done
