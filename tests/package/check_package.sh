@@ -27,7 +27,7 @@ trap cleanup EXIT
 lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian" 2>&1 ||
   fail "lintian reports errors"
 grep '^[EW]: ' "$work/lintian" || pass "lintian: no error, no warning"
-for tag in $(sed -n 's/^W: [^ ]* [^:]*: \([^ ]*\).*/\1/p' "$work/lintian" | sort -u); do
+for tag in $(sed -n 's/^W: [^ ]*: \([^ ]*\).*/\1/p' "$work/lintian" | sort -u); do
   grep -q -- "\`$tag\`" "$readme" || fail "lintian warning $tag is not named in the README"
 done
 
