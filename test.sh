@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the build needs, builds the Debug configuration with
 # AddressSanitizer and UndefinedBehaviorSanitizer (warnings are errors) and runs
-# the tests, as many at once as the machine has cores (at least two).
+# the tests, as many at once as the machine has cores (at least two); then
+# builds the Debian package from a Release tree of the programs alone and
+# checks it as installed (tests/package/check_package.sh).
 #   ./test.sh [--quick] [CTEST ARGUMENTS...]
-# --quick leaves out the e2e and fuzz labels. Its exit status is the tests'.
+# --quick leaves out the e2e and fuzz labels and the package. Its exit status
+# is the tests'.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -26,6 +29,13 @@ build=build/debug
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DR7_SANITIZE=ON -DR7_WERROR=ON "${compiler[@]}"
 cmake --build "$build"
 
+package_build=build/package
+if [ "$quick" -eq 0 ]; then
+  cmake -S . -B "$package_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DR7_WERROR=ON \
+    -DR7_BUILD_TESTS=OFF -DR7_BUILD_BENCH=OFF "${compiler[@]}"
+  cmake --build "$package_build" --target package
+fi
+
 jobs=$(nproc 2>/dev/null || echo 2)
 [ "$jobs" -ge 2 ] || jobs=2
 selection=()
@@ -47,6 +57,11 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 status=0
 (cd "$build" && ctest --output-on-failure --timeout 600 -j "$jobs" "${selection[@]}" "$@") ||
   status=$?
+if [ "$quick" -eq 0 ]; then
+  version=$(sed -n 's/^project(r7flash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+  tests/package/check_package.sh "$package_build/r7flash_${version}_$(dpkg --print-architecture).deb" \
+    "$version" || status=$?
+fi
 
 if [ "$in_git" -eq 1 ]; then
   added=$(comm -13 <(printf '%s\n' "$before" | sort) <(checkout_state | sort))

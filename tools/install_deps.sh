@@ -8,6 +8,7 @@ r7_install_deps() {
     libgtest-dev libgmock-dev libbenchmark-dev
     libmodbus-dev socat srecord ser2net
     xvfb xauth fonts-dejavu-core
+    dpkg-dev file lintian desktop-file-utils appstream bash-completion
   )
   local missing=()
   local p

@@ -13,6 +13,7 @@ namespace {
 
 void list_slots(CliContext& ctx) {
   Comms& comms = ctx.comms();
+  std::printf("%s\n", ctx.program_dir().description().c_str());
   std::printf("%-5s %-16s %-5s %-20s %-12s %s\n", "slot", "protocol", "port", "device", "settings",
               "wait");
   // The three slots the program uses, and any further one the file defines.

@@ -42,7 +42,9 @@ int main(int argc, char** argv) {
   app.fallthrough();
 
   GlobalOptions options;
-  app.add_option("--home", options.home, "program directory (default: the executable's)");
+  app.add_option("--home", options.home,
+                 "program directory (default: the executable's folder, or ~/.local/share/r7flash "
+                 "when installed)");
   app.add_option("--port", options.port,
                  "device behind every slot's port number for this run (also rfc2217://HOST:PORT, "
                  "socket://HOST:PORT)");

@@ -21,6 +21,10 @@ LocalTime local_time(std::time_t t);
 // The running executable's full path, when the system tells it.
 std::optional<std::filesystem::path> executable_path();
 
+// The folder for this user's application data: $XDG_DATA_HOME, else
+// ~/.local/share (%LOCALAPPDATA% on Windows); nullopt when neither is known.
+std::optional<std::filesystem::path> user_data_dir();
+
 // The system's own device name for serial port number `port` (1 to 4 in the
 // settings file): COM1.. on Windows, /dev/ttyS0.. elsewhere.
 std::string serial_device_name(int port);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <fstream>
 #include <system_error>
 #include <vector>
@@ -26,6 +27,15 @@ std::optional<std::filesystem::path> executable_path() {
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec || exe.empty()) return std::nullopt;
   return exe;
+}
+
+std::optional<std::filesystem::path> user_data_dir() {
+  // A relative XDG_DATA_HOME is to be ignored, as an unset one.
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg != nullptr && std::filesystem::path(xdg).is_absolute()) return xdg;
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || *home == '\0') return std::nullopt;
+  return std::filesystem::path(home) / ".local" / "share";
 }
 
 std::string serial_device_name(int port) {

@@ -29,6 +29,12 @@ std::optional<std::filesystem::path> executable_path() {
   }
 }
 
+std::optional<std::filesystem::path> user_data_dir() {
+  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+  if (local == nullptr || *local == L'\0') return std::nullopt;
+  return std::filesystem::path(local);
+}
+
 std::string serial_device_name(int port) {
   return "COM" + std::to_string(port);
 }

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/settings_file.h"
+#include "platform/qt_prompts.h"
 #include "ui/frm_flash.h"
 
 namespace r7 {
@@ -78,6 +79,11 @@ void FrmFlash::build_controls() {
   left->addWidget(lbl_Status_);
   build_save_setup_option();
   left->addWidget(chk_SaveSetup_);
+  lbl_ProgramDir_ = new QLabel(to_qt(services_.program_dir.description()), this);
+  lbl_ProgramDir_->setObjectName(QStringLiteral("lbl_ProgramDir"));
+  lbl_ProgramDir_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lbl_ProgramDir_->setWordWrap(true);
+  left->addWidget(lbl_ProgramDir_);
   left->addLayout(build_engineering());
 
   auto* buttons = new QVBoxLayout;

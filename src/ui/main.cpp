@@ -34,11 +34,14 @@ int main(int argc, char** argv) {
   QApplication qt_app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("r7flash"));
   QApplication::setApplicationVersion(QString::fromLatin1(r7::kVersionText));
+  QApplication::setDesktopFileName(QStringLiteral("r7flash"));  // r7flash.desktop: menu name, icon
 
   CLI::App cli{"r7flash: R7P and R7RS firmware download and setup save/restore"};
   cli.set_version_flag("--version", std::string("r7flash ") + r7::kVersionText);
   Options options;
-  cli.add_option("--home", options.home, "program directory (default: the executable's)");
+  cli.add_option("--home", options.home,
+                 "program directory (default: the executable's folder, or ~/.local/share/r7flash "
+                 "when installed)");
   cli.add_option("--simulate", options.simulate_model,
                  "talk to the built-in simulated controller (MODEL 6180 or 6170)")
       ->expected(0, 1)

@@ -66,7 +66,8 @@ TEST_F(CliSerial, SlotsListsEachSlotWithItsDeviceSettingsAndWait) {
   // Slot 1's port is not valid: it is said and listed as not defined.
   expect({{{"slots"},
            0,
-           "^\\[\\] Port number is not valid in sub init_comms\n[^\n]*\n"
+           "^\\[\\] Port number is not valid in sub init_comms\n"
+           "Program directory: [^\n]* \\(--home\\)\n[^\n]*\n"
            "0 +Full Protocol +1 +/dev/ttyS0 +300,N,8,1 +33 ms\n"
            "1 +Modbus Protocol +- +\\(not defined: its exchanges use slot 0\\)\n"
            "2 +Xon Protocol +2 +/dev/ttyUSB0 +38400,n,8,1 +1 ms\n$",
