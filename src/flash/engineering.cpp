@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "serial/trace.h"
+
 namespace r7 {
 
 void add_history(FlashView& view, const std::string& command, const std::string& response) {
@@ -9,6 +11,25 @@ void add_history(FlashView& view, const std::string& command, const std::string&
   view.add_response(response);
   view.scroll_histories_to_end();
 }
+
+namespace {
+
+// Why the erase was not acknowledged, from its last reply.
+std::string erase_failure(const Bootloader& boot) {
+  const std::string tries = std::to_string(boot.tries()) + " tries of " +
+                            std::to_string(static_cast<int>(kEraseTimeoutMs / 1000)) + " s";
+  if (boot.last_reply().empty()) {
+    return "No acknowledgement came in " + tries +
+           ". Only the download application erases the flash: it runs once a download has "
+           "loaded and started it (Start). Otherwise check the line.";
+  }
+  return "The controller answered " + hex_bytes(boot.last_reply()) +
+         " instead of the acknowledgement FF 10 (" + tries +
+         "): what runs there does not erase. Only the download application erases the flash; "
+         "it runs once a download has loaded and started it (Start).";
+}
+
+}  // namespace
 
 bool erase_with_wait(Bootloader& boot, FlashView& view) {
   view.begin_wait("Erasing the flash", kCommandTries * static_cast<std::uint32_t>(kEraseTimeoutMs));
@@ -19,13 +40,14 @@ bool erase_with_wait(Bootloader& boot, FlashView& view) {
 
 OnlineState EngineeringFunctions::probe_online() {
   const OnlineState state = online_state(boot_.online_probe());
+  // Erase Sectors is for a controller whose bootloader answered just now.
+  view_.set_erase_enabled(state == OnlineState::Online);
   if (state == OnlineState::NoResponse) {
     prompts_.message("No response from device.", "Is Device Online");
     add_history(view_, "Is Device Online", "No response from device");
     return OnlineState::NoResponse;
   }
   if (state == OnlineState::Online) {
-    view_.set_erase_enabled(true);
     add_history(view_, "Is Device Online", "Device is online");
     return OnlineState::Online;
   }
@@ -51,8 +73,10 @@ Outcome EngineeringFunctions::erase_flash_sectors(const std::array<bool, 7>& sec
   bool erased = false;
   {
     const SlotSettingsOverride download_app_rate(comms_, kXonSlot, kBootloaderSettings);
+    view_.set_warning_visible(true);  // the flash is going: no power cycle now
     erased = erase_with_wait(boot_, view_);
-    if (!erased) prompts_.message("Sector Erase failed.", "Erase Sectors");
+    view_.set_warning_visible(false);
+    if (!erased) prompts_.message("Sector Erase failed.\r" + erase_failure(boot_), "Erase Sectors");
     prompts_.set_busy(false);
   }
   view_.add_response(erased ? "Erase Successful" : "Erase Failed");

@@ -76,7 +76,7 @@ void FrmFlash::connect_handlers() {
   // Hidden until asked for; Transfer File is reached through Start only.
   set_engineering_visible(false);
   cmd_TransferFile_->setEnabled(false);
-  erase_wanted_ = true;
+  erase_wanted_ = false;  // until "Is device online" finds a bootloader
 }
 
 void FrmFlash::set_engineering_visible(bool visible) {

@@ -115,7 +115,7 @@ class FrmFlash final : public QWidget, public FlashView {
   bool running_ = false;
   bool start_wanted_ = true;
   bool quit_wanted_ = true;
-  bool erase_wanted_ = true;     // cmd_EraseSectors
+  bool erase_wanted_ = false;    // cmd_EraseSectors: once the device answered online
   bool sectors_wanted_ = false;  // fram_SectorSelect: usable once the device answered online
   bool engineering_visible_ = false;
 

@@ -43,6 +43,7 @@ class FlashWindowTest : public QObject {
     QVERIFY(!child(w, "lbl_Warning")->isVisible());
     QVERIFY(!child(w, "cmd_TransferFile")->isEnabled());  // reached through Start only
     QVERIFY(!child(w, "fram_SectorSelect")->isEnabled());
+    QVERIFY(!child(w, "cmd_EraseSectors")->isEnabled());
     w.set_erase_enabled(true);  // what "Device is online" does
     QVERIFY(child(w, "fram_SectorSelect")->isEnabled());
     QVERIFY(child(w, "cmd_EraseSectors")->isEnabled());

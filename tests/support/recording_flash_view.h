@@ -22,7 +22,10 @@ class RecordingFlashView : public FlashView {
     progress_value = value;
     progress_values.push_back(value);
   }
-  void set_warning_visible(bool visible) override { warning_visible = visible; }
+  void set_warning_visible(bool visible) override {
+    warning_visible = visible;
+    warnings.push_back(visible);
+  }
   void set_start_enabled(bool enabled) override { start_enabled = enabled; }
   void set_quit_enabled(bool enabled) override { quit_enabled = enabled; }
   void set_file_text(const std::string& text) override { file_text = text; }
@@ -39,6 +42,7 @@ class RecordingFlashView : public FlashView {
   std::vector<std::string> responses;
   std::vector<int> progress_values;
   std::vector<std::string> waits;  // "what up_to_ms", then "end"
+  std::vector<bool> warnings;      // each showing and hiding of the red warning
   int progress_max = 0;
   int progress_value = 0;
   bool warning_visible = false;

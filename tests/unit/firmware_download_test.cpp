@@ -24,6 +24,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 struct FirmwareDownloadTest : ::testing::Test {
   test::TempDir dir;
@@ -526,12 +527,23 @@ TEST_F(FirmwareDownloadTest, EngineeringProbeAndErase) {
   EXPECT_EQ(view.commands.size(), commands);
   comms->set_port_settings(kXonSlot, "9600,n,8,1");
   prompts.answer(Answer::Yes);
+  view.warnings.clear();
   download->erase_flash_sectors({false, true, false, false, false, false, true});
   EXPECT_EQ(view.commands.back(), "Erase Sectors  66");
   EXPECT_EQ(view.responses.back(), "Erase Failed");
-  EXPECT_EQ(prompts.boxes.back().text, "Sector Erase failed.");
+  EXPECT_THAT(prompts.boxes.back().text,
+              StartsWith("Sector Erase failed.\rThe controller answered FF 90 instead of the "
+                         "acknowledgement FF 10 (3 tries of 30 s)"));
   EXPECT_EQ(comms->port_settings(kXonSlot), "9600,n,8,1");
   EXPECT_EQ(view.waits, (std::vector<std::string>{"Erasing the flash 90000", "end"}));
+  EXPECT_EQ(view.warnings, (std::vector<bool>{true, false}));  // red while it erases
+
+  // A probe that finds nothing takes the erase away again.
+  controller().power_cycle();
+  fake_clock().advance(2000);
+  download->probe_online();
+  EXPECT_EQ(view.responses.back(), "No response from device");
+  EXPECT_FALSE(view.erase_enabled);
 }
 
 }  // namespace
