@@ -144,9 +144,9 @@ class FlashWindowTest : public QObject {
     rig.prompts.answer_open(firmware);
     FrmFlash w(rig.services());
     w.show();
-    const char* locked[] = {"cmd_Start",        "cmdTest",        "cmd_PortSettings",   "cmd_About",
-                            "cmd_Clear",        "cmd_BrowseFile", "cmd_IsDeviceOnline", "cmd_Quit",
-                            "cmd_EraseSectors", "chk_SaveSetup"};
+    const char* locked[] = {"cmd_Start",          "cmdTest",   "cmd_PortSettings",
+                            "cmd_About",          "cmd_Clear", "cmd_BrowseFile",
+                            "cmd_IsDeviceOnline", "cmd_Quit",  "chk_SaveSetup"};
     auto* progress = child<QProgressBar>(w, "ProgressBar1");
     int progress_peak = 0;
     int file_size = 0;
@@ -198,6 +198,7 @@ class FlashWindowTest : public QObject {
     QVERIFY(!child(w, "lbl_Warning")->isVisible());
     for (const char* name : locked)
       QVERIFY2(child(w, name)->isEnabled(), name);
+    QVERIFY(!child(w, "cmd_EraseSectors")->isEnabled());  // only once a bootloader answered
   }
 
   void save_setup_option_is_kept_in_the_settings_file() {
