@@ -1,10 +1,12 @@
 #include "app/settings_file.h"
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <system_error>
+#include <vector>
 
 #include "base/input_file.h"
 #include "base/numbers.h"
@@ -76,15 +78,103 @@ std::optional<std::string> settings_value(std::string_view text, const std::stri
   return std::string(value);
 }
 
+namespace {
+
+bool same_name(std::string a, std::string b) {
+  a = trim(a);
+  b = trim(b);
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// One line of the file: its text without the line end, and the line end.
+struct IniLine {
+  std::string text;
+  std::string end;  // "\r\n", "\n" or "" for a last line without one
+};
+
+std::vector<IniLine> ini_lines(std::string_view text) {
+  std::vector<IniLine> lines;
+  while (!text.empty()) {
+    const std::size_t lf = text.find('\n');
+    std::string_view line = text.substr(0, lf);
+    std::string end = lf == std::string_view::npos ? "" : "\n";
+    if (!end.empty() && !line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+      end = "\r\n";
+    }
+    lines.push_back({std::string(line), end});
+    text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
+  }
+  return lines;
+}
+
+// "[name]" gives the name; other lines nullopt.
+std::optional<std::string> section_of(const std::string& line) {
+  const std::string t = trim(line);
+  if (t.size() < 2 || t.front() != '[') return std::nullopt;
+  const std::size_t close = t.find(']');
+  if (close == std::string::npos) return std::nullopt;
+  return t.substr(1, close - 1);
+}
+
+// The key of a "key=value" line; nullopt for comments and other lines.
+std::optional<std::string> key_of(const std::string& line) {
+  const std::string t = trim(line);
+  if (t.empty() || t.front() == ';' || t.front() == '#' || t.front() == '[') return std::nullopt;
+  const std::size_t eq = t.find('=');
+  if (eq == std::string::npos) return std::nullopt;
+  return t.substr(0, eq);
+}
+
+}  // namespace
+
+// Edits the text in place: the value of every line of the key in the section
+// is replaced, or one line is added at the end of the (last) section, or the
+// section is added at the end. Other bytes, line ends included, stay as they
+// are; new lines take the file's line end (CR LF when it has any).
 std::optional<std::string> with_settings_value(std::string_view text, const std::string& section,
                                                const std::string& key, const std::string& value) {
-  CSimpleIniA ini;
-  load(ini, text);
-  if (ini.SetValue(trim(section).c_str(), trim(key).c_str(), value.c_str()) < 0) {
-    return std::nullopt;
+  if (value.find_first_of("\r\n") != std::string::npos) return std::nullopt;
+  std::vector<IniLine> lines = ini_lines(text);
+  const std::string eol = text.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
+  bool in_section = false;
+  bool found = false;
+  std::optional<std::size_t> section_end;  // after the last key line of the last such section
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (const auto name = section_of(lines[i].text)) {
+      in_section = same_name(*name, section);
+      if (in_section) section_end = i + 1;
+      continue;
+    }
+    if (!in_section) continue;
+    const auto k = key_of(lines[i].text);
+    if (!k) continue;
+    section_end = i + 1;
+    if (!same_name(*k, key)) continue;
+    lines[i].text = lines[i].text.substr(0, lines[i].text.find('=') + 1) + value;
+    found = true;
+  }
+  if (!found) {
+    const IniLine added{trim(key) + "=" + value, eol};
+    if (section_end) {
+      if (lines[*section_end - 1].end.empty()) lines[*section_end - 1].end = eol;
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*section_end), added);
+    } else {
+      if (!lines.empty() && lines.back().end.empty()) lines.back().end = eol;
+      lines.push_back({"[" + trim(section) + "]", eol});
+      lines.push_back(added);
+    }
   }
   std::string data;
-  if (ini.Save(data) < 0) return std::nullopt;
+  for (const IniLine& line : lines)
+    data += line.text + line.end;
   return data;
 }
 

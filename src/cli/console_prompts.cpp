@@ -11,6 +11,7 @@ namespace {
 Answer positive(Buttons b) {
   switch (b) {
     case Buttons::YesNo:
+    case Buttons::YesNoCancel:
       return Answer::Yes;
     case Buttons::RetryCancel:
       return Answer::Retry;
@@ -24,6 +25,7 @@ Answer positive(Buttons b) {
 Answer negative(Buttons b) {
   switch (b) {
     case Buttons::YesNo:
+    case Buttons::YesNoCancel:
       return Answer::No;
     case Buttons::RetryCancel:
     case Buttons::OkCancel:
@@ -38,6 +40,8 @@ const char* choices(Buttons b) {
   switch (b) {
     case Buttons::YesNo:
       return " [y/n] ";
+    case Buttons::YesNoCancel:
+      return " [y]es/[n]o/[c]ancel ";
     case Buttons::RetryCancel:
       return " [r]etry/[c]ancel ";
     case Buttons::OkCancel:
@@ -64,6 +68,11 @@ std::optional<Answer> ConsolePrompts::ask_terminal(const MessageBox& box) {
       case Buttons::YesNo:
         if (c == 'y') return Answer::Yes;
         if (c == 'n') return Answer::No;
+        break;
+      case Buttons::YesNoCancel:
+        if (c == 'y') return Answer::Yes;
+        if (c == 'n') return Answer::No;
+        if (c == 'c') return Answer::Cancel;
         break;
       case Buttons::RetryCancel:
         if (c == 'r') return Answer::Retry;

@@ -115,6 +115,9 @@ Answer QtPrompts::message_box(const MessageBox& box) {
     case Buttons::YesNo:
       answers = {Answer::Yes, Answer::No};
       break;
+    case Buttons::YesNoCancel:
+      answers = {Answer::Yes, Answer::No, Answer::Cancel};
+      break;
     case Buttons::RetryCancel:
       answers = {Answer::Retry, Answer::Cancel};
       break;

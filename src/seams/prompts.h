@@ -11,7 +11,7 @@
 
 namespace r7 {
 
-enum class Buttons { Ok, YesNo, RetryCancel, OkCancel };
+enum class Buttons { Ok, YesNo, RetryCancel, OkCancel, YesNoCancel };
 enum class Icon { None, Critical, Question, Exclamation, Information };
 enum class Answer { Ok, Cancel, Yes, No, Retry };
 

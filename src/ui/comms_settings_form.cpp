@@ -218,7 +218,31 @@ bool CommsSettingsForm::cmd_OK_Click() {
     changed_[kCommonPortField] = false;
   } else {
     const std::array<bool, kProtocolFrames> missing = missing_;
+    // Edited frames that OK would not save: never dropped without a word.
+    std::vector<int> unsaved;
+    for (int i = 0; i < kProtocolFrames; ++i) {
+      if (changed_[static_cast<std::size_t>(i)] && !missing[static_cast<std::size_t>(i)]) {
+        unsaved.push_back(i);
+      }
+    }
     bool wrote = false;
+    if (!unsaved.empty()) {
+      std::string names;
+      for (std::size_t k = 0; k < unsaved.size(); ++k) {
+        names += (k == 0 ? "" : k + 1 == unsaved.size() ? " and " : ", ");
+        names += protocol_frame_caption(unsaved[k]);
+      }
+      const Answer answer =
+          prompts_.message_box({"Save the changes to " + names + "?", "Comm Port Setting",
+                                Icon::Question, Buttons::YesNoCancel, Answer::Yes});
+      if (answer == Answer::Cancel) return false;
+      if (answer == Answer::Yes) {
+        for (const int i : unsaved) {
+          if (!save_frame(i)) return false;  // a refused field: the dialog stays open
+          wrote = true;
+        }
+      }
+    }
     for (int i = 0; i < kProtocolFrames; ++i) {
       if (missing[static_cast<std::size_t>(i)]) wrote = save_frame(i) || wrote;
     }

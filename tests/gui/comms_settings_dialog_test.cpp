@@ -113,6 +113,35 @@ class CommsSettingsDialogTest : public QObject {
     QVERIFY(rig.prompts.boxes.empty());
   }
 
+  // OK (or Enter) with an edited frame that OK would not save asks once: Yes
+  // saves it as Save Changes does, keeping the file's CR LF and every other
+  // byte; No closes without it; Cancel keeps the dialog open.
+  void ok_asks_before_it_drops_an_unsaved_frame() {
+    const char* settings[] = {"1200,e,7,2", "19200,O,8,1", "38400,n,8,1"};
+    for (int frame = 0; frame < 3; ++frame) {
+      for (const Answer answer : {Answer::Yes, Answer::No, Answer::Cancel}) {
+        Rig rig;
+        rig.write_settings(kSpreadSlots);
+        FrmCommsSettings dialog(rig.services());
+        dialog.show();
+        type_into(field(dialog, "txt_Baud", frame), QStringLiteral("4800"));
+        rig.prompts.answer(answer);
+        QTest::keyClick(field(dialog, "txt_Baud", frame), Qt::Key_Return);
+        QCOMPARE(rig.prompts.boxes.size(), std::size_t{1});
+        QCOMPARE(rig.prompts.boxes[0].text,
+                 std::string("Save the changes to ") + protocol_frame_caption(frame) + "?");
+        QCOMPARE(rig.prompts.boxes[0].default_answer, std::optional<Answer>(Answer::Yes));
+        std::string expected = kSpreadSlots;
+        const std::string old_setting = settings[frame];
+        if (answer == Answer::Yes) {
+          expected.replace(expected.find(old_setting), old_setting.find(','), "4800");
+        }
+        QCOMPARE(read_file(rig.ini()), expected);
+        QCOMPARE(dialog.isVisible(), answer == Answer::Cancel);
+      }
+    }
+  }
+
   // A refused value shows its message and gets its saved text back; an edited
   // common port goes into every frame with OK.
   void refused_values_are_restored_and_an_edited_common_port_is_saved() {

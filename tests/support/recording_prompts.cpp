@@ -13,6 +13,7 @@ Answer RecordingPrompts::message_box(const MessageBox& box) {
   if (box.default_answer) return *box.default_answer;
   switch (box.buttons) {
     case Buttons::YesNo:
+    case Buttons::YesNoCancel:
       return Answer::Yes;
     case Buttons::RetryCancel:
       return Answer::Cancel;  // unscripted: give up, so no test loops forever

@@ -57,5 +57,25 @@ TEST_F(SettingsFile, WriteCreatesOrKeepsOtherSectionsKeysAndComments) {
   EXPECT_EQ(read_file(ini), text);
 }
 
+// A save edits the file in place: the line ends it has (CR LF) and every byte
+// the edit does not touch stay; new lines take the file's line end.
+TEST_F(SettingsFile, WritesKeepLineEndsAndEveryOtherByte) {
+  const std::string original =
+      "; site\r\n[COMMS CONTROLS]\r\nDEVICE 0 COMM PORT = 2 \r\n\r\n"
+      "[PORT NAMES]\r\nPORT 2=/dev/ttyUSB0";
+  write_file(ini, original);
+  ASSERT_NE(write_profile_string(kCommsSection, comm_port_key(0), "3", ini), 0);
+  ASSERT_NE(write_profile_string(kCommsSection, port_setting_key(0), "19200,N,8,1", ini), 0);
+  ASSERT_NE(write_profile_string("Extra", "K", "v", ini), 0);
+  EXPECT_EQ(read_file(ini),
+            "; site\r\n[COMMS CONTROLS]\r\nDEVICE 0 COMM PORT =3\r\n"
+            "DEVICE 0 PORT SETTING=19200,N,8,1\r\n\r\n"
+            "[PORT NAMES]\r\nPORT 2=/dev/ttyUSB0\r\n[Extra]\r\nK=v\r\n");
+  EXPECT_EQ(read_profile_int(kCommsSection, comm_port_key(0), 0, ini), 3);
+  EXPECT_EQ(read_profile_string(kCommsSection, port_setting_key(0), "", ini), "19200,N,8,1");
+  EXPECT_EQ(read_profile_string(kPortNamesSection, "PORT 2", "", ini), "/dev/ttyUSB0");
+  EXPECT_EQ(with_settings_value("[S]\nK=1\n", "s", " k ", "2"), "[S]\nK=2\n");
+}
+
 }  // namespace
 }  // namespace r7
