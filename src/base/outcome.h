@@ -37,4 +37,7 @@ struct Outcome {
   bool completed() const { return ending == Ending::Completed; }
 };
 
+// "completed", "failed", "no controller", ...: an ending in words.
+const char* ending_name(Ending e);
+
 }  // namespace r7

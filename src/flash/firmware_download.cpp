@@ -105,6 +105,7 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
   recovering_ = false;
   bootloader_may_run_ = false;
   revision_.reset();
+  software_.reset();
   bool unrecognised_shown = false;
   const auto type = identity_.device_type([this, &unrecognised_shown] {
     prompts_.message("Controller is unrecognized !!");
@@ -205,6 +206,7 @@ std::optional<Outcome> FirmwareDownload::check_software_number() {
   for (int tries = 0; tries < kModbusTries && !fits; ++tries) {
     const auto r = registers_.read_registers(kFirmwareAddress, reg::kSoftwareNumber, 1);
     // A negative value fails the try like no value at all.
+    if (r) software_ = r->front();
     fits = r && r->front() >= 0 && software_number_fits(r->front());
   }
   if (!fits) {
@@ -392,6 +394,16 @@ Outcome FirmwareDownload::bootloader_download() {
   if (failed) advise_recovery();
   prompts_.set_busy(false);
   return failed ? *failed : Outcome{};
+}
+
+std::string FirmwareDownload::identity_text() const {
+  const FirmwareSelection* selection = firmware_selection(model_selection_);
+  if (selection == nullptr) return "not identified";
+  std::string text = "model " + std::to_string(selection->device_type);
+  text += revision_ ? ", software revision " + std::to_string(*revision_)
+                    : " (only its bootloader answered)";
+  if (software_) text += ", software number " + std::to_string(*software_);
+  return text;
 }
 
 std::optional<BrokenOffDownload> FirmwareDownload::broken_off() const {

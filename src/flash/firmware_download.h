@@ -82,6 +82,9 @@ class FirmwareDownload {
   // from the write that sends it into its bootloader on (or when only its
   // bootloader answered).
   bool bootloader_may_run() const { return bootloader_may_run_; }
+  // The controller as this download identified it ("model 6180, software
+  // revision 1850, software number 2"); "not identified" before.
+  std::string identity_text() const;
   // What finishing the download needs, once the controller may run only its
   // bootloader and the selection is known; nullopt otherwise.
   std::optional<BrokenOffDownload> broken_off() const;
@@ -133,6 +136,7 @@ class FirmwareDownload {
   SetupBackup backup_;
   RecoveryAdvice advice_;
   std::optional<int> revision_;  // as read for this download
+  std::optional<int> software_;  // register 3, as read for this download
 };
 
 }  // namespace r7

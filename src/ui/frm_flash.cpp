@@ -18,12 +18,17 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include <cstdio>
+#include <filesystem>
+
 #include "app/settings_file.h"
 #include "app/version.h"
 #include "platform/qt_prompts.h"
 #include "setup/setup_backup.h"
+#include "setup/setup_file.h"
 #include "ui/frm_comms_settings.h"
 #include "ui/frm_download_parm.h"
+#include "ui/history_log.h"
 
 namespace r7 {
 
@@ -60,6 +65,12 @@ void FrmFlash::connect_handlers() {
   connect(cmd_TransferFile_, &QPushButton::clicked, this, [this] { cmd_TransferFile_Click(); });
   connect(cmd_IsDeviceOnline_, &QPushButton::clicked, this, [this] { cmd_IsDeviceOnline_Click(); });
   connect(cmd_EraseSectors_, &QPushButton::clicked, this, [this] { cmd_EraseSectors_Click(); });
+  connect(cmd_SaveLog_, &QPushButton::clicked, this, [this] { cmd_SaveLog_Click(); });
+  auto* save_log = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
+  save_log->setObjectName(QStringLiteral("key_SaveLog"));
+  connect(save_log, &QShortcut::activated, this, [this] {
+    if (!running_) cmd_SaveLog_Click();
+  });
 
   for (QListWidget* list : {lst_CommsCommand_, lst_CommsCommandResponse_})
     list->installEventFilter(this);
@@ -119,7 +130,12 @@ void FrmFlash::cmd_Start_Click() {
   } else {
     firmware_.set_setup_backup(nullptr);
   }
-  run([this] { firmware_.download_firmware(); });
+  run([this] {
+    const Outcome o = firmware_.download_firmware();
+    const std::string text =
+        std::string(ending_name(o.ending)) + (o.step.empty() ? "" : " at \"" + o.step + "\"");
+    gui([this, text] { last_download_ = text; });
+  });
 }
 
 void FrmFlash::cmd_TransferFile_Click() {
@@ -209,12 +225,71 @@ bool FrmFlash::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+namespace {
+
+// A history line keeps the time it was added, for the saved log.
+void add_timed(QListWidget* list, const std::string& text, const LocalTime& t) {
+  auto* item = new QListWidgetItem(to_qt(text));
+  item->setData(Qt::UserRole, QStringLiteral("%1:%2:%3")
+                                  .arg(t.hour, 2, 10, QLatin1Char('0'))
+                                  .arg(t.minute, 2, 10, QLatin1Char('0'))
+                                  .arg(t.second, 2, 10, QLatin1Char('0')));
+  list->addItem(item);
+}
+
+std::vector<HistoryEntry> timed_lines(const QListWidget* list) {
+  std::vector<HistoryEntry> lines;
+  for (int i = 0; i < list->count(); ++i) {
+    const QListWidgetItem* item = list->item(i);
+    lines.push_back({from_qt(item->data(Qt::UserRole).toString()), from_qt(item->text())});
+  }
+  return lines;
+}
+
+}  // namespace
+
 void FrmFlash::add_command(const std::string& text) {
-  gui([this, text] { lst_CommsCommand_->addItem(to_qt(text)); });
+  const LocalTime now = services_.clock.local_time();
+  gui([this, text, now] { add_timed(lst_CommsCommand_, text, now); });
 }
 
 void FrmFlash::add_response(const std::string& text) {
-  gui([this, text] { lst_CommsCommandResponse_->addItem(to_qt(text)); });
+  const LocalTime now = services_.clock.local_time();
+  gui([this, text, now] { add_timed(lst_CommsCommandResponse_, text, now); });
+}
+
+void FrmFlash::cmd_SaveLog_Click() {
+  const LocalTime t = services_.clock.local_time();
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second);
+  FileDialog dialog;
+  dialog.file_name = "r7flash log " + std::string(stamp, 10) + ".txt";
+  dialog.filter = kSetupFileFilter;
+  dialog.initial_dir = services_.program_dir.setups_dir().string();
+  const auto chosen = services_.prompts.save_file(dialog);
+  if (!chosen) return;
+  const std::string path = with_default_extension(*chosen);
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec) &&
+      !services_.prompts.ask_yes("File already exists. Do you want to overwrite this file?")) {
+    return;
+  }
+  HistoryLog log;
+  log.heading = std::string(kProgramTitle) + ", version " + kVersionText + ", log saved " + stamp;
+  log.identity = firmware_.identity_text();
+  log.outcome = last_download_;
+  log.commands = timed_lines(lst_CommsCommand_);
+  log.responses = timed_lines(lst_CommsCommandResponse_);
+  try {
+    SetupFileWriter file(path);
+    for (const std::string& line : history_log_lines(log))
+      file.write_line(line);
+    file.commit();
+  } catch (const RunError& e) {
+    services_.prompts.message(std::string("The log could not be saved: ") + e.what(), "Save Log",
+                              Icon::Critical);
+  }
 }
 
 void FrmFlash::scroll_histories_to_end() {

@@ -56,6 +56,9 @@ class FrmFlash final : public QWidget, public FlashView {
   void cmd_IsDeviceOnline_Click();
   void cmd_EraseSectors_Click();
   void cmd_Clear_Click();
+  // "Save log..." (Ctrl+S): both histories with their times, the controller
+  // and the last download's outcome, into a text file the user names.
+  void cmd_SaveLog_Click();
   void cmd_Quit_Click();
   void cmd_About_Click();
   // Shows the port settings dialog modally (public: the setup window calls it).
@@ -118,6 +121,7 @@ class FrmFlash final : public QWidget, public FlashView {
   bool erase_wanted_ = false;    // cmd_EraseSectors: once the device answered online
   bool sectors_wanted_ = false;  // fram_SectorSelect: usable once the device answered online
   bool engineering_visible_ = false;
+  std::string last_download_ = "none in this session";  // cmd_SaveLog's outcome line
 
   QPushButton* cmd_Start_ = nullptr;
   QCheckBox* chk_SaveSetup_ = nullptr;  // save the setup before download mode
@@ -125,6 +129,7 @@ class FrmFlash final : public QWidget, public FlashView {
   QPushButton* cmd_PortSettings_ = nullptr;
   QPushButton* cmd_About_ = nullptr;
   QPushButton* cmd_Clear_ = nullptr;
+  QPushButton* cmd_SaveLog_ = nullptr;
   QPushButton* cmd_Quit_ = nullptr;
   QListWidget* lst_CommsCommand_ = nullptr;
   QListWidget* lst_CommsCommandResponse_ = nullptr;

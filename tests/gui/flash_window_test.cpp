@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <algorithm>
 
@@ -199,6 +200,22 @@ class FlashWindowTest : public QObject {
     for (const char* name : locked)
       QVERIFY2(child(w, name)->isEnabled(), name);
     QVERIFY(!child(w, "cmd_EraseSectors")->isEnabled());  // only once a bootloader answered
+
+    // Ctrl+S saves both histories side by side with their times, the
+    // controller and the outcome, as CR LF text.
+    const std::filesystem::path log = rig.dir / "service";
+    rig.prompts.answer_save(log.string());
+    QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+    const std::string text = read_file(rig.dir / "service.txt");
+    for (const char* part :
+         {"\r\nController: model 6180, software revision 1850, software number 2\r\n",
+          "\r\nLast download: completed\r\n", "  Command  ", "  Check of device type  "}) {
+      QVERIFY2(text.find(part) != std::string::npos, part);
+    }
+    QRegularExpression row(
+        QStringLiteral("\\d\\d:\\d\\d:\\d\\d  Download completed +"
+                       "\\d\\d:\\d\\d:\\d\\d  Successful\r\n"));
+    QVERIFY(row.match(QString::fromStdString(text)).hasMatch());
   }
 
   void save_setup_option_is_kept_in_the_settings_file() {
