@@ -50,9 +50,13 @@ int run_identify(CliContext& ctx) {
   if (!id.device_type) {
     // A port that could not be opened has been reported with its cause.
     if (id.answered || !id.port_unavailable) {
-      std::fprintf(
-          stderr, "%s\n",
-          id.answered ? "Controller is unrecognized !!" : "No response from controller received.");
+      const std::string text = id.answered ? "Controller is unrecognized !!"
+                                           : "No response from controller received." +
+                                                 late_reply_advice(ctx.comms().late_replies_seen());
+      std::string line;  // the message's lines joined as the boxes are printed
+      for (const char c : text)
+        line += c == '\r' ? std::string(" | ") : std::string(1, c);
+      std::fprintf(stderr, "%s\n", line.c_str());
     }
     return exit_status_of(ctx, Outcome{id.answered ? Ending::Unrecognised : Ending::NoController});
   }

@@ -121,8 +121,9 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
   const std::optional<int> revision = identity_.revision();
   if (!revision) {
     view_.add_response("Failed");
-    prompts_.message("No response from controller received.", "Communication Error",
-                     Icon::Critical);
+    prompts_.message(
+        "No response from controller received." + late_reply_advice(comms_.late_replies_seen()),
+        "Communication Error", Icon::Critical);
     return Outcome(Ending::NoController, "Get software revision");
   }
   model_selection_ = selection_for(*type, *revision).value_or(0);
@@ -143,7 +144,9 @@ std::optional<Outcome> FirmwareDownload::no_modbus_reply(const RegisterError& er
     add_history(view_, "Bootloader answers", "Successful");
     return choose_recovery_selection();
   }
-  prompts_.message("No response from controller received.", "Communication Error", Icon::Critical);
+  prompts_.message(
+      "No response from controller received." + late_reply_advice(comms_.late_replies_seen()),
+      "Communication Error", Icon::Critical);
   return Outcome(Ending::NoController, "Check of device type");
 }
 

@@ -48,6 +48,7 @@ void Comms::close_all() {
   echo_.clear();
   unavailable_told_.clear();
   undefined_told_.clear();
+  late_replies_seen_ = false;
   failing_exchanges_ = 0;
   clean_exchanges_ = 0;
   gave_up_ = false;
@@ -231,6 +232,7 @@ Exchange Comms::transmit(int slot, std::string_view message, float timeout_ms,
   // A signal that came while the reply was awaited may have cut the wait short:
   // a missing reply then is the stop's, not the controller's.
   if (done.result != ExchangeResult::Reply) stop_when_asked();
+  last_result_ = done.result;
   count_exchange(port_failed_);
   port_available_ = done.result != ExchangeResult::PortUnavailable;
   return done;

@@ -142,6 +142,9 @@ class Comms {
   // Once `*flag` holds a signal number, transmit throws JobStopped before it
   // sends anything (not while an exception unwinds).
   void set_stop_flag(const std::atomic<int>* flag) { stop_flag_ = flag; }
+  // Whether bytes came in this job after an exchange had timed out without a
+  // reply (found when the line was drained): the controller answers, too late.
+  bool late_replies_seen() const { return late_replies_seen_; }
   // Whether replies on a device's line follow an echo of the request (see
   // comms_echo.cpp); Auto finds it out per device and forgets it when the
   // ports are closed (close_all).
@@ -189,6 +192,8 @@ class Comms {
 
   TraceSink* trace_ = nullptr;
   const std::atomic<int>* stop_flag_ = nullptr;
+  ExchangeResult last_result_ = ExchangeResult::Reply;
+  bool late_replies_seen_ = false;
   EchoMode echo_mode_ = EchoMode::Auto;
   std::map<std::string, EchoState> echo_;  // by device, while its ports are open
   std::set<int> unavailable_told_;         // port numbers said to be unavailable in this job

@@ -41,6 +41,7 @@ std::string Comms::drain(int slot, double quiet_ms, double max_ms) {
   if (trace_ != nullptr && !dropped.empty()) {
     trace_->discarded(slot, use.device, dropped, clock_.tick_ms() - started);
   }
+  if (!dropped.empty() && last_result_ == ExchangeResult::NoReply) late_replies_seen_ = true;
   return dropped;
 }
 

@@ -7,6 +7,12 @@
 
 namespace r7 {
 
+std::string late_reply_advice(bool late_replies_seen) {
+  if (!late_replies_seen) return {};
+  return "\rReplies came, but after the time-out: the controller answers too late. Check the "
+         "line, the baud rate and the delay of a converter on the way.";
+}
+
 void PromptedLinkReport::slot_problem(SlotProblem problem) {
   prompts_.message(problem == SlotProblem::PortNumber
                        ? "Port number is not valid in sub init_comms"

@@ -9,6 +9,10 @@
 
 namespace r7 {
 
+// The second line of a "no response" message when the controller's replies
+// came, but after the time-out; "" otherwise.
+std::string late_reply_advice(bool late_replies_seen);
+
 class LinkReport {
  public:
   virtual ~LinkReport() = default;

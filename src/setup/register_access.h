@@ -9,6 +9,7 @@
 
 #include "modbus/register_client.h"
 #include "seams/prompts.h"
+#include "serial/link_report.h"
 #include "setup/setup_session.h"
 
 namespace r7 {
@@ -42,7 +43,13 @@ enum class WriteResult { Acknowledged, Refused, NoAnswer };
 class RegisterAccess {
  public:
   RegisterAccess(Comms& comms, Prompts& prompts, SetupSession& session, int address)
-      : client_(comms), prompts_(prompts), session_(session), address_(address) {}
+      : comms_(comms), client_(comms), prompts_(prompts), session_(session), address_(address) {}
+
+  // The message that ends a job for want of an answer, with why when the
+  // controller answered too late.
+  std::string no_answer_text(const std::string& message) const {
+    return message + late_reply_advice(comms_.late_replies_seen());
+  }
 
   int address() const { return address_; }
 
@@ -78,6 +85,7 @@ class RegisterAccess {
   // the end step, a delete the end step again, an erase no profile at all.
   Effect command_effect(int command);
 
+  Comms& comms_;
   RegisterClient client_;
   Prompts& prompts_;
   SetupSession& session_;

@@ -330,7 +330,8 @@ Outcome CompareSetup::compare_setup() {
   try {
     const ValueRead model = access_.read_value_or_ask(reg::kDeviceType);
     if (!model.answered()) {
-      prompts_.message("Compare has been canceled. Need to check Comm Port Settings.");
+      prompts_.message(
+          access_.no_answer_text("Compare has been canceled. Need to check Comm Port Settings."));
       return Outcome(Ending::NoController);
     }
     if (!check.model || number_text(*check.model) != model.text()) {

@@ -119,7 +119,8 @@ std::optional<Outcome> RestoreSetup::check_before_erasing(const ChosenSetupFile&
   const SetupFileCheck& check = chosen.check;
   const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
   if (!model_read.answered()) {
-    prompts_.message("Download has been canceled. Need to check Comm Port Settings.");
+    prompts_.message(
+        access_.no_answer_text("Download has been canceled. Need to check Comm Port Settings."));
     return Outcome(Ending::NoController);
   }
   // A refused read of the model matches no file.

@@ -30,7 +30,7 @@ Outcome SaveSetup::save_setup() {
   try {
     const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
     if (!model_read.answered()) {
-      prompts_.message(kCommPortsCanceled);
+      prompts_.message(access_.no_answer_text(kCommPortsCanceled));
       return Outcome(Ending::NoController);
     }
     const std::string model = model_read.text();
@@ -67,7 +67,7 @@ std::unique_ptr<SetupFileWriter> SaveSetup::create_setup_file() {
     low = access_.read_value(reg::kSerialLow);
     if (high.answered() && low.answered()) break;
     if (access_.ask_comm_error("Comm error!") != Answer::Retry) {
-      prompts_.message(kCommPortsCanceled);
+      prompts_.message(access_.no_answer_text(kCommPortsCanceled));
       outcome_ = Outcome(Ending::NoController);
       return nullptr;
     }

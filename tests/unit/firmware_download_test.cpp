@@ -181,6 +181,19 @@ TEST_F(FirmwareDownloadTest, SilentControllerFailsTheFirstStep) {
   EXPECT_EQ(outcome.ending, Ending::NoController);
   EXPECT_TRUE(prompts.choices.empty());  // no bootloader answered either
   expect_window_restored();
+
+  // Replies after the time-out are no silence: the box says the controller is late.
+  controller().faults().drop = 0.0;
+  controller().faults().late_ms = 300;
+  comms->close_all();  // a new job
+  prompts.boxes.clear();
+  outcome = download->download_firmware();
+  EXPECT_EQ(outcome.ending, Ending::NoController);
+  ASSERT_FALSE(prompts.boxes.empty());
+  EXPECT_EQ(prompts.boxes.back().text,
+            "No response from controller received.\rReplies came, but after the time-out: the "
+            "controller answers too late. Check the line, the baud rate and the delay of a "
+            "converter on the way.");
 }
 
 // A download that broke off after the erase: only the bootloader answers. The
