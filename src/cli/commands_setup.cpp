@@ -109,9 +109,10 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
   }
   ctx.output().end_progress();
   if (compared) print_differences(ctx, *compared);
-  // A Retry question given up because --yes ran out of retries: the
-  // controller did not answer.
-  if (outcome.ending == Ending::Cancelled && prompts.retries_exhausted()) {
+  // A Retry question given up because --yes ran out of retries, or not asked
+  // over a line given up: the controller did not answer.
+  if (outcome.ending == Ending::Cancelled &&
+      (prompts.retries_exhausted() || ctx.comms().line_given_up())) {
     outcome.ending = Ending::NoController;
   }
   if (job == Job::Save && outcome.completed()) ctx.say("Setup file: " + saved_file);

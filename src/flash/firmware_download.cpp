@@ -233,6 +233,8 @@ std::optional<Outcome> FirmwareDownload::back_up_setup() {
     return std::nullopt;
   }
   add_history(view_, "Save setup", "Failed");
+  // A line given up has said why; the download could not go on over it either.
+  if (comms_.line_given_up()) return Outcome(Ending::Failed, "Save setup");
   const bool go_on = prompts_.ask_yes(
       "The controller's setup could not be saved before the "
       "download:\r" +

@@ -113,6 +113,9 @@ class Comms {
   // Whether the port could be used in the last exchange: a job that ended
   // without an answer then blames the port, not the controller.
   bool port_available() const { return port_available_; }
+  // Whether the port was given up in this job (the link said so once): asking
+  // the user to retry, or to go on, changes nothing until the ports are closed.
+  bool line_given_up() const { return gave_up_; }
 
   // Waits until the slot's line has been quiet for `quiet_ms`, at most
   // `max_ms` in all, throwing away what arrives meanwhile: a reply that came

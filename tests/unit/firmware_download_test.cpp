@@ -513,6 +513,7 @@ TEST_F(FirmwareDownloadTest, SetupBackupComesBeforeDownloadModeOrTheUserIsAsked)
     }
   }
   EXPECT_EQ(backups(), files_before);
+
 }
 
 TEST_F(FirmwareDownloadTest, EngineeringProbeAndErase) {
