@@ -60,13 +60,14 @@ std::optional<std::string> error_message_text(int number, const std::string& fil
 
 void show_error_message(Prompts& prompts, int number, const std::string& file,
                         const std::string& detail) {
+  const std::string title = "Error " + std::to_string(number);
   if (auto text = error_message_text(number, file)) {
-    prompts.message(detail.empty() ? *text : *text + "\r" + detail);
+    prompts.message(detail.empty() ? *text : *text + "\r" + detail, title, Icon::Critical);
     return;
   }
   const std::string text =
       "ERROR NUMBER " + std::to_string(number) + " CHECK VB MANUAL FOR DESCRIPTION";
-  prompts.message(text);
+  prompts.message(text, title, Icon::Critical);
   throw ProgramEnd(text);
 }
 

@@ -11,6 +11,7 @@ namespace {
 // that failed (the erase's 30 s time-out is not waited out again).
 constexpr double kLateReplyMs = 2000;
 constexpr double kAfterWrongReplyMs = 50;
+constexpr const char* kRecordFailedTitle = "Record Not Acknowledged";
 
 // "FF 21 5 1 0 0 52 37 AF ": upper-case hex without leading zeros, a blank after each byte.
 std::string hex_dump(std::string_view bytes) {
@@ -109,7 +110,7 @@ bool Bootloader::send_record(const SRecord& record, std::size_t line_count) {
   const std::size_t half = data.data_digits / 2;
   const std::size_t n = data.data_digits % 2 == 0 || half % 2 == 0 ? half : half + 1;
   for (const TransferWarning warning : data.warnings)
-    prompts_.message(transfer_warning_text(warning));
+    prompts_.message(transfer_warning_text(warning), "S-Record Check", Icon::Exclamation);
   std::string f;
   f += '\xFF';
   f += static_cast<char>(command);
@@ -128,12 +129,13 @@ void Bootloader::report_record_failure(const std::string& record_type, std::size
   const std::string where =
       "Failed at case record_type=" + record_type + " line_count=" + std::to_string(line_count);
   if (record_type == "S1") {
-    prompts_.message(where);
-    prompts_.message("Sending message: " + frame_);
-    prompts_.message("Response: " + reply_);
+    prompts_.message(where, kRecordFailedTitle, Icon::Critical);
+    prompts_.message("Sending message: " + frame_, kRecordFailedTitle, Icon::Critical);
+    prompts_.message("Response: " + reply_, kRecordFailedTitle, Icon::Critical);
   } else {
-    prompts_.message(where + "\rSending message: " + hex_dump(frame_) +
-                     "\rResponse: " + hex_dump(reply_));
+    prompts_.message(
+        where + "\rSending message: " + hex_dump(frame_) + "\rResponse: " + hex_dump(reply_),
+        kRecordFailedTitle, Icon::Critical);
   }
 }
 
@@ -151,7 +153,8 @@ bool Bootloader::transfer(const std::vector<SRecord>& records, int progress_max)
       ok = send_record(record, line_count);
     } else if (record_type != "S0" && record_type != "S8" && record_type != "S9") {
       // header and end records send nothing; anything else is skipped
-      prompts_.message("Didn't know how to interpret this line");
+      prompts_.message("Didn't know how to interpret this line", "S-Record Check",
+                       Icon::Exclamation);
     }
   }
   view_.set_progress_value(0);

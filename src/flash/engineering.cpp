@@ -43,7 +43,7 @@ OnlineState EngineeringFunctions::probe_online() {
   // Erase Sectors is for a controller whose bootloader answered just now.
   view_.set_erase_enabled(state == OnlineState::Online);
   if (state == OnlineState::NoResponse) {
-    prompts_.message("No response from device.", "Is Device Online");
+    prompts_.message("No response from device.", "Is Device Online", Icon::Exclamation);
     add_history(view_, "Is Device Online", "No response from device");
     return OnlineState::NoResponse;
   }
@@ -51,7 +51,7 @@ OnlineState EngineeringFunctions::probe_online() {
     add_history(view_, "Is Device Online", "Device is online");
     return OnlineState::Online;
   }
-  prompts_.message("Unknown command error.", "Is Device Online");
+  prompts_.message("Unknown command error.", "Is Device Online", Icon::Exclamation);
   add_history(view_, "Is Device Online", "Unknown error");
   return OnlineState::UnknownReply;
 }
@@ -76,7 +76,10 @@ Outcome EngineeringFunctions::erase_flash_sectors(const std::array<bool, 7>& sec
     view_.set_warning_visible(true);  // the flash is going: no power cycle now
     erased = erase_with_wait(boot_, view_);
     view_.set_warning_visible(false);
-    if (!erased) prompts_.message("Sector Erase failed.\r" + erase_failure(boot_), "Erase Sectors");
+    if (!erased) {
+      prompts_.message("Sector Erase failed.\r" + erase_failure(boot_), "Erase Sectors",
+                       Icon::Critical);
+    }
     prompts_.set_busy(false);
   }
   view_.add_response(erased ? "Erase Successful" : "Erase Failed");

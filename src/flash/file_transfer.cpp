@@ -15,7 +15,8 @@ bool transfer_srecord_file(Bootloader& boot, Prompts& prompts, const std::filesy
   try {
     records = read_srecords(path);
   } catch (const RunError&) {
-    prompts.message("The file " + path.string() + " could not be read.");
+    prompts.message("The file " + path.string() + " could not be read.", "File Transfer",
+                    Icon::Critical);
     return false;
   }
   return boot.transfer(records, ec ? 0 : static_cast<int>(size));

@@ -108,7 +108,7 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
   software_.reset();
   bool unrecognised_shown = false;
   const auto type = identity_.device_type([this, &unrecognised_shown] {
-    prompts_.message("Controller is unrecognized !!");
+    prompts_.message("Controller is unrecognized !!", "Unknown Controller", Icon::Critical);
     unrecognised_shown = true;
   });
   if (!type) {
@@ -239,7 +239,7 @@ std::optional<Outcome> FirmwareDownload::back_up_setup() {
       "The controller's setup could not be saved before the "
       "download:\r" +
           saved.error() + "\rDo you want to go on with the download without it?",
-      Answer::No);
+      "Setup Backup", Answer::No, Icon::Exclamation);
   if (!go_on) return Outcome(Ending::Failed, "Save setup");
   return std::nullopt;
 }
@@ -390,7 +390,7 @@ Outcome FirmwareDownload::bootloader_download() {
       view_.set_warning_visible(false);
       view_.set_progress_max(1);  // the whole download is done
       view_.set_progress_value(1);
-      prompts_.message("Please cycle Device Power.", "Download Completed");
+      prompts_.message("Please cycle Device Power.", "Download Completed", Icon::Information);
     }
     view_.scroll_histories_to_end();
   } else {

@@ -65,7 +65,8 @@ std::optional<std::string> file_software_field(const std::string& path) {
 bool FirmwareFiles::choose(int model_selection) {
   const FirmwareSelection* selection = firmware_selection(model_selection);
   if (selection == nullptr) {
-    prompts_.message("Transfer record filename is unknown !!");
+    prompts_.message("Transfer record filename is unknown !!", "Unknown Controller",
+                     Icon::Critical);
     throw ProgramEnd("Transfer record filename is unknown !!");
   }
   download_app_ = program_dir_.join(selection->download_app).string();

@@ -59,8 +59,9 @@ class Prompts {
     message_box(MessageBox{text, title, icon, Buttons::Ok, std::nullopt});
   }
   // Shorthand for a question; true when answered Yes.
-  bool ask_yes(const std::string& text, std::optional<Answer> default_answer = std::nullopt) {
-    return message_box(MessageBox{text, {}, Icon::None, Buttons::YesNo, default_answer}) ==
+  bool ask_yes(const std::string& text, const std::string& title,
+               std::optional<Answer> default_answer = std::nullopt, Icon icon = Icon::Question) {
+    return message_box(MessageBox{text, title, icon, Buttons::YesNo, default_answer}) ==
            Answer::Yes;
   }
 };

@@ -16,7 +16,8 @@ std::string late_reply_advice(bool late_replies_seen) {
 void PromptedLinkReport::slot_problem(SlotProblem problem) {
   prompts_.message(problem == SlotProblem::PortNumber
                        ? "Port number is not valid in sub init_comms"
-                       : "Port settings are not valid in sub init_comms");
+                       : "Port settings are not valid in sub init_comms",
+                   "Port Settings", Icon::Exclamation);
 }
 
 void PromptedLinkReport::slot_not_initialized(int requested, const std::string& stand_in) {
@@ -24,16 +25,17 @@ void PromptedLinkReport::slot_not_initialized(int requested, const std::string& 
   const std::string slot =
       "Slot " + std::to_string(requested) + (name.empty() ? "" : " (" + name + ")");
   prompts_.message(std::string("This device/protocol has not been initialized. Check ") +
-                   kSettingsFileName + "\r" + slot + " is not defined there" +
-                   (!stand_in.empty() ? "; its exchanges use slot 0: " + stand_in + "."
-                    : requested == 0  ? ": nothing is sent."
-                                      : "; slot 0 is not defined either: nothing is sent."));
+                       kSettingsFileName + "\r" + slot + " is not defined there" +
+                       (!stand_in.empty() ? "; its exchanges use slot 0: " + stand_in + "."
+                        : requested == 0  ? ": nothing is sent."
+                                          : "; slot 0 is not defined either: nothing is sent."),
+                   "Port Settings", Icon::Exclamation);
 }
 
 void PromptedLinkReport::port_unavailable(int port_number, const std::string& cause) {
   prompts_.message_box(MessageBox{"Cannot open comm port #" + std::to_string(port_number) +
                                       ", it is not available" + (cause.empty() ? "" : "\r" + cause),
-                                  "WARNING", Icon::None, Buttons::Ok, std::nullopt});
+                                  "WARNING", Icon::Exclamation, Buttons::Ok, std::nullopt});
 }
 
 void PromptedLinkReport::error_trapped(const char* procedure, int number) {

@@ -126,7 +126,8 @@ bool RegisterAccess::return_to_defaults(const ValueRead& old_value) {
 
 Answer RegisterAccess::ask_comm_error(const std::string& text) {
   if (comms_.line_given_up()) return Answer::Cancel;  // its message has been shown
-  return prompts_.message_box(MessageBox{text, {}, Icon::None, Buttons::RetryCancel, std::nullopt});
+  return prompts_.message_box(MessageBox{text, "Communication Error", Icon::Exclamation,
+                                         Buttons::RetryCancel, std::nullopt});
 }
 
 }  // namespace r7

@@ -280,7 +280,8 @@ Outcome SetupComparison::run(const TextLines& file, const std::string& model, Co
   const auto cds_path = program_dir_.sequences_dir() / (model + ".cds");
   std::error_code ec;
   if (!std::filesystem::exists(cds_path, ec)) {
-    prompts_.message("Do not have correct download file sequence for this model of control!");
+    prompts_.message("Do not have correct download file sequence for this model of control!",
+                     "Download Sequence File", Icon::Critical);
     return Outcome(Ending::FileProblem);
   }
   SetupReading reading(access_, prompts_, session_, program_dir_, SetupReading::Purpose::Check);
@@ -331,7 +332,8 @@ Outcome CompareSetup::compare_setup() {
     const ValueRead model = access_.read_value_or_ask(reg::kDeviceType);
     if (!model.answered()) {
       prompts_.message(
-          access_.no_answer_text("Compare has been canceled. Need to check Comm Port Settings."));
+          access_.no_answer_text("Compare has been canceled. Need to check Comm Port Settings."),
+          "Communication Error", Icon::Critical);
       return Outcome(Ending::NoController);
     }
     if (!check.model || number_text(*check.model) != model.text()) {

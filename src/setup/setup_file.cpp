@@ -267,13 +267,14 @@ std::optional<Outcome> choose_setup_file(Prompts& prompts, const std::string& in
   try {
     chosen.lines = read_text_lines(*path, kMaxSetupFileBytes);
   } catch (const RunError& e) {
-    prompts.message("Can not read the file " + *path + " (" + e.what() + "). " + job +
-                    " Canceled!");
+    prompts.message("Can not read the file " + *path + " (" + e.what() + "). " + job + " Canceled!",
+                    "Setup File Check", Icon::Critical);
     return Outcome(Ending::FileProblem);
   }
   chosen.check = check_setup_file(chosen.lines);
   if (!chosen.check.usable()) {
-    prompts.message(setup_file_problem(chosen.check, *path) + " " + job + " Canceled!");
+    prompts.message(setup_file_problem(chosen.check, *path) + " " + job + " Canceled!",
+                    "Setup File Check", Icon::Critical);
     return Outcome(Ending::FileProblem);
   }
   return std::nullopt;

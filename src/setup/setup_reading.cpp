@@ -89,8 +89,9 @@ SetupReading::Walk SetupReading::read_registers(const DownloadSequence& cds, Set
       refused_reads_.push_back(r);  // a register the controller does not hold
     } else if (is_digital_input(r)) {
       if (digital_count == static_cast<int>(digital_lines_.size())) {
-        prompts_.message("Error in digital input text array.");
-        prompts_.message("Download canceled!");
+        prompts_.message("Error in digital input text array.", "Download Sequence File",
+                         Icon::Critical);
+        prompts_.message("Download canceled!", "Download Canceled", Icon::Exclamation);
         outcome_ = Outcome(Ending::FileProblem);
         return Walk::Cancelled;
       }
@@ -108,7 +109,8 @@ SetupReading::Walk SetupReading::read_profiles(SetupLineSink& sink, const std::s
   const auto pds_path = program_dir_.sequences_dir() / (model + ".pds");
   std::error_code ec;
   if (!std::filesystem::exists(pds_path, ec)) {
-    prompts_.message("Can not find the Profile Download Sequence file, " + model + ".pds" + ".");
+    prompts_.message("Can not find the Profile Download Sequence file, " + model + ".pds" + ".",
+                     "Profile Sequence File", Icon::Critical);
     session_.show("Download Canceled ");
     outcome_ = Outcome(Ending::FileProblem);
     return Walk::Cancelled;
@@ -181,7 +183,8 @@ SetupReading::Walk SetupReading::read_profile(SetupLineSink& sink, const Profile
     if (!pds.section_name(std::to_string(type))) {
       prompts_.message(
           "Step Type is not entered in the Profile download file. Need to make sure that all "
-          "step types are entered in the Profile Download Sequence File correctly.");
+          "step types are entered in the Profile Download Sequence File correctly.",
+          "Profile Sequence File", Icon::Critical);
       session_.show("Error in " + model + ".pds file.");
       session_.show("Download Canceled");
       outcome_ = Outcome(Ending::FileProblem);

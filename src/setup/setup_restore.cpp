@@ -90,9 +90,7 @@ Outcome RestoreSetup::restore_setup() {
     bool has_profiles = false;
     if (auto e = check_before_erasing(chosen, has_profiles)) return *e;
     if (prompts_.message_box({"This erase all current settings. Do you want to continue?",
-                              {},
-                              Icon::None,
-                              Buttons::YesNo,
+                              "Erase Current Settings", Icon::Exclamation, Buttons::YesNo,
                               Answer::No}) != Answer::Yes) {
       return Outcome(Ending::Declined);
     }
@@ -120,14 +118,16 @@ std::optional<Outcome> RestoreSetup::check_before_erasing(const ChosenSetupFile&
   const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
   if (!model_read.answered()) {
     prompts_.message(
-        access_.no_answer_text("Download has been canceled. Need to check Comm Port Settings."));
+        access_.no_answer_text("Download has been canceled. Need to check Comm Port Settings."),
+        "Communication Error", Icon::Critical);
     return Outcome(Ending::NoController);
   }
   // A refused read of the model matches no file.
   if (!model_read.has_value() || !check.model || *check.model != model_read.value) {
     prompts_.message(
         "Model number from the controller does not match the model number from the text file so "
-        "Upload of values is canceled.");
+        "Upload of values is canceled.",
+        "Model Mismatch", Icon::Critical);
     return Outcome(Ending::ModelMismatch);
   }
   model_ = model_read.value;
@@ -142,7 +142,7 @@ std::optional<Outcome> RestoreSetup::check_before_erasing(const ChosenSetupFile&
   has_profiles = model_has_profiles(std::to_string(model_), carry_on);
   if (!carry_on) {
     session_.show("*******Upload Canceled*******");
-    prompts_.message("Upload Canceled!");
+    prompts_.message("Upload Canceled!", "Upload Canceled", Icon::Information);
     return Outcome(Ending::Cancelled);
   }
   show_file_check(check);
@@ -156,7 +156,7 @@ void RestoreSetup::show_file_check(const SetupFileCheck& check) {
   };
   add(review_notes_text(review_, file_));
   if (review_.unlisted.empty()) {
-    if (!text.empty()) prompts_.message(text, "Setup File Check");
+    if (!text.empty()) prompts_.message(text, "Setup File Check", Icon::Information);
     return;
   }
   add(unlisted_text(review_, file_, std::to_string(model_)));
@@ -168,7 +168,7 @@ void RestoreSetup::show_file_check(const SetupFileCheck& check) {
   }
   write_unlisted_ = unlisted_ == UnlistedLines::Write;
   prompts_.message(text + (write_unlisted_ ? "\rThey will be written." : "\rThey will be skipped."),
-                   "Setup File Check");
+                   "Setup File Check", Icon::Information);
 }
 
 std::string RestoreSetup::skipped_lines_text(const SetupFileCheck& check) const {
@@ -200,7 +200,7 @@ std::optional<Outcome> RestoreSetup::erase_old_settings() {
   prompts_.set_busy(false);
   session_.lock(false);
   if (at_defaults) return std::nullopt;
-  prompts_.message("Communication Error,Upload Canceled.");
+  prompts_.message("Communication Error,Upload Canceled.", "Communication Error", Icon::Critical);
   return Outcome(Ending::NoController);
 }
 
@@ -237,9 +237,10 @@ bool RestoreSetup::model_has_profiles(const std::string& model, bool& carry_on) 
     }
   }
   carry_on = prompts_.ask_yes("Can not find the " + model + ".cds" +
-                              " file to check whether this model has Profiles. Do you want to "
-                              "continue with the upload?");
-  return carry_on && prompts_.ask_yes("Does model " + model + " have Profiles?");
+                                  " file to check whether this model has Profiles. Do you want "
+                                  "to continue with the upload?",
+                              "Download Sequence File");
+  return carry_on && prompts_.ask_yes("Does model " + model + " have Profiles?", "Profiles");
 }
 
 Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
@@ -291,7 +292,10 @@ Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
             std::to_string(skipped_) + " line(s) skipped: see the history and Read/Write Errors.";
   }
   if (!verified.text.empty()) text += "\r" + verified.text;
-  prompts_.message(text);
+  prompts_.message(text, "Upload Complete",
+                   session_.refusals() > 0 || skipped_ > 0 || verified.ending != Ending::Completed
+                       ? Icon::Exclamation
+                       : Icon::Information);
   Outcome o = end(verified.ending, false);
   o.differences = static_cast<int>(differences_.size());
   if (!o.completed()) o.step = "Verify";
@@ -375,7 +379,7 @@ std::optional<Outcome> RestoreSetup::write_data_line(const DataLine& d, int& cur
   session_.show(text + " ***UNSUCCESSFUL***");
   if (access_.ask_write_retry(d.register_no, d.value)) {
     session_.show("*******Upload Canceled*******");
-    prompts_.message("Upload Canceled!");
+    prompts_.message("Upload Canceled!", "Upload Canceled", Icon::Exclamation);
     return end(Ending::Cancelled, true);
   }
   session_.show(text + " Successful");
@@ -399,7 +403,8 @@ std::optional<Outcome> RestoreSetup::ensure_placeholders(int current_profile) {
     if (type->has_value() && type->value >= 0) continue;
     if (!make_placeholder_profile(current_profile)) {
       session_.show("*******Upload Canceled*******");
-      prompts_.message("Comm Error when creating the Delete Profile. Upload Canceled!");
+      prompts_.message("Comm Error when creating the Delete Profile. Upload Canceled!",
+                       "Communication Error", Icon::Critical);
       return end(Ending::Failed, true);
     }
     if (placeholders_.size() < kMaxPlaceholders) placeholders_.push_back(k);
@@ -423,12 +428,12 @@ void RestoreSetup::remove_placeholders() {
   for (const int n : placeholders_) {
     if (access_.write_given_up(reg::kProfileSelect, n)) erase_refused = true;
     if (erase_refused) {
-      prompts_.message(erase_refused_text(n));
+      prompts_.message(erase_refused_text(n), "Placeholder Profile", Icon::Exclamation);
       continue;
     }
     if (access_.write_given_up(reg::kProfileCommand, reg::kProfileErase)) {
       erase_refused = true;
-      prompts_.message(erase_refused_text(n));
+      prompts_.message(erase_refused_text(n), "Placeholder Profile", Icon::Exclamation);
     }
   }
 }

@@ -30,14 +30,16 @@ Outcome SaveSetup::save_setup() {
   try {
     const ValueRead model_read = access_.read_value_or_ask(reg::kDeviceType);
     if (!model_read.answered()) {
-      prompts_.message(access_.no_answer_text(kCommPortsCanceled));
+      prompts_.message(access_.no_answer_text(kCommPortsCanceled), "Communication Error",
+                       Icon::Critical);
       return Outcome(Ending::NoController);
     }
     const std::string model = model_read.text();
     const auto cds_path = program_dir_.sequences_dir() / (model + ".cds");
     std::error_code ec;
     if (!std::filesystem::exists(cds_path, ec)) {
-      prompts_.message("Do not have correct download file sequence for this model of control!");
+      prompts_.message("Do not have correct download file sequence for this model of control!",
+                       "Download Sequence File", Icon::Critical);
       return Outcome(Ending::FileProblem);
     }
     const DownloadSequence cds(read_text_lines(cds_path), cds_path.string());
@@ -67,7 +69,8 @@ std::unique_ptr<SetupFileWriter> SaveSetup::create_setup_file() {
     low = access_.read_value(reg::kSerialLow);
     if (high.answered() && low.answered()) break;
     if (access_.ask_comm_error("Comm error!") != Answer::Retry) {
-      prompts_.message(access_.no_answer_text(kCommPortsCanceled));
+      prompts_.message(access_.no_answer_text(kCommPortsCanceled), "Communication Error",
+                       Icon::Critical);
       outcome_ = Outcome(Ending::NoController);
       return nullptr;
     }
@@ -84,7 +87,8 @@ std::unique_ptr<SetupFileWriter> SaveSetup::create_setup_file() {
   file_path_ = with_default_extension(*chosen);
   std::error_code ec;
   if (std::filesystem::exists(file_path_, ec) &&
-      !prompts_.ask_yes("File already exists. Do you want to overwrite this file?")) {
+      !prompts_.ask_yes("File already exists. Do you want to overwrite this file?",
+                        "Overwrite Setup File", std::nullopt, Icon::Exclamation)) {
     outcome_ = Outcome(Ending::Cancelled);
     return nullptr;
   }
@@ -107,11 +111,12 @@ Outcome SaveSetup::finish(std::unique_ptr<SetupFileWriter>& file, bool cancelled
   if (!cancelled) file->commit();
   if (cancelled) {
     file.reset();  // removes this save's file; an earlier file of that name stays
-    prompts_.message("Download was Canceled.", "Download Canceled");
+    prompts_.message("Download was Canceled.", "Download Canceled", Icon::Information);
     if (outcome_.completed()) outcome_ = Outcome(Ending::Cancelled);
   } else {
-    prompts_.message("Downloading Process Complete." + refused_reads_text(refused_reads),
-                     "Download Complete");
+    prompts_.message(
+        "Downloading Process Complete." + refused_reads_text(refused_reads), "Download Complete",
+        refused_reads.empty() && session_.refusals() == 0 ? Icon::Information : Icon::Exclamation);
     outcome_ = Outcome(Ending::Completed);
     outcome_.refused = session_.refusals();
   }
@@ -144,7 +149,7 @@ Outcome SaveSetup::failed(const RunError& e) {
   // A file that cannot be written is named, with the system's reason.
   const bool setup_file = !e.file().empty() && !is_sequence_file(e.file());
   show_error_message(prompts_, e.number(), e.file(), setup_file ? e.what() : std::string());
-  prompts_.message("Download was Canceled.", "Download Canceled");
+  prompts_.message("Download was Canceled.", "Download Canceled", Icon::Exclamation);
   prompts_.set_busy(false);
   session_.lock(false);
   Outcome o(is_sequence_file(e.file()) ? Ending::FileProblem : Ending::Failed);

@@ -251,7 +251,7 @@ void FrmDownloadParm::cmdCompare_Click() {
 void FrmDownloadParm::show_comparison(const Comparison& comparison) {
   if (comparison.outcome.completed()) {
     services_.prompts.message("The controller holds the setup of " + comparison.file + ".",
-                              "Compare Complete");
+                              "Compare Complete", Icon::Information);
     return;
   }
   if (comparison.outcome.ending != Ending::Differs) return;  // the job has said why

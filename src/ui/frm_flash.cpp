@@ -272,7 +272,8 @@ void FrmFlash::cmd_SaveLog_Click() {
   const std::string path = with_default_extension(*chosen);
   std::error_code ec;
   if (std::filesystem::exists(path, ec) &&
-      !services_.prompts.ask_yes("File already exists. Do you want to overwrite this file?")) {
+      !services_.prompts.ask_yes("File already exists. Do you want to overwrite this file?",
+                                 "Overwrite Log File")) {
     return;
   }
   HistoryLog log;

@@ -137,6 +137,7 @@ class FrmFlash final : public QWidget, public FlashView {
   QLabel* lbl_Status_ = nullptr;  // what a long wait is for, and how long it took so far
   WaitIndicator* wait_ = nullptr;
   QLabel* lbl_Warning_ = nullptr;
+  QLabel* lbl_Controller_ = nullptr;  // with --simulate: "Simulated controller 6180"
   QLabel* lbl_ProgramDir_ = nullptr;  // which program directory is in use
   QPushButton* cmd_BrowseFile_ = nullptr;
   QLabel* lbl_File_ = nullptr;

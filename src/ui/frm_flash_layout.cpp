@@ -33,6 +33,11 @@ QListWidget* make_history(QWidget* parent, const char* name) {
   list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   list->setUniformItemSizes(true);
+  // Ctrl+C copies the list that has the focus, so the focus must show; the
+  // border keeps its width either way and the lines do not move.
+  list->setStyleSheet(
+      QStringLiteral("QListWidget { border: 2px solid palette(mid); }"
+                     "QListWidget:focus { border: 2px solid palette(highlight); }"));
   return list;
 }
 
@@ -80,6 +85,13 @@ void FrmFlash::build_controls() {
   left->addWidget(lbl_Status_);
   build_save_setup_option();
   left->addWidget(chk_SaveSetup_);
+  if (services_.simulated_model) {
+    lbl_Controller_ =
+        new QLabel(QStringLiteral("Simulated controller %1").arg(*services_.simulated_model), this);
+    lbl_Controller_->setObjectName(QStringLiteral("lbl_Controller"));
+    lbl_Controller_->setStyleSheet(QStringLiteral("QLabel { font-weight: bold; }"));
+    left->addWidget(lbl_Controller_);
+  }
   lbl_ProgramDir_ = new QLabel(to_qt(services_.program_dir.description()), this);
   lbl_ProgramDir_->setObjectName(QStringLiteral("lbl_ProgramDir"));
   lbl_ProgramDir_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -110,7 +122,7 @@ void FrmFlash::build_save_setup_option() {
   connect(chk_SaveSetup_, &QCheckBox::toggled, this, [this, settings](bool on) {
     if (write_profile_string(kOptionsSection, kSaveSetupKey, on ? "1" : "0", settings) == 0) {
       services_.prompts.message("The setting could not be stored in " + settings.string() + ".",
-                                "Error", Icon::Exclamation);
+                                "Settings File", Icon::Exclamation);
     }
   });
 }
@@ -148,12 +160,13 @@ QVBoxLayout* FrmFlash::build_engineering() {
 
   fram_SectorSelect_ = new QGroupBox(QStringLiteral("Sector(s) to Erase"), this);
   fram_SectorSelect_->setObjectName(QStringLiteral("fram_SectorSelect"));
-  auto* sectors = new QHBoxLayout(fram_SectorSelect_);
+  // Two rows of check boxes, so that showing the frame does not widen the window.
+  auto* sectors = new QGridLayout(fram_SectorSelect_);
   for (std::size_t i = 0; i < chk_Sector_.size(); ++i) {
     auto* box = new QCheckBox(QStringLiteral("Sector %1").arg(i), fram_SectorSelect_);
     box->setObjectName(QStringLiteral("chk_Sector(%1)").arg(i));
     box->setChecked(true);
-    sectors->addWidget(box);
+    sectors->addWidget(box, static_cast<int>(i / 4), static_cast<int>(i % 4));
     chk_Sector_[i] = box;
   }
 

@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
     comms.set_trace(trace.get());
   }
 
-  r7::FrmFlash window(r7::UiServices{program_dir, port_names, comms, clock, prompts});
+  r7::FrmFlash window(
+      r7::UiServices{program_dir, port_names, comms, clock, prompts, options.simulate_model});
   window.setWindowTitle(QString::fromLatin1(r7::kMainWindowTitle));
   if (simulated_device) {
     window.comms_settings().set_port_devices_note(

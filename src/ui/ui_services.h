@@ -2,6 +2,8 @@
 // seams the procedures are built on. Owned by the caller (main, or a test).
 #pragma once
 
+#include <optional>
+
 #include "app/port_names.h"
 #include "app/program_dir.h"
 #include "seams/clock.h"
@@ -16,6 +18,8 @@ struct UiServices {
   Comms& comms;
   Clock& clock;
   Prompts& prompts;
+  // With --simulate: the model of the simulated controller every port leads to.
+  std::optional<int> simulated_model{};
 };
 
 }  // namespace r7

@@ -91,15 +91,16 @@ TEST_F(CliSetup, SaveChangeRestoreAndSaveAgainGiveTheSameDataLines) {
 
   const ProcessResult restore = cli({"--yes", "restore", first.string()});
   ASSERT_EQ(restore.exit_code, 0) << restore.out << restore.err;
-  EXPECT_EQ(
-      restore.out.rfind("[] This erase all current settings. Do you want to continue? -> Yes\n"
-                        "******Erasing Old Settings******\n",
-                        0),
-      0U)
+  EXPECT_EQ(restore.out.rfind("[Erase Current Settings] This erase all current settings. Do you "
+                              "want to continue? -> Yes\n"
+                              "******Erasing Old Settings******\n",
+                              0),
+            0U)
       << restore.out;
-  EXPECT_TRUE(contains(restore.out,
-                       "\n*******Upload Complete*******\n[] Upload Complete | Verified: the "
-                       "controller holds the file's setup.\n"));
+  EXPECT_TRUE(
+      contains(restore.out,
+               "\n*******Upload Complete*******\n[Upload Complete] Upload Complete | Verified: the "
+               "controller holds the file's setup.\n"));
   EXPECT_FALSE(fs::exists(home / "Reg Downloads" / "6180_Upload_Error.TXT"));
 
   // A new r7sim from the state file holds the restored setup. The default

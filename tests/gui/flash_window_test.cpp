@@ -5,8 +5,11 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -57,6 +60,49 @@ class FlashWindowTest : public QObject {
     w.set_quit_enabled(true);
     QTest::mouseClick(child<QPushButton>(w, "cmd_Quit"), Qt::LeftButton);
     QVERIFY(!w.isVisible());
+  }
+
+  void engineering_controls_leave_the_width_alone() {
+    Rig rig;
+    FrmFlash w(rig.services());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const int width = w.width();
+    QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(w.engineering_visible());
+    QApplication::processEvents();
+    QVERIFY2(w.minimumSizeHint().width() <= width, "the layout needs a wider window");
+    QCOMPARE(w.width(), width);
+  }
+
+  void the_simulated_controller_is_named_only_with_simulate() {
+    Rig simulated(6180);
+    FrmFlash w(simulated.services());
+    w.show();
+    QCOMPARE(child<QLabel>(w, "lbl_Controller")->text(),
+             QStringLiteral("Simulated controller 6180"));
+    QVERIFY(child(w, "lbl_Controller")->isVisible());
+    Rig real;
+    FrmFlash plain(real.services());
+    QVERIFY(plain.findChild<QLabel*>(QStringLiteral("lbl_Controller")) == nullptr);
+  }
+
+  void a_history_with_the_focus_looks_different() {
+    Rig rig;
+    FrmFlash w(rig.services());
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    for (const char* name : {"lst_CommsCommand", "lst_CommsCommandResponse"}) {
+      auto* list = child<QListWidget>(w, name);
+      child(w, "cmd_Start")->setFocus();
+      QApplication::processEvents();
+      const QImage without = list->grab().toImage();
+      list->setFocus();
+      QApplication::processEvents();
+      QVERIFY(list->hasFocus());
+      QVERIFY2(list->grab().toImage() != without, name);
+    }
   }
 
   void only_ctrl_c_copies_the_whole_list_with_cr_lf_and_clear_empties_it() {
@@ -200,6 +246,8 @@ class FlashWindowTest : public QObject {
     for (const char* name : locked)
       QVERIFY2(child(w, name)->isEnabled(), name);
     QVERIFY(!child(w, "cmd_EraseSectors")->isEnabled());  // only once a bootloader answered
+    QCOMPARE(rig.prompts.boxes.back().title, std::string("Download Completed"));
+    QCOMPARE(rig.prompts.boxes.back().icon, Icon::Information);
 
     // Ctrl+S saves both histories side by side with their times, the
     // controller and the outcome, as CR LF text.

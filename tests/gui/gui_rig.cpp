@@ -14,6 +14,7 @@ Rig::Rig(int simulated_model) {
   PortFactory* factory = &scripted;
   if (simulated_model != 0) {
     simulation = std::make_unique<sim::Simulation>(simulated_model, clock);
+    this->simulated_model = simulated_model;
     factory = &simulation->port_factory();
     write_demo_program_dir(dir.path());
   }

@@ -67,11 +67,14 @@ struct Rig {
   ScriptedPortFactory scripted{line};
   std::unique_ptr<sim::Simulation> simulation;  // outlives the ports
   std::unique_ptr<Comms> comms;
+  std::optional<int> simulated_model;
 
   // On the scripted line, or with `simulated_model` (6180, 6170) on a simulated
   // controller on the fake clock in the demo program directory.
   explicit Rig(int simulated_model = 0);
-  UiServices services() { return UiServices{program_dir, names, *comms, clock, prompts}; }
+  UiServices services() {
+    return UiServices{program_dir, names, *comms, clock, prompts, simulated_model};
+  }
   std::filesystem::path ini() const { return program_dir.settings_file(); }
   void write_settings(const std::string& body) { write_file(ini(), body); }
   std::string setting(const std::string& key) const {

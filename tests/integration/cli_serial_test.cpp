@@ -66,7 +66,7 @@ TEST_F(CliSerial, SlotsListsEachSlotWithItsDeviceSettingsAndWait) {
   // Slot 1's port is not valid: it is said and listed as not defined.
   expect({{{"slots"},
            0,
-           "^\\[\\] Port number is not valid in sub init_comms\n"
+           "^\\[Port Settings\\] Port number is not valid in sub init_comms\n"
            "Program directory: [^\n]* \\(--home\\)\n[^\n]*\n"
            "0 +Full Protocol +1 +/dev/ttyS0 +300,N,8,1 +33 ms\n"
            "1 +Modbus Protocol +- +\\(not defined: its exchanges use slot 0\\)\n"
@@ -169,7 +169,7 @@ TEST_F(CliSerial, SetupExitStatusesOfDeclinedSilentAndMissing) {
       {{"--no", "save", kept}, 4, "", ""},
       {{"--address", "7", "save", kept},
        2,
-       "\\[\\] Download has been canceled\\. Need to check Comm Port Settings\\.\n",
+       "\\[Communication Error\\] Download has been canceled\\. Need to check Comm Port Settings\\.\n",
        ""},
       {{"--yes", "restore", (home / "none.txt").string()}, 3, "^$", ""},
       {{"restore", (home / "minimal.txt").string()}, 4, "", ""},  // not a terminal: No
@@ -181,7 +181,8 @@ TEST_F(CliSerial, SetupExitStatusesOfDeclinedSilentAndMissing) {
   const auto retried = cli({"--yes", "--address", "7", "save", kept});
   EXPECT_EQ(retried.exit_code, 2) << retried.out;
   std::size_t questions = 0;
-  for (std::size_t at = 0; (at = retried.out.find("[] Comm Error!", at)) != std::string::npos; ++at)
+  for (std::size_t at = 0;
+       (at = retried.out.find("[Communication Error] Comm Error!", at)) != std::string::npos; ++at)
     ++questions;
   EXPECT_EQ(questions, 4U) << retried.out;
   // A sequence file missing for the model.

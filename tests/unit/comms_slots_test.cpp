@@ -93,7 +93,8 @@ TEST_F(CommsSlots, InitCommsReadsTheSlotsUpToTheFirstMissingPortKey) {
     const std::string label = c.ini.value_or("(no file)");
     EXPECT_EQ(prompts.texts(), c.messages) << label;
     for (const MessageBox& box : prompts.boxes) {
-      EXPECT_EQ(box.title, "") << label;
+      EXPECT_EQ(box.title, "Port Settings") << label;
+      EXPECT_EQ(box.icon, Icon::Exclamation) << label;
       EXPECT_EQ(box.buttons, Buttons::Ok) << label;
     }
     EXPECT_EQ(slots(comms), c.slots) << label;

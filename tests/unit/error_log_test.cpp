@@ -37,12 +37,13 @@ TEST_F(ErrorLogTest, LogLinesAreAppendedInTheirFixedLayout) {
   EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder"));
 }
 
-// Listed numbers show their message in an untitled box (62: TransmitTest),
+// Listed numbers show their message in a box titled by the number (62: TransmitTest),
 // with the file when one is named; others end the program.
 TEST_F(ErrorLogTest, ListedNumbersShowTheirMessageOthersEndTheProgram) {
   show_error_message(prompts, 53, "731-0000.S19");
   ASSERT_EQ(prompts.boxes.size(), 1U);
-  EXPECT_EQ(prompts.boxes[0].title, "");
+  EXPECT_EQ(prompts.boxes[0].title, "Error 53");
+  EXPECT_EQ(prompts.boxes[0].icon, Icon::Critical);
   EXPECT_EQ(prompts.boxes[0].buttons, Buttons::Ok);
   EXPECT_EQ(prompts.boxes[0].text,
             "FILE NOT FOUND ERROR INSTALL DISK WITH FILE 731-0000.S19 INTO DRIVE A");

@@ -268,6 +268,8 @@ TEST_F(FirmwareDownloadTest, UnknownDeviceTypeIsReportedOncePerTry) {
   FirmwareDownload d(other, prompts, view, clock, program);
   EXPECT_EQ(d.download_firmware().ending, Ending::Unrecognised);
   EXPECT_EQ(prompts.texts(), std::vector<std::string>(3, "Controller is unrecognized !!"));
+  EXPECT_EQ(prompts.boxes[0].title, "Unknown Controller");
+  EXPECT_EQ(prompts.boxes[0].icon, Icon::Critical);
   EXPECT_THAT(view.responses, ElementsAre("Failed"));
   EXPECT_EQ(line.writes.size(), 3U);
 }

@@ -258,6 +258,9 @@ TEST_F(SetupRestore, AControllerThatNeverDropsOffCancelsTheUpload) {
   EXPECT_EQ(prompts.texts(),
             (Lines{"This erase all current settings. Do you want to continue?", "Comm Error!",
                    "Comm Error!, Retry or Cancel", "Communication Error,Upload Canceled."}));
+  EXPECT_EQ(prompts.boxes[0].title, "Erase Current Settings");
+  EXPECT_EQ(prompts.boxes[1].title, "Communication Error");
+  EXPECT_EQ(prompts.boxes[3].icon, Icon::Critical);
   EXPECT_EQ(last.ending, Ending::NoController);
   EXPECT_TRUE(view.window_enabled);
 }

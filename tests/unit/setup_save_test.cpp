@@ -97,6 +97,7 @@ TEST_F(SetupSave, AModelWithProfilesGivesExactlyTheExpectedFile) {
   EXPECT_EQ(prompts.texts(), Lines{"Downloading Process Complete.\r2 register read(s) refused by "
                                    "the controller, not in the file: 118 4036"});
   EXPECT_EQ(prompts.boxes.back().title, "Download Complete");
+  EXPECT_EQ(prompts.boxes.back().icon, Icon::Exclamation);  // not all of the setup is saved
   EXPECT_EQ(last.ending, Ending::Completed);
   EXPECT_EQ(setup_folder(), Lines{"golden.txt"});  // no error file left
   EXPECT_TRUE(view.window_enabled);
