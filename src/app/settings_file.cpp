@@ -133,15 +133,60 @@ std::optional<std::string> key_of(const std::string& line) {
   return t.substr(0, eq);
 }
 
-}  // namespace
+// The text rebuilt by the reader's own writer (line ends become LF).
+std::optional<std::string> rebuilt_with_value(std::string_view text, const std::string& section,
+                                              const std::string& key, const std::string& value) {
+  CSimpleIniA ini;
+  load(ini, text);
+  if (ini.SetValue(trim(section).c_str(), trim(key).c_str(), value.c_str()) < 0) {
+    return std::nullopt;
+  }
+  std::string data;
+  if (ini.Save(data) < 0) return std::nullopt;
+  return data;
+}
+
+// Whether `edited` reads as `original` with `value` under the key, and
+// everything else as it was.
+bool reads_as_edited(std::string_view original, std::string_view edited, const std::string& section,
+                     const std::string& key, const std::string& value) {
+  CSimpleIniA before;
+  CSimpleIniA after;
+  load(before, original);
+  load(after, edited);
+  const auto count = [](const CSimpleIniA& ini) {
+    std::size_t n = 0;
+    CSimpleIniA::TNamesDepend sections;
+    ini.GetAllSections(sections);
+    for (const auto& s : sections)
+      n += ini.GetSectionSize(s.pItem) > 0 ? static_cast<std::size_t>(ini.GetSectionSize(s.pItem))
+                                           : 0;
+    return n;
+  };
+  CSimpleIniA::TNamesDepend sections;
+  before.GetAllSections(sections);
+  std::size_t kept = 0;
+  for (const auto& s : sections) {
+    CSimpleIniA::TNamesDepend keys;
+    before.GetAllKeys(s.pItem, keys);
+    for (const auto& k : keys) {
+      if (same_name(s.pItem, section) && same_name(k.pItem, key)) continue;
+      const char* a = before.GetValue(s.pItem, k.pItem, nullptr);
+      const char* b = after.GetValue(s.pItem, k.pItem, nullptr);
+      if (a == nullptr || b == nullptr || std::string_view(a) != b) return false;
+      ++kept;
+    }
+  }
+  const char* stored = after.GetValue(trim(section).c_str(), trim(key).c_str(), nullptr);
+  return stored != nullptr && stored == value && count(after) == kept + 1;
+}
 
 // Edits the text in place: the value of every line of the key in the section
 // is replaced, or one line is added at the end of the (last) section, or the
 // section is added at the end. Other bytes, line ends included, stay as they
 // are; new lines take the file's line end (CR LF when it has any).
-std::optional<std::string> with_settings_value(std::string_view text, const std::string& section,
-                                               const std::string& key, const std::string& value) {
-  if (value.find_first_of("\r\n") != std::string::npos) return std::nullopt;
+std::optional<std::string> edited_in_place(std::string_view text, const std::string& section,
+                                           const std::string& key, const std::string& value) {
   std::vector<IniLine> lines = ini_lines(text);
   const std::string eol = text.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
   bool in_section = false;
@@ -176,6 +221,20 @@ std::optional<std::string> with_settings_value(std::string_view text, const std:
   for (const IniLine& line : lines)
     data += line.text + line.end;
   return data;
+}
+
+}  // namespace
+
+// In place when the reader reads the edit as meant (every ordinary file);
+// text the line rules do not cover (zero bytes, odd quoting) is rebuilt.
+std::optional<std::string> with_settings_value(std::string_view text, const std::string& section,
+                                               const std::string& key, const std::string& value) {
+  if (value.find_first_of("\r\n") != std::string::npos) return std::nullopt;
+  if (const auto edited = edited_in_place(text, section, key, value);
+      edited && reads_as_edited(text, *edited, section, key, value)) {
+    return edited;
+  }
+  return rebuilt_with_value(text, section, key, value);
 }
 
 long read_profile_int(const std::string& section, const std::string& key, long default_value,
