@@ -169,7 +169,8 @@ TEST_F(CliSerial, SetupExitStatusesOfDeclinedSilentAndMissing) {
       {{"--no", "save", kept}, 4, "", ""},
       {{"--address", "7", "save", kept},
        2,
-       "\\[Communication Error\\] Download has been canceled\\. Need to check Comm Port Settings\\.\n",
+       "\\[Communication Error\\] Download has been canceled\\. Need to check Comm Port "
+       "Settings\\.\n",
        ""},
       {{"--yes", "restore", (home / "none.txt").string()}, 3, "^$", ""},
       {{"restore", (home / "minimal.txt").string()}, 4, "", ""},  // not a terminal: No

@@ -515,7 +515,6 @@ TEST_F(FirmwareDownloadTest, SetupBackupComesBeforeDownloadModeOrTheUserIsAsked)
     }
   }
   EXPECT_EQ(backups(), files_before);
-
 }
 
 TEST_F(FirmwareDownloadTest, EngineeringProbeAndErase) {
