@@ -251,6 +251,7 @@ Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
   session_.show("******Beginning  Upload******");
   int current_profile = 0;
   int lines_done = 0;
+  // Data lines that are written: all but unlisted registers the user did not want.
   const auto written = [this](const TextLine& line, const DataLine& d) {
     return d.kind == DataLine::Kind::Data &&
            (write_unlisted_ || !review_.unlisted_lines.contains(line.number));
@@ -264,8 +265,7 @@ Outcome RestoreSetup::write_data_lines(const TextLines& lines) {
       session_.show("Line " + std::to_string(lines[i].number) +
                     " skipped, not a register and a value: " + quoted_line(lines[i].text));
       ++skipped_;
-    } else if (d.kind == DataLine::Kind::Data && !write_unlisted_ &&
-               review_.unlisted_lines.contains(lines[i].number)) {
+    } else if (d.kind == DataLine::Kind::Data && !written(lines[i], d)) {
       session_.show("Line " + std::to_string(lines[i].number) + " skipped, register " +
                     std::to_string(d.register_no) +
                     " is not in the sequence files: " + quoted_line(lines[i].text));
