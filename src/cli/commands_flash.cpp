@@ -35,6 +35,7 @@ void print_identity(CliContext& ctx, const FirmwareDownload::Identity& id) {
   } else {
     ctx.say("Software number: not read");
   }
+  ctx.say("Serial number: " + id.serial_number.value_or("not read"));
   const int selection = id.model_selection.value_or(0);
   const FirmwareSelection* s = firmware_selection(selection);
   if (s == nullptr) return;

@@ -39,6 +39,13 @@ std::optional<int> IdentityReader::revision() {
   return std::nullopt;
 }
 
+std::optional<std::string> IdentityReader::serial_number() {
+  const auto r = registers_.read_registers(kFirmwareAddress, reg::kSerialHigh, 2, kModbusTries,
+                                           Repeat::WhenSilentOrDamaged);
+  if (!r || r->size() != 2) return std::nullopt;
+  return std::to_string((*r)[0]) + std::to_string((*r)[1]);
+}
+
 ControllerIdentity IdentityReader::identify() {
   ControllerIdentity id;
   bool unrecognised = false;
@@ -52,6 +59,7 @@ ControllerIdentity IdentityReader::identify() {
   const auto software = registers_.read_registers(kFirmwareAddress, reg::kSoftwareNumber, 1,
                                                   kModbusTries, Repeat::WhenSilentOrDamaged);
   if (software) id.software_number = software->front();
+  id.serial_number = serial_number();
   return id;
 }
 

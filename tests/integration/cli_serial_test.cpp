@@ -123,7 +123,11 @@ TEST_F(CliSerial, IdentifyCheckAndFlashTheSimulatedController) {
   test::write_demo_program_dir(home.path());
   const std::string ok = "\n< Successful\n> ";
   expect({
-      {{"--simulate", "identify"}, 0, "Device type: 6180\n", ""},
+      {{"--simulate", "identify"},
+       0,
+       "Device type: 6180\nRevision: 1850\nSoftware number: 2 \\(hex 0002\\)\nSerial number: "
+       "2130517\n",
+       ""},
       {{"check", (home / "731-0000.S19").string()}, 0, "Software-number field: 523741420003", ""},
       {{"--simulate", "--yes", "flash"},
        0,
