@@ -3,6 +3,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 namespace r7 {
@@ -141,6 +142,13 @@ long leading_integer(std::string_view text) {
       std::from_chars(scan.number.data(), scan.number.data() + scan.number.size(), value);
   if (ec == std::errc::result_out_of_range) return scan.number.front() == '-' ? LONG_MIN : LONG_MAX;
   return value;
+}
+
+std::string minutes_seconds(std::int64_t seconds) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                static_cast<long long>(seconds % 60));
+  return buf;
 }
 
 }  // namespace r7

@@ -2,7 +2,9 @@
 // using it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace r7 {
@@ -11,6 +13,9 @@ namespace r7 {
 // optional sign, digits with at most one decimal point (at least one digit),
 // an optional exponent. Anything else (empty text, letters, a colon) fails.
 std::optional<double> parse_number(std::string_view text);
+
+// "1:05" for 65 seconds, "61:40" past the hour.
+std::string minutes_seconds(std::int64_t seconds);
 
 // Digits only ("9600"), nothing around them; nullopt otherwise or when the
 // value does not fit an int.

@@ -37,6 +37,12 @@ struct Outcome {
   bool completed() const { return ending == Ending::Completed; }
 };
 
+// A setup file a job wrote, and the values the controller refused in it.
+struct WrittenFile {
+  std::string path;
+  int refused = 0;
+};
+
 // "completed", "failed", "no controller", ...: an ending in words.
 const char* ending_name(Ending e);
 

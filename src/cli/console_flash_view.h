@@ -29,6 +29,9 @@ class ConsoleFlashView final : public FlashView {
     out_.wait(what, up_to_ms);
   }
   void end_wait() override { out_.end_wait(); }
+  // The progress line follows each file; the summary is the command's own.
+  void set_download_progress(const DownloadProgress&) override {}
+  void show_summary(const DownloadSummary&) override {}
 
   const std::string& last_response() const { return last_response_; }
 

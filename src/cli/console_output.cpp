@@ -1,5 +1,7 @@
 #include "cli/console_output.h"
 
+#include "base/numbers.h"
+
 #include <nlohmann/json.hpp>
 
 #include "os/os.h"
@@ -24,13 +26,6 @@ const char* answer_name(Answer a) {
       return "Retry";
   }
   return "";
-}
-
-std::string clock_text(std::int64_t seconds) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                static_cast<long long>(seconds % 60));
-  return buf;
 }
 
 }  // namespace
@@ -210,13 +205,13 @@ void ConsoleOutput::draw() {
     bar.append(static_cast<std::size_t>(kWidth - filled), ' ');
     std::string left = "?";
     if (done_ > 0) {
-      left = clock_text(static_cast<std::int64_t>(static_cast<double>(elapsed) *
-                                                  static_cast<double>(total_ - done_) /
-                                                  static_cast<double>(done_)));
+      left = minutes_seconds(static_cast<std::int64_t>(static_cast<double>(elapsed) *
+                                                       static_cast<double>(total_ - done_) /
+                                                       static_cast<double>(done_)));
     }
     std::fprintf(out_, "\r[%s] %3d %%  %llu/%llu %s  %s elapsed  %s left\033[K", bar.c_str(),
                  percent, static_cast<unsigned long long>(done_),
-                 static_cast<unsigned long long>(total_), unit_, clock_text(elapsed).c_str(),
+                 static_cast<unsigned long long>(total_), unit_, minutes_seconds(elapsed).c_str(),
                  left.c_str());
   } else {
     return;

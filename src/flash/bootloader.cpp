@@ -126,6 +126,9 @@ bool Bootloader::send_record(const SRecord& record, std::size_t line_count) {
 }
 
 void Bootloader::report_record_failure(const std::string& record_type, std::size_t line_count) {
+  // A port that could not be used has said why; a dump of frames that never
+  // reached the line would only hide it.
+  if (!comms_.port_available()) return;
   const std::string where =
       "Failed at case record_type=" + record_type + " line_count=" + std::to_string(line_count);
   if (record_type == "S1") {

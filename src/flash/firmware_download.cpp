@@ -39,13 +39,14 @@ std::string file_device_code(const std::string& path) {
 FirmwareDownload::FirmwareDownload(Comms& comms, Prompts& prompts, FlashView& view, Clock& clock,
                                    const ProgramDir& program_dir)
     : comms_(comms),
+      whole_(view, clock),
       registers_(comms),
-      boot_(comms, prompts, view),
+      boot_(comms, prompts, whole_),
       identity_(registers_),
-      files_(prompts, view, program_dir),
-      engineering_(comms, boot_, prompts, view),
+      files_(prompts, whole_, program_dir),
+      engineering_(comms, boot_, prompts, whole_),
       prompts_(prompts),
-      view_(view),
+      view_(whole_),
       clock_(clock) {}
 
 bool FirmwareDownload::software_number_fits(int value) {
@@ -91,10 +92,18 @@ Outcome FirmwareDownload::download_firmware() {
   if (auto refused = refuse_fixed_line()) return *refused;
   prompts_.set_busy(true);
   view_.set_start_enabled(false);
+  summary_ = DownloadSummary{};
+  started_ms_ = clock_.tick_ms();
   std::optional<Outcome> end = identify_for_download();
   if (!end) end = confirm_files();
   if (!end) end = prepare_controller();
   const Outcome outcome = end ? *end : bootloader_download();
+  whole_.end(outcome.completed());
+  summary_.ended = true;
+  summary_.outcome = std::string(ending_name(outcome.ending)) +
+                     (outcome.step.empty() ? "" : " at \"" + outcome.step + "\"");
+  summary_.took_ms = clock_.tick_ms() - started_ms_;
+  view_.show_summary(summary_);
   start_end();
   return outcome;
 }
@@ -106,6 +115,7 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
   bootloader_may_run_ = false;
   revision_.reset();
   software_.reset();
+  serial_.reset();
   bool unrecognised_shown = false;
   const auto type = identity_.device_type([this, &unrecognised_shown] {
     prompts_.message("Controller is unrecognized !!", "Unknown Controller", Icon::Critical);
@@ -129,6 +139,7 @@ std::optional<Outcome> FirmwareDownload::identify_for_download() {
   model_selection_ = selection_for(*type, *revision).value_or(0);
   revision_ = revision;
   view_.add_response("Successful");
+  serial_ = identity_.serial_number();  // for the summary; the download goes on without it
   return std::nullopt;
 }
 
@@ -158,6 +169,7 @@ std::optional<Outcome> FirmwareDownload::choose_recovery_selection() {
   if (selection == nullptr) return Outcome(Ending::Cancelled, "Bootloader answers");
   model_selection_ = *chosen + 1;
   recovering_ = true;
+  show_identity();
   return std::nullopt;
 }
 
@@ -197,10 +209,27 @@ std::optional<Outcome> FirmwareDownload::confirm_files() {
     return Outcome(Ending::FileProblem);
   }
   view_.set_file_text(files_.firmware());
+  summary_.firmware = files_.firmware();
+  if (const auto field = file_software_field(files_.firmware())) {
+    const std::string number = mid(*field, 9, 4);
+    if (number.size() == 4 &&
+        number.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos)
+      summary_.firmware_software = std::stoi(number, nullptr, 16);
+  }
   // The download application first: it is sent first, and a broken one leaves
   // a controller that only its bootloader answers.
   if (auto e = preflight(files_.download_app())) return e;
-  return preflight(files_.firmware());
+  if (auto e = preflight(files_.firmware())) return e;
+  begin_whole_download(backup_ != nullptr && !recovering_, !recovering_);
+  return std::nullopt;
+}
+
+void FirmwareDownload::begin_whole_download(bool backup, bool download_mode) {
+  std::error_code ec1;
+  std::error_code ec2;
+  const std::uintmax_t app = std::filesystem::file_size(files_.download_app(), ec1);
+  const std::uintmax_t firmware = std::filesystem::file_size(files_.firmware(), ec2);
+  whole_.begin(backup, download_mode, ec1 ? 0 : app, ec2 ? 0 : firmware);
 }
 
 std::optional<Outcome> FirmwareDownload::check_software_number() {
@@ -217,19 +246,31 @@ std::optional<Outcome> FirmwareDownload::check_software_number() {
     return Outcome(Ending::SoftwareMismatch, "Get software number");
   }
   view_.add_response("Successful");
+  show_identity();
   return std::nullopt;
+}
+
+void FirmwareDownload::show_identity() {
+  summary_.controller = identity_text();
+  view_.show_summary(summary_);
 }
 
 // The setup is saved while the controller still runs its firmware. Without
 // the backup the download goes on only when the user says so.
 std::optional<Outcome> FirmwareDownload::back_up_setup() {
   if (!backup_) return std::nullopt;
+  whole_.enter(WholeDownloadView::Step::Backup);
   view_.begin_wait("Saving the controller's setup", 0);
-  const Expected<std::string, std::string> saved = backup_();
+  const Expected<WrittenFile, std::string> saved = backup_();
   view_.end_wait();
   if (saved) {
-    add_history(view_, "Save setup to " + std::filesystem::path(*saved).filename().string(),
-                "Successful");
+    summary_.backup = saved->path;
+    summary_.backup_refused = saved->refused;
+    add_history(view_, "Save setup to " + std::filesystem::path(saved->path).filename().string(),
+                saved->refused == 0
+                    ? std::string("Successful")
+                    : "Successful, " + std::to_string(saved->refused) +
+                          (saved->refused == 1 ? " value" : " values") + " refused");
     return std::nullopt;
   }
   add_history(view_, "Save setup", "Failed");
@@ -245,6 +286,7 @@ std::optional<Outcome> FirmwareDownload::back_up_setup() {
 }
 
 std::optional<Outcome> FirmwareDownload::enter_download_mode() {
+  whole_.enter(WholeDownloadView::Step::DownloadMode);
   view_.add_command("Goto Download Mode");
   if (write_download_mode(reg::kDownloadModeArm) != ModeWrite::Echoed) {
     view_.add_response("Failed");
@@ -297,9 +339,12 @@ void FirmwareDownload::show_bootloader_running() {
 }
 
 void FirmwareDownload::pause_for_bootloader() {
+  whole_.enter(WholeDownloadView::Step::Pause);
   view_.begin_wait("Waiting for the bootloader to start", kPauseSlices * kPauseSliceMs);
-  for (int i = 0; i < kPauseSlices; ++i)
+  for (int i = 0; i < kPauseSlices; ++i) {
     clock_.sleep_ms(kPauseSliceMs);
+    whole_.within(static_cast<double>(i + 1) / kPauseSlices);
+  }
   view_.end_wait();
 }
 
@@ -361,6 +406,7 @@ Outcome FirmwareDownload::bootloader_download() {
   if (auto refused = refuse_fixed_line()) return *refused;
   bootloader_may_run_ = true;
   prompts_.set_busy(true);
+  if (!whole_.active()) begin_whole_download(false, false);  // Transfer File on its own
   std::optional<Outcome> failed;
   const auto step = [this, &failed](const std::string& text, auto&& operation) {
     if (failed) return;
@@ -373,16 +419,21 @@ Outcome FirmwareDownload::bootloader_download() {
     view_.add_response("Successful");
     view_.scroll_histories_to_end();
   };
+  using Step = WholeDownloadView::Step;
+  whole_.enter(Step::DownloadApp);
   step("File Transfer of " + files_.download_app(),
        [this] { return transfer_srecord_file(boot_, prompts_, files_.download_app()); });
+  whole_.enter(Step::StartApp);
   step("Download completed", [this] { return boot_.download_completed(); });
   bool erased = false;
   step("Execute download app", [this, &erased] { return start_download_app(erased); });
   if (!failed) {
     // From here on the download application is addressed at 38400 baud.
     const SlotSettingsOverride download_app_rate(comms_, kXonSlot, kBootloaderSettings);
+    whole_.enter(Step::Erase);
     step("Erase Sectors (chip)",
          [this, erased] { return erased || erase_with_wait(boot_, view_); });
+    whole_.enter(Step::Firmware);
     step("File Transferred " + files_.firmware(),
          [this] { return transfer_srecord_file(boot_, prompts_, files_.firmware()); });
     step("Download completed ", [this] { return boot_.download_completed(); });
@@ -390,12 +441,14 @@ Outcome FirmwareDownload::bootloader_download() {
       view_.set_warning_visible(false);
       view_.set_progress_max(1);  // the whole download is done
       view_.set_progress_value(1);
+      whole_.end(true);
       prompts_.message("Please cycle Device Power.", "Download Completed", Icon::Information);
     }
     view_.scroll_histories_to_end();
   } else {
     view_.scroll_histories_to_end();
   }
+  whole_.end(!failed);
   if (failed) advise_recovery();
   prompts_.set_busy(false);
   return failed ? *failed : Outcome{};
@@ -405,10 +458,10 @@ std::string FirmwareDownload::identity_text() const {
   const FirmwareSelection* selection = firmware_selection(model_selection_);
   if (selection == nullptr) return "not identified";
   std::string text = "model " + std::to_string(selection->device_type);
-  text += revision_ ? ", software revision " + std::to_string(*revision_)
-                    : " (only its bootloader answered)";
+  if (!revision_) return text + " (only its bootloader answered)";
+  if (serial_) text += ", serial number " + *serial_;
   if (software_) text += ", software number " + std::to_string(*software_);
-  return text;
+  return text + ", software revision " + std::to_string(*revision_);
 }
 
 std::optional<BrokenOffDownload> FirmwareDownload::broken_off() const {
@@ -422,7 +475,12 @@ void FirmwareDownload::advise_recovery() {
   const FirmwareSelection* selection = firmware_selection(model_selection_);
   if (!advice_ || selection == nullptr) return;
   const BrokenOffDownload broken{selection->device_type, revision_, files_.firmware()};
-  prompts_.message(std::string(kBrokenOffText) + advice_(broken), "Download Broken Off",
+  // The port's own message came first; what to do names the line as well.
+  const std::string line_lost =
+      comms_.port_available()
+          ? ""
+          : " The serial port was lost: reconnect the cable or the adapter first.";
+  prompts_.message(std::string(kBrokenOffText) + advice_(broken) + line_lost, "Download Broken Off",
                    Icon::Exclamation);
 }
 

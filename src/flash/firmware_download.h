@@ -17,6 +17,7 @@
 #include "base/outcome.h"
 #include "flash/bootloader.h"
 #include "flash/controller_identity.h"
+#include "flash/download_progress.h"
 #include "flash/engineering.h"
 #include "flash/firmware_files.h"
 #include "modbus/register_client.h"
@@ -33,8 +34,8 @@ namespace r7 {
 enum class FileErrors { Ask, Refuse, Accept };
 
 // Saves the controller's setup before it is put into download mode: the file
-// written, or why there is none.
-using SetupBackup = std::function<Expected<std::string, std::string>()>;
+// written and the values refused in it, or why there is none.
+using SetupBackup = std::function<Expected<WrittenFile, std::string>()>;
 
 // A download that broke off once the controller ran its bootloader: what
 // finishing it takes. The revision is unknown when the download was itself a
@@ -82,9 +83,11 @@ class FirmwareDownload {
   // from the write that sends it into its bootloader on (or when only its
   // bootloader answered).
   bool bootloader_may_run() const { return bootloader_may_run_; }
-  // The controller as this download identified it ("model 6180, software
-  // revision 1850, software number 2"); "not identified" before.
+  // The controller as this download identified it ("model 6180, serial number
+  // 2130517, software number 2, software revision 1850"); "not identified" before.
   std::string identity_text() const;
+  // What the last download found and did (also shown through the view).
+  const DownloadSummary& summary() const { return summary_; }
   // What finishing the download needs, once the controller may run only its
   // bootloader and the selection is known; nullopt otherwise.
   std::optional<BrokenOffDownload> broken_off() const;
@@ -106,6 +109,10 @@ class FirmwareDownload {
   ModeWrite write_download_mode(int value);
   std::optional<Outcome> enter_download_mode_unconfirmed();
   void pause_for_bootloader();
+  // The controller in the summary, once it is known.
+  void show_identity();
+  // The whole download's bar starts, weighed by the two files.
+  void begin_whole_download(bool backup, bool download_mode);
 
   // Steps of download_firmware(); each returns the ending when it ends the job.
   std::optional<Outcome> identify_for_download();
@@ -121,6 +128,7 @@ class FirmwareDownload {
   void start_end();
 
   Comms& comms_;
+  WholeDownloadView whole_;  // the view every part of the download shows through
   RegisterClient registers_;
   Bootloader boot_;
   IdentityReader identity_;
@@ -137,6 +145,9 @@ class FirmwareDownload {
   RecoveryAdvice advice_;
   std::optional<int> revision_;  // as read for this download
   std::optional<int> software_;  // register 3, as read for this download
+  std::optional<std::string> serial_;
+  DownloadSummary summary_;
+  std::uint32_t started_ms_ = 0;
 };
 
 }  // namespace r7

@@ -2,9 +2,31 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace r7 {
+
+// The whole download's progress, beside the bar of the step that runs.
+struct DownloadProgress {
+  int percent = 0;                            // of the whole download, never going back
+  std::uint32_t elapsed_ms = 0;               // since the files were chosen
+  std::optional<std::uint32_t> remaining_ms;  // an estimate; 0 once completed
+  bool running = true;
+};
+
+// What a download found and did, for the engineer: the controller once it is
+// identified; the file, the backup and the time taken once it has ended.
+struct DownloadSummary {
+  std::string controller;  // "model 6180, serial number 2130517, ..."; empty until identified
+  bool ended = false;
+  std::string outcome;                   // "completed", "failed at \"Erase Sectors (chip)\"", ...
+  std::string firmware;                  // the firmware file, once chosen
+  std::optional<int> firmware_software;  // its software number, when its field has one
+  std::string backup;                    // the setup saved before download mode, if any
+  int backup_refused = 0;                // values the controller refused in the backup
+  std::uint32_t took_ms = 0;             // from Start to the end
+};
 
 class FlashView {
  public:
@@ -27,6 +49,8 @@ class FlashView {
   // what): the window shows the time passing until end_wait().
   virtual void begin_wait(const std::string& what, std::uint32_t up_to_ms) = 0;
   virtual void end_wait() = 0;
+  virtual void set_download_progress(const DownloadProgress& progress) = 0;
+  virtual void show_summary(const DownloadSummary& summary) = 0;
 };
 
 }  // namespace r7

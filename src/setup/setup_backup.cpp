@@ -79,7 +79,7 @@ BackupResult save_setup_backup(Comms& comms, Prompts& prompts, Clock& clock,
   BackupPrompts backup_prompts(prompts, clock, retries);
   SaveSetup save(comms, backup_prompts, session, clock, program_dir, address);
   const Outcome outcome = save.save_setup();
-  if (outcome.completed()) return save.file_path();
+  if (outcome.completed()) return WrittenFile{save.file_path(), save.refused_values()};
   std::string why = backup_prompts.first_message();
   // The save calls itself a download; here that would be read as the firmware's.
   if (why.empty() || why == "Download was Canceled.") why = "The setup could not be saved.";

@@ -7,6 +7,7 @@
 
 #include "app/program_dir.h"
 #include "base/expected.h"
+#include "base/outcome.h"
 #include "seams/clock.h"
 #include "seams/prompts.h"
 #include "serial/comms.h"
@@ -14,7 +15,7 @@
 namespace r7 {
 
 // The file written, or why there is none (the message the save would have shown).
-using BackupResult = Expected<std::string, std::string>;
+using BackupResult = Expected<WrittenFile, std::string>;
 
 // "123456-before-2026-12-07_14-03-59.txt" for the save's proposed name "123456.txt".
 std::string backup_file_name(const std::string& proposed_name, const LocalTime& t);

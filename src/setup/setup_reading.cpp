@@ -49,6 +49,11 @@ SetupReading::SetupReading(RegisterAccess& access, Prompts& prompts, SetupSessio
       program_dir_(program_dir),
       purpose_(purpose) {}
 
+void SetupReading::note_refused_read(int register_no, const ValueRead& read) {
+  refused_reads_.push_back(register_no);
+  session_.log_refused_read(read.text(), register_no);
+}
+
 void SetupReading::show_read(const std::string& line) {
   if (purpose_ == Purpose::Save) session_.show(line);
 }
@@ -86,7 +91,7 @@ SetupReading::Walk SetupReading::read_registers(const DownloadSequence& cds, Set
       }
     }
     if (read.nothing_to_save()) {
-      refused_reads_.push_back(r);  // a register the controller does not hold
+      note_refused_read(r, read);  // a register the controller does not hold
     } else if (is_digital_input(r)) {
       if (digital_count == static_cast<int>(digital_lines_.size())) {
         prompts_.message("Error in digital input text array.", "Download Sequence File",
@@ -250,7 +255,7 @@ SetupReading::Walk SetupReading::read_step(SetupLineSink& sink, const ProfileSeq
     announced = true;
     const ValueRead read = access_.read_value_or_ask(r);
     if (!read.answered()) return Walk::Cancelled;
-    if (read.nothing_to_save()) refused_reads_.push_back(r);
+    if (read.nothing_to_save()) note_refused_read(r, read);
     if (end_step) {
       if (!read.nothing_to_save()) sink.write_line(data_line(r, read.text()));
       // 4060 holding 3 means the end step's section goes on.

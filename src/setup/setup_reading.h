@@ -57,6 +57,8 @@ class SetupReading {
   Walk read_step(SetupLineSink& sink, const ProfileSequence& pds, int profile, int step, int type);
   // A line of the history that only a save shows.
   void show_read(const std::string& line);
+  // Kept for the closing box and listed under Read/Write Errors.
+  void note_refused_read(int register_no, const ValueRead& read);
 
   RegisterAccess& access_;
   Prompts& prompts_;

@@ -119,6 +119,7 @@ Outcome SaveSetup::finish(std::unique_ptr<SetupFileWriter>& file, bool cancelled
         refused_reads.empty() && session_.refusals() == 0 ? Icon::Information : Icon::Exclamation);
     outcome_ = Outcome(Ending::Completed);
     outcome_.refused = session_.refusals();
+    refused_values_ = static_cast<int>(refused_reads.size()) + session_.refusals();
   }
   session_.view().set_progress_visible(false);
   prompts_.set_busy(false);

@@ -30,6 +30,9 @@ class SaveSetup {
   Outcome save_setup();
   // The file the save wrote (or was writing when it ended).
   const std::string& file_path() const { return file_path_; }
+  // Values the controller refused in the last save: reads (registers not in
+  // the file) and writes.
+  int refused_values() const { return refused_values_; }
 
  private:
   // The new setup file with its header written, after the serial number was
@@ -40,6 +43,7 @@ class SaveSetup {
   Outcome failed(const RunError& e);
   std::string refused_reads_text(const std::vector<int>& refused_reads) const;
 
+  int refused_values_ = 0;
   Prompts& prompts_;
   SetupSession& session_;
   Clock& clock_;

@@ -17,4 +17,9 @@ void SetupSession::log_refusal(const std::string& reply_text, int register_no, i
   ++refusals_;
 }
 
+void SetupSession::log_refused_read(const std::string& reply_text, int register_no) {
+  view_.add_error(reply_text + "     " + std::to_string(register_no) +
+                  "             read    Error");
+}
+
 }  // namespace r7

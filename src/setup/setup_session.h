@@ -28,6 +28,9 @@ class SetupSession {
   // A write the controller refused (exception 2 or 3): a line in the error
   // list and in the error file, the file's heading line before the first one.
   void log_refusal(const std::string& reply_text, int register_no, int value);
+  // A read the controller refused (the register is not in the file): a line
+  // in the error list; writes alone go to the error file and the count.
+  void log_refused_read(const std::string& reply_text, int register_no);
   // Refused writes listed since the error list was last cleared.
   int refusals() const { return refusals_; }
 

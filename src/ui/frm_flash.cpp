@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -23,6 +25,7 @@
 
 #include "app/settings_file.h"
 #include "app/version.h"
+#include "base/numbers.h"
 #include "platform/qt_prompts.h"
 #include "setup/setup_backup.h"
 #include "setup/setup_file.h"
@@ -130,12 +133,7 @@ void FrmFlash::cmd_Start_Click() {
   } else {
     firmware_.set_setup_backup(nullptr);
   }
-  run([this] {
-    const Outcome o = firmware_.download_firmware();
-    const std::string text =
-        std::string(ending_name(o.ending)) + (o.step.empty() ? "" : " at \"" + o.step + "\"");
-    gui([this, text] { last_download_ = text; });
-  });
+  run([this] { firmware_.download_firmware(); });
 }
 
 void FrmFlash::cmd_TransferFile_Click() {
@@ -336,6 +334,70 @@ void FrmFlash::begin_wait(const std::string& what, std::uint32_t up_to_ms) {
 
 void FrmFlash::end_wait() {
   gui([this] { wait_->end(); });
+}
+
+void FrmFlash::set_download_progress(const DownloadProgress& progress) {
+  const std::uint32_t now = services_.clock.tick_ms();
+  gui([this, progress, now] {
+    download_progress_ = progress;
+    progress_received_ms_ = now;
+    show_download_time();
+    if (progress.running && !download_clock_->isActive()) download_clock_->start();
+    if (!progress.running) download_clock_->stop();
+  });
+}
+
+void FrmFlash::show_download_time() {
+  const DownloadProgress& p = download_progress_;
+  const std::uint32_t since = p.running ? services_.clock.tick_ms() - progress_received_ms_ : 0;
+  const auto text = [](std::uint32_t ms) { return to_qt(minutes_seconds(ms / 1000)); };
+  ProgressBar_Download_->setValue(p.percent);
+  if (!p.running) {
+    lbl_DownloadTime_->setText(
+        (p.percent == 100 ? QStringLiteral("done in %1") : QStringLiteral("ended after %1"))
+            .arg(text(p.elapsed_ms)));
+    return;
+  }
+  const std::uint32_t left = p.remaining_ms.value_or(0);
+  lbl_DownloadTime_->setText(
+      QStringLiteral("%1 elapsed, about %2 left")
+          .arg(text(p.elapsed_ms + since), text(left > since ? left - since : 0)));
+}
+
+void FrmFlash::show_summary(const DownloadSummary& summary) {
+  gui([this, summary] {
+    QStringList lines;
+    if (!summary.controller.empty()) {
+      lines << QStringLiteral("Controller: %1").arg(to_qt(summary.controller).toHtmlEscaped());
+    }
+    if (summary.ended) {
+      last_download_ = summary.outcome;
+      QString line = QStringLiteral("Download %1 in %2")
+                         .arg(to_qt(summary.outcome).toHtmlEscaped(),
+                              to_qt(minutes_seconds(summary.took_ms / 1000)));
+      if (!summary.firmware.empty()) {
+        line += QStringLiteral(": %1").arg(to_qt(summary.firmware).toHtmlEscaped());
+        if (summary.firmware_software) {
+          line += QStringLiteral(" (software number %1)").arg(*summary.firmware_software);
+        }
+      }
+      lines << line;
+    }
+    if (!summary.backup.empty()) {
+      const QString path = to_qt(summary.backup);
+      QString line =
+          QStringLiteral("Setup saved before the download: <a href=\"%1\">%2</a>")
+              .arg(QUrl::fromLocalFile(path).toString().toHtmlEscaped(), path.toHtmlEscaped());
+      if (summary.backup_refused > 0) {
+        line += QStringLiteral(" (%1 refused)")
+                    .arg(summary.backup_refused == 1
+                             ? QStringLiteral("1 value")
+                             : QStringLiteral("%1 values").arg(summary.backup_refused));
+      }
+      lines << line;
+    }
+    lbl_Summary_->setText(lines.join(QStringLiteral("<br>")));
+  });
 }
 
 void FrmFlash::set_erase_enabled(bool enabled) {

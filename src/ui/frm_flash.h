@@ -30,6 +30,7 @@ class QLineEdit;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace r7 {
 
@@ -86,6 +87,8 @@ class FrmFlash final : public QWidget, public FlashView {
   void set_erase_enabled(bool enabled) override;
   void begin_wait(const std::string& what, std::uint32_t up_to_ms) override;
   void end_wait() override;
+  void set_download_progress(const DownloadProgress& progress) override;
+  void show_summary(const DownloadSummary& summary) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -104,6 +107,9 @@ class FrmFlash final : public QWidget, public FlashView {
   void update_controls();
   // Runs `f` on the GUI thread (queued when a job calls).
   void gui(std::function<void()> f) { post_to_gui_thread(this, std::move(f)); }
+  // ProgressBar_Download and lbl_DownloadTime: the whole download, the times
+  // counted on from the last report.
+  void show_download_time();
   // A click in `from` selects the same line in `to` and gives it the same top line.
   void align_histories(QListWidget* from, QListWidget* to);
   // All lines of `list`, each followed by CR LF, onto the clipboard.
@@ -122,6 +128,9 @@ class FrmFlash final : public QWidget, public FlashView {
   bool sectors_wanted_ = false;  // fram_SectorSelect: usable once the device answered online
   bool engineering_visible_ = false;
   std::string last_download_ = "none in this session";  // cmd_SaveLog's outcome line
+  DownloadProgress download_progress_;
+  std::uint32_t progress_received_ms_ = 0;
+  bool download_running_ = false;
 
   QPushButton* cmd_Start_ = nullptr;
   QCheckBox* chk_SaveSetup_ = nullptr;  // save the setup before download mode
@@ -134,6 +143,10 @@ class FrmFlash final : public QWidget, public FlashView {
   QListWidget* lst_CommsCommand_ = nullptr;
   QListWidget* lst_CommsCommandResponse_ = nullptr;
   QProgressBar* ProgressBar1_ = nullptr;
+  QProgressBar* ProgressBar_Download_ = nullptr;  // the whole download
+  QLabel* lbl_DownloadTime_ = nullptr;            // its time elapsed and left
+  QTimer* download_clock_ = nullptr;              // moves the times on between reports
+  QLabel* lbl_Summary_ = nullptr;                 // the controller, and what the last download did
   QLabel* lbl_Status_ = nullptr;  // what a long wait is for, and how long it took so far
   WaitIndicator* wait_ = nullptr;
   QLabel* lbl_Warning_ = nullptr;

@@ -1,5 +1,6 @@
 // The main window's controls and their layout.
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -8,6 +9,8 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/settings_file.h"
@@ -71,6 +74,29 @@ void FrmFlash::build_controls() {
   ProgressBar1_->setRange(0, 100);
   ProgressBar1_->setValue(0);
 
+  auto* whole_label = new QLabel(QStringLiteral("Whole download:"), this);
+  whole_label->setObjectName(QStringLiteral("lbl_WholeDownload"));
+  ProgressBar_Download_ = new QProgressBar(this);
+  ProgressBar_Download_->setObjectName(QStringLiteral("ProgressBar_Download"));
+  ProgressBar_Download_->setRange(0, 100);
+  ProgressBar_Download_->setValue(0);
+  lbl_DownloadTime_ = new QLabel(this);
+  lbl_DownloadTime_->setObjectName(QStringLiteral("lbl_DownloadTime"));
+  lbl_DownloadTime_->setMinimumWidth(lbl_DownloadTime_->fontMetrics().horizontalAdvance(
+      QStringLiteral("00:00 elapsed, about 00:00 left")));
+  download_clock_ = new QTimer(this);
+  download_clock_->setInterval(1000);
+  connect(download_clock_, &QTimer::timeout, this, [this] { show_download_time(); });
+
+  lbl_Summary_ = new QLabel(this);
+  lbl_Summary_->setObjectName(QStringLiteral("lbl_Summary"));
+  lbl_Summary_->setWordWrap(true);
+  lbl_Summary_->setTextFormat(Qt::RichText);
+  lbl_Summary_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+  // The backup's path opens the file.
+  connect(lbl_Summary_, &QLabel::linkActivated, this,
+          [](const QString& link) { QDesktopServices::openUrl(QUrl(link)); });
+
   lbl_Status_ = new QLabel(this);
   lbl_Status_->setObjectName(QStringLiteral("lbl_Status"));
   wait_ = new WaitIndicator(lbl_Status_, ProgressBar1_, this);
@@ -82,7 +108,13 @@ void FrmFlash::build_controls() {
   progress->addWidget(status_label);
   progress->addWidget(ProgressBar1_, 1);
   left->addLayout(progress);
+  auto* whole = new QHBoxLayout;
+  whole->addWidget(whole_label);
+  whole->addWidget(ProgressBar_Download_, 1);
+  whole->addWidget(lbl_DownloadTime_);
+  left->addLayout(whole);
   left->addWidget(lbl_Status_);
+  left->addWidget(lbl_Summary_);
   build_save_setup_option();
   left->addWidget(chk_SaveSetup_);
   if (services_.simulated_model) {

@@ -201,6 +201,10 @@ class FlashWindowTest : public QObject {
       progress_peak = std::max(progress_peak, v);
       file_size = std::max(file_size, progress->maximum());
     });
+    // The whole download has a bar of its own that never starts again.
+    auto* whole = child<QProgressBar>(w, "ProgressBar_Download");
+    QList<int> whole_values;
+    QObject::connect(whole, &QProgressBar::valueChanged, [&](int v) { whole_values << v; });
     bool warned = false;
     struct ShowSpy : QObject {
       bool* seen;
@@ -226,10 +230,12 @@ class FlashWindowTest : public QObject {
     // Both histories hold every step, the setup saved first as chk_SaveSetup
     // is on by default (the steps and the box: firmware_download_test); they
     // end selected on their last lines.
+    // The backup names the values the demonstration controller refuses.
     const QStringList commands = list_lines(&w, QStringLiteral("lst_CommsCommand"));
     QCOMPARE(commands.size(), 12);
-    QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommandResponse")),
-             QStringList(commands.size(), QStringLiteral("Successful")));
+    QStringList responses(commands.size(), QStringLiteral("Successful"));
+    responses[3] = QStringLiteral("Successful, 3 values refused");
+    QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommandResponse")), responses);
     QCOMPARE(child<QListWidget>(w, "lst_CommsCommand")->currentRow(), commands.size() - 1);
     QCOMPARE(child<QListWidget>(w, "lst_CommsCommandResponse")->currentRow(), commands.size() - 1);
 
@@ -238,6 +244,23 @@ class FlashWindowTest : public QObject {
     QVERIFY(file_size > 100000);
     QVERIFY(progress_peak > file_size / 2);
     QCOMPARE(progress->value(), progress->maximum());
+    QVERIFY(whole_values.size() > 10);
+    QVERIFY(std::is_sorted(whole_values.begin(), whole_values.end()));
+    QCOMPARE(whole->value(), 100);
+    QVERIFY(child<QLabel>(w, "lbl_DownloadTime")->text().startsWith(QStringLiteral("done in ")));
+
+    // The summary: the controller, the file with its software number, the
+    // backup as a link to the file, with its refusals.
+    const QString summary = child<QLabel>(w, "lbl_Summary")->text();
+    const QString backup_dir = to_qt((rig.dir / "Reg Downloads").string());
+    for (const QString& part :
+         {QStringLiteral("Controller: model 6180, serial number 2130517, software number 2, "
+                         "software revision 1850<br>Download completed in "),
+          to_qt(firmware) + QStringLiteral(" (software number 3)<br>"),
+          QStringLiteral("<a href=\"file://") + backup_dir + QStringLiteral("/2130517-before-"),
+          QStringLiteral(".txt</a> (3 values refused)")}) {
+      QVERIFY2(summary.contains(part), qPrintable(summary));
+    }
 
     // While the controller was in download mode the window said so; afterwards
     // it is as before.
@@ -256,7 +279,8 @@ class FlashWindowTest : public QObject {
     QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
     const std::string text = read_file(rig.dir / "service.txt");
     for (const char* part :
-         {"\r\nController: model 6180, software revision 1850, software number 2\r\n",
+         {"\r\nController: model 6180, serial number 2130517, software number 2, software "
+          "revision 1850\r\n",
           "\r\nLast download: completed\r\n", "  Command  ", "  Check of device type  "}) {
       QVERIFY2(text.find(part) != std::string::npos, part);
     }
@@ -264,6 +288,31 @@ class FlashWindowTest : public QObject {
         QStringLiteral("\\d\\d:\\d\\d:\\d\\d  Download completed +"
                        "\\d\\d:\\d\\d:\\d\\d  Successful\r\n"));
     QVERIFY(row.match(QString::fromStdString(text)).hasMatch());
+  }
+
+  // The line lost mid-firmware: its cause once, then what to do (no dump of
+  // frames that never went out); the summary and the whole bar say where it ended.
+  void a_line_lost_mid_download_says_why_once_and_what_to_do() {
+    Rig rig(6180);
+    rig.prompts.answer_open((rig.dir / "731-0000.S19").string());
+    rig.unpluggable->unplug_after(1500);  // well into the firmware file
+    FrmFlash w(rig.services());
+    w.show();
+    w.cmd_Start_Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.runner().busy(), 60000);
+    QCOMPARE(rig.prompts.boxes.size(), std::size_t{2});
+    QVERIFY(rig.prompts.boxes[0].text.rfind("Cannot open comm port #2, it is not available", 0) ==
+            0);
+    QCOMPARE(rig.prompts.boxes[1].title, std::string("Download Broken Off"));
+    QVERIFY(rig.prompts.boxes[1].text.find("Press Start again") != std::string::npos);
+    QVERIFY(rig.prompts.boxes[1].text.find("The serial port was lost") != std::string::npos);
+    QCOMPARE(list_lines(&w, QStringLiteral("lst_CommsCommandResponse")).last(),
+             QStringLiteral("Failed"));
+    QVERIFY(child<QLabel>(w, "lbl_Summary")
+                ->text()
+                .contains(QStringLiteral("Download failed at &quot;File Transferred ")));
+    QVERIFY(child<QLabel>(w, "lbl_DownloadTime")->text().startsWith(QStringLiteral("ended after")));
+    QVERIFY(child<QProgressBar>(w, "ProgressBar_Download")->value() < 100);
   }
 
   void save_setup_option_is_kept_in_the_settings_file() {

@@ -15,7 +15,8 @@ Rig::Rig(int simulated_model) {
   if (simulated_model != 0) {
     simulation = std::make_unique<sim::Simulation>(simulated_model, clock);
     this->simulated_model = simulated_model;
-    factory = &simulation->port_factory();
+    unpluggable = std::make_unique<UnpluggablePortFactory>(simulation->port_factory());
+    factory = unpluggable.get();
     write_demo_program_dir(dir.path());
   }
   comms = std::make_unique<Comms>(names, *factory, clock, link_report);

@@ -18,6 +18,7 @@
 #include "serial/comms.h"
 #include "sim/fake_clock.h"
 #include "sim/simulation.h"
+#include "support/port_helpers.h"
 #include "support/recording_prompts.h"
 #include "support/scripted_port.h"
 #include "support/temp_dir.h"
@@ -65,7 +66,8 @@ struct Rig {
   PortNames names{program_dir.settings_file()};
   ScriptedLine line{clock};  // nothing answers unless a test scripts it
   ScriptedPortFactory scripted{line};
-  std::unique_ptr<sim::Simulation> simulation;  // outlives the ports
+  std::unique_ptr<sim::Simulation> simulation;          // outlives the ports
+  std::unique_ptr<UnpluggablePortFactory> unpluggable;  // the simulated controller's line
   std::unique_ptr<Comms> comms;
   std::optional<int> simulated_model;
 

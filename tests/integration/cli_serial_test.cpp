@@ -132,7 +132,7 @@ TEST_F(CliSerial, IdentifyCheckAndFlashTheSimulatedController) {
       {{"--simulate", "--yes", "flash"},
        0,
        "^> Check of device type" + ok + "Get software revision" + ok + "Get software number" + ok +
-           "Save setup to 2130517-before-[0-9_-]+\\.txt" + ok +
+           "Save setup to 2130517-before-[0-9_-]+\\.txt\n< Successful, 3 values refused\n> " +
            "Goto Download Mode\n< Successful\n" +
            "Warning: Download in process do NOT cycle power\n> Pausing" + ok +
            "File Transfer of .*/Dnld_R7\\.s19" + ok + "Download completed" + ok +

@@ -34,6 +34,8 @@ class RecordingFlashView : public FlashView {
     waits.push_back(what + " " + std::to_string(up_to_ms));
   }
   void end_wait() override { waits.push_back("end"); }
+  void set_download_progress(const DownloadProgress& p) override { whole.push_back(p); }
+  void show_summary(const DownloadSummary& s) override { summaries.push_back(s); }
 
   // Called after each command line is added (tests inject faults at a step).
   std::function<void(const std::string&)> on_command;
@@ -43,6 +45,8 @@ class RecordingFlashView : public FlashView {
   std::vector<int> progress_values;
   std::vector<std::string> waits;  // "what up_to_ms", then "end"
   std::vector<bool> warnings;      // each showing and hiding of the red warning
+  std::vector<DownloadProgress> whole;
+  std::vector<DownloadSummary> summaries;
   int progress_max = 0;
   int progress_value = 0;
   bool warning_visible = false;

@@ -13,6 +13,7 @@
 #include "setup/setup_text.h"
 #include "sim/simulation.h"
 #include "support/demo_program_dir.h"
+#include "support/port_helpers.h"
 #include "support/recording_flash_view.h"
 #include "support/recording_prompts.h"
 #include "support/scripted_port.h"
@@ -118,6 +119,32 @@ TEST_F(FirmwareDownloadTest, CompleteDownloadWritesTheFirmwareAndLogsEveryStep) 
   EXPECT_EQ(view.progress_value, view.progress_max);  // full when the box shows
   expect_window_restored();
   EXPECT_EQ(comms->port_settings(kXonSlot), "38400,n,8,1");
+
+  // The controller is named as soon as it is identified, before anything is
+  // written; the end names the file and the time.
+  ASSERT_GE(view.summaries.size(), 2U);
+  EXPECT_EQ(view.summaries.front().controller,
+            "model 6180, serial number 2130517, software number 2, software revision 1850");
+  EXPECT_FALSE(view.summaries.front().ended);
+  const DownloadSummary& end = view.summaries.back();
+  EXPECT_TRUE(end.ended);
+  EXPECT_EQ(end.outcome, "completed");
+  EXPECT_EQ(end.firmware, path("731-0000.S19"));
+  EXPECT_EQ(end.firmware_software, 3);
+  // The whole bar never goes back and ends full; halfway through, the time
+  // left it estimates is within half of what the rest took.
+  ASSERT_FALSE(view.whole.empty());
+  for (std::size_t i = 1; i < view.whole.size(); ++i)
+    EXPECT_GE(view.whole[i].percent, view.whole[i - 1].percent) << i;
+  const DownloadProgress& last = view.whole.back();
+  EXPECT_EQ(last.percent, 100);
+  EXPECT_FALSE(last.running);
+  EXPECT_EQ(end.took_ms >= last.elapsed_ms, true);
+  const auto half = std::find_if(view.whole.begin(), view.whole.end(),
+                                 [](const DownloadProgress& p) { return p.percent >= 50; });
+  ASSERT_NE(half, view.whole.end());
+  const double actual = last.elapsed_ms - half->elapsed_ms;
+  EXPECT_NEAR(static_cast<double>(half->remaining_ms.value_or(0)), actual, actual / 2);
 
   // After the power cycle the controller runs the new software (field ...0003).
   controller().power_cycle();
@@ -403,6 +430,30 @@ TEST_F(FirmwareDownloadTest, EachStepFailingEndsTheDownload) {
                     path("731-0000.S19"));
     }
   }
+}
+
+// A port unplugged mid-firmware: once the port's own message, then what to
+// do; no dump of frames that never reached the line.
+TEST_F(FirmwareDownloadTest, PortLostMidFirmwareSaysWhyOnceThenWhatToDo) {
+  test::UnpluggablePortFactory factory(simulation->port_factory());
+  Comms lost(names, factory, simulation->clock(), *report);
+  lost.init_comms(read_protocol_slots(program.settings_file()));
+  FirmwareDownload d(lost, prompts, view, simulation->clock(), program);
+  d.set_recovery_advice([](const BrokenOffDownload&) { return std::string("Press Start."); });
+  view.on_command = [&](const std::string& text) {
+    if (text.rfind("File Transferred ", 0) == 0) factory.unplug_after(0);
+  };
+  prompts.answer_open(path("731-0000.S19"));
+  outcome = d.download_firmware();
+  EXPECT_EQ(outcome.ending, Ending::Failed);
+  EXPECT_EQ(outcome.step, "File Transferred " + path("731-0000.S19"));
+  ASSERT_EQ(prompts.boxes.size(), 2U) << ::testing::PrintToString(prompts.texts());
+  EXPECT_THAT(prompts.boxes[0].text,
+              StartsWith("Cannot open comm port #2, it is not available\rThere is no device sim"));
+  EXPECT_EQ(prompts.boxes[1].text,
+            std::string(kBrokenOffText) +
+                "Press Start. The serial port was lost: reconnect the cable or the adapter first.");
+  expect_window_restored();
 }
 
 // The restart into the bootloader refused (1941 was taken): it is not sent
