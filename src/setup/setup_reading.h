@@ -57,7 +57,7 @@ class SetupReading {
   Walk read_step(SetupLineSink& sink, const ProfileSequence& pds, int profile, int step, int type);
   // A line of the history that only a save shows.
   void show_read(const std::string& line);
-  // Kept for the closing box and listed under Read/Write Errors.
+  // Kept for the closing box; a save lists it under Read/Write Errors.
   void note_refused_read(int register_no, const ValueRead& read);
 
   RegisterAccess& access_;

@@ -57,6 +57,8 @@ class RestoreSetup {
   void set_verify(bool on) { verify_ = on; }
   void set_unlisted_lines(UnlistedLines how) { unlisted_ = how; }
   const RestoreProgress& progress() const { return progress_; }
+  // The setup file chosen (empty before the dialog).
+  const std::string& file_path() const { return file_; }
   // Where the verify found the controller different from the file.
   const std::vector<SetupDifference>& verify_differences() const { return differences_; }
 

@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "base/outcome.h"
 #include "modbus/registers.h"
 #include "seams/setup_view.h"
 #include "setup/setup_file.h"
@@ -33,6 +35,10 @@ class SetupSession {
   void log_refused_read(const std::string& reply_text, int register_no);
   // Refused writes listed since the error list was last cleared.
   int refusals() const { return refusals_; }
+  // What a job did, for the window's summary: "Save to FILE: completed.
+  // Refused: 4 reads (registers 118, 4036), 3 writes (register 4000)." with the
+  // skipped lines of a restore, or "Nothing refused, nothing skipped."
+  std::string summary(const std::string& job, const Outcome& outcome) const;
 
   // The running job's error file: created empty (RunError 75/76 when it
   // cannot be), closed at the job's end, or removed when nothing was refused.
@@ -46,6 +52,8 @@ class SetupSession {
  private:
   SetupView& view_;
   int refusals_ = 0;
+  std::vector<int> refused_writes_;  // registers, since the error list was cleared
+  std::vector<int> refused_reads_;
   ErrorStream error_file_;
 };
 

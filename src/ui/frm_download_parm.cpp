@@ -174,10 +174,15 @@ void FrmDownloadParm::build_controls() {
   lblStatus_ = make_label(this, "lblStatus", "");
   wait_ = new WaitIndicator(lblStatus_, nullptr, this);
 
+  lbl_Summary_ = make_label(this, "lbl_Summary", "");
+  lbl_Summary_->setWordWrap(true);
+  lbl_Summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
   auto* main = new QVBoxLayout(this);
   main->addLayout(upper, 1);
   main->addWidget(lblStatus_);
   main->addWidget(ProgressBar1_);
+  main->addWidget(lbl_Summary_);
 
   resize(720, 480);
 
@@ -219,17 +224,22 @@ void FrmDownloadParm::update_enabled() {
 
 void FrmDownloadParm::cmdDownload_Click() {
   run([this](int address) {
-    SaveSetup(services_.comms, job_prompts_, session_, services_.clock, services_.program_dir,
-              address)
-        .save_setup();
+    SaveSetup save(services_.comms, job_prompts_, session_, services_.clock, services_.program_dir,
+                   address);
+    const Outcome outcome = save.save_setup();
+    show_summary(session_.summary(
+        save.file_path().empty() ? std::string("Save") : "Save to " + save.file_path(), outcome));
   });
 }
 
 void FrmDownloadParm::cmdUpload_Click() {
   run([this](int address) {
-    RestoreSetup(services_.comms, job_prompts_, session_, services_.clock, services_.program_dir,
-                 address)
-        .restore_setup();
+    RestoreSetup restore(services_.comms, job_prompts_, session_, services_.clock,
+                         services_.program_dir, address);
+    const Outcome outcome = restore.restore_setup();
+    show_summary(session_.summary(
+        restore.file_path().empty() ? std::string("Restore") : "Restore of " + restore.file_path(),
+        outcome));
   });
 }
 
@@ -282,6 +292,10 @@ void FrmDownloadParm::cmdExit_Click() {
 void FrmDownloadParm::reject() {
   if (runner_.busy() || !isEnabled()) return;  // a save or restore is running
   QDialog::reject();
+}
+
+void FrmDownloadParm::show_summary(const std::string& text) {
+  gui([this, text] { lbl_Summary_->setText(to_qt(text)); });
 }
 
 void FrmDownloadParm::add_history(const std::string& text) {

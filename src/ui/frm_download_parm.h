@@ -73,6 +73,8 @@ class FrmDownloadParm final : public QDialog, public SetupView {
 
  private:
   void build_controls();
+  // lbl_Summary, from a job's thread.
+  void show_summary(const std::string& text);
   QGroupBox* build_frame();
   QGridLayout* build_lists();
   void Form_Load();
@@ -113,7 +115,8 @@ class FrmDownloadParm final : public QDialog, public SetupView {
   QListWidget* List2_ = nullptr;
   QPushButton* cmdClearList2_ = nullptr;
   QProgressBar* ProgressBar1_ = nullptr;
-  QLabel* lblStatus_ = nullptr;  // what a long wait is for, and how long it took so far
+  QLabel* lblStatus_ = nullptr;    // what a long wait is for, and how long it took so far
+  QLabel* lbl_Summary_ = nullptr;  // what the last save, restore or compare did
   WaitIndicator* wait_ = nullptr;
   QPointer<FrmCompare> compare_;  // the last compare's differences, while shown
 };

@@ -352,16 +352,16 @@ void FrmFlash::show_download_time() {
   const std::uint32_t since = p.running ? services_.clock.tick_ms() - progress_received_ms_ : 0;
   const auto text = [](std::uint32_t ms) { return to_qt(minutes_seconds(ms / 1000)); };
   ProgressBar_Download_->setValue(p.percent);
+  QString times;
   if (!p.running) {
-    lbl_DownloadTime_->setText(
-        (p.percent == 100 ? QStringLiteral("done in %1") : QStringLiteral("ended after %1"))
-            .arg(text(p.elapsed_ms)));
-    return;
+    times = (p.percent == 100 ? QStringLiteral("done in %1") : QStringLiteral("ended after %1"))
+                .arg(text(p.elapsed_ms));
+  } else {
+    const std::uint32_t left = p.remaining_ms.value_or(0);
+    times = QStringLiteral("%1 elapsed, about %2 left")
+                .arg(text(p.elapsed_ms + since), text(left > since ? left - since : 0));
   }
-  const std::uint32_t left = p.remaining_ms.value_or(0);
-  lbl_DownloadTime_->setText(
-      QStringLiteral("%1 elapsed, about %2 left")
-          .arg(text(p.elapsed_ms + since), text(left > since ? left - since : 0)));
+  ProgressBar_Download_->setFormat(QStringLiteral("%p %   ") + times);
 }
 
 void FrmFlash::show_summary(const DownloadSummary& summary) {

@@ -107,8 +107,8 @@ class FrmFlash final : public QWidget, public FlashView {
   void update_controls();
   // Runs `f` on the GUI thread (queued when a job calls).
   void gui(std::function<void()> f) { post_to_gui_thread(this, std::move(f)); }
-  // ProgressBar_Download and lbl_DownloadTime: the whole download, the times
-  // counted on from the last report.
+  // ProgressBar_Download: the whole download, its times counted on from the
+  // last report.
   void show_download_time();
   // A click in `from` selects the same line in `to` and gives it the same top line.
   void align_histories(QListWidget* from, QListWidget* to);
@@ -143,8 +143,7 @@ class FrmFlash final : public QWidget, public FlashView {
   QListWidget* lst_CommsCommand_ = nullptr;
   QListWidget* lst_CommsCommandResponse_ = nullptr;
   QProgressBar* ProgressBar1_ = nullptr;
-  QProgressBar* ProgressBar_Download_ = nullptr;  // the whole download
-  QLabel* lbl_DownloadTime_ = nullptr;            // its time elapsed and left
+  QProgressBar* ProgressBar_Download_ = nullptr;  // the whole download, with its times
   QTimer* download_clock_ = nullptr;              // moves the times on between reports
   QLabel* lbl_Summary_ = nullptr;                 // the controller, and what the last download did
   QLabel* lbl_Status_ = nullptr;  // what a long wait is for, and how long it took so far

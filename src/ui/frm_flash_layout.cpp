@@ -80,10 +80,6 @@ void FrmFlash::build_controls() {
   ProgressBar_Download_->setObjectName(QStringLiteral("ProgressBar_Download"));
   ProgressBar_Download_->setRange(0, 100);
   ProgressBar_Download_->setValue(0);
-  lbl_DownloadTime_ = new QLabel(this);
-  lbl_DownloadTime_->setObjectName(QStringLiteral("lbl_DownloadTime"));
-  lbl_DownloadTime_->setMinimumWidth(lbl_DownloadTime_->fontMetrics().horizontalAdvance(
-      QStringLiteral("00:00 elapsed, about 00:00 left")));
   download_clock_ = new QTimer(this);
   download_clock_->setInterval(1000);
   connect(download_clock_, &QTimer::timeout, this, [this] { show_download_time(); });
@@ -104,15 +100,13 @@ void FrmFlash::build_controls() {
   auto* left = new QVBoxLayout;
   left->addLayout(build_histories(), 1);
   left->addWidget(lbl_Warning_);
-  auto* progress = new QHBoxLayout;
-  progress->addWidget(status_label);
-  progress->addWidget(ProgressBar1_, 1);
+  auto* progress = new QGridLayout;
+  progress->addWidget(status_label, 0, 0);
+  progress->addWidget(ProgressBar1_, 0, 1);
+  progress->addWidget(whole_label, 1, 0);
+  progress->addWidget(ProgressBar_Download_, 1, 1);
+  progress->setColumnStretch(1, 1);
   left->addLayout(progress);
-  auto* whole = new QHBoxLayout;
-  whole->addWidget(whole_label);
-  whole->addWidget(ProgressBar_Download_, 1);
-  whole->addWidget(lbl_DownloadTime_);
-  left->addLayout(whole);
   left->addWidget(lbl_Status_);
   left->addWidget(lbl_Summary_);
   build_save_setup_option();

@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTest>
 
@@ -144,6 +145,18 @@ class SetupWindowTest : public QObject {
     QCOMPARE(s.rig.prompts.texts().back().rfind("Downloading Process Complete.", 0), 0U);
     const QStringList history = list_lines(&w, QStringLiteral("List1"));
     QCOMPARE(child<QListWidget>(w, "List1")->currentRow(), history.size() - 1);
+    // The reads the controller refused are listed under Read/Write Errors and
+    // counted in the summary.
+    const QStringList errors = list_lines(&w, QStringLiteral("List2"));
+    const auto refused_reads = errors.filter(QRegularExpression(QStringLiteral(" read    Error$")));
+    QVERIFY(!refused_reads.isEmpty());
+    QCOMPARE(refused_reads.size(), errors.size());
+    const QString summary = child<QLabel>(w, "lbl_Summary")->text();
+    QVERIFY2(
+        summary.startsWith(QStringLiteral("Save to %1: completed. Refused: %2 reads (registers ")
+                               .arg(QString::fromStdString(file.string()))
+                               .arg(refused_reads.size())),
+        qPrintable(summary));
     sim::Controller& controller = s.rig.simulation->controller();
     const std::int16_t saved = *controller.read_register(110);
     const auto compare = [&] {
@@ -208,6 +221,9 @@ class SetupWindowTest : public QObject {
     QVERIFY(list_lines(&w, QStringLiteral("List1")).contains(QStringLiteral("25 0 Successful")));
     QCOMPARE(s.rig.prompts.texts().back(),
              std::string("Upload Complete\rVerified: the controller holds the file's setup."));
+    QCOMPARE(child<QLabel>(w, "lbl_Summary")->text(),
+             QStringLiteral("Restore of %1: completed. Nothing refused, nothing skipped.")
+                 .arg(QString::fromStdString(file.string())));
   }
 };
 
