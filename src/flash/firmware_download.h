@@ -85,6 +85,9 @@ class FirmwareDownload {
   // The controller as this download identified it ("model 6180, software
   // revision 1850, software number 2"); "not identified" before.
   std::string identity_text() const;
+  // Registers 4 and 3 as this download read them; unset when they were not.
+  std::optional<int> revision_read() const { return revision_; }
+  std::optional<int> software_number_read() const { return software_; }
   // What finishing the download needs, once the controller may run only its
   // bootloader and the selection is known; nullopt otherwise.
   std::optional<BrokenOffDownload> broken_off() const;
