@@ -1,5 +1,6 @@
 #include "app/service_log.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -17,6 +18,7 @@ namespace r7 {
 namespace {
 
 constexpr std::size_t kHashChunkBytes = 64 * 1024;
+constexpr std::size_t kReadChunkBytes = 1024 * 1024;
 
 // ---- writing ----
 
@@ -116,7 +118,8 @@ class ObjectWriter {
 
 struct Value {
   enum class Kind { Null, String, Number } kind = Kind::Null;
-  std::string text;
+  std::string_view text;  // into the line, or into `decoded` when it had escapes
+  std::string decoded;
   long long number = 0;
 };
 
@@ -149,13 +152,13 @@ class ObjectReader {
   }
   // The next member into `name` and `value`; false at the end of the object
   // (then `ok()` says whether it ended well).
-  bool next(std::string& name, Value& value) {
+  bool next(std::string_view& name, std::string& name_decoded, Value& value) {
     skip_blanks();
     if (first_ && take('}')) return finish();
     if (!first_ && !take(',')) return take('}') ? finish() : fail();
     first_ = false;
     skip_blanks();
-    if (!take('"') || !read_string(name)) return fail();
+    if (!take('"') || !read_string(name, name_decoded)) return fail();
     skip_blanks();
     if (!take(':')) return fail();
     skip_blanks();
@@ -190,9 +193,31 @@ class ObjectReader {
     i_ += 4;
     return true;
   }
-  // After the opening quote.
-  bool read_string(std::string& out) {
-    out.clear();
+  // After the opening quote: the text up to the closing one, decoded into
+  // `decoded` only when it holds escapes.
+  bool read_string(std::string_view& text, std::string& decoded) {
+    const std::size_t from = i_;
+    // Most strings hold no escape: up to the next quote, checked in one sweep.
+    const std::size_t quote = s_.find('"', from);
+    if (quote != std::string_view::npos) {
+      bool plain = true;
+      for (std::size_t k = from; k < quote; ++k)
+        plain &= s_[k] != '\\' && static_cast<unsigned char>(s_[k]) >= 0x20;
+      if (plain) {
+        text = s_.substr(from, quote - from);
+        i_ = quote + 1;
+        return true;
+      }
+    }
+    while (i_ < s_.size() && s_[i_] != '"' && s_[i_] != '\\' &&
+           static_cast<unsigned char>(s_[i_]) >= 0x20)
+      ++i_;
+    decoded.assign(s_.substr(from, i_ - from));
+    if (!decode_rest(decoded)) return false;
+    text = decoded;
+    return true;
+  }
+  bool decode_rest(std::string& out) {
     for (;;) {
       const std::size_t plain = i_;
       while (i_ < s_.size() && s_[i_] != '"' && s_[i_] != '\\' &&
@@ -247,7 +272,7 @@ class ObjectReader {
   bool read_value(Value& v) {
     if (take('"')) {
       v.kind = Value::Kind::String;
-      return read_string(v.text);
+      return read_string(v.text, v.decoded);
     }
     if (s_.substr(i_, 4) == "null") {
       i_ += 4;
@@ -288,19 +313,19 @@ bool to_optional_int(const Value& v, std::optional<int>& out) {
   return true;
 }
 
-bool to_optional_string(const Value& v, std::optional<std::string>& out) {
+bool to_optional_string(Value& v, std::optional<std::string>& out) {
   if (v.kind == Value::Kind::Null) {
     out.reset();
     return true;
   }
   if (v.kind != Value::Kind::String) return false;
-  out = v.text;
+  out.emplace(v.text);
   return true;
 }
 
-bool to_string(const Value& v, std::string& out) {
+bool to_string(Value& v, std::string& out) {
   if (v.kind != Value::Kind::String) return false;
-  out = v.text;
+  out.assign(v.text);
   return true;
 }
 
@@ -448,9 +473,10 @@ std::string service_record_json(const ServiceRecord& r) {
   return w.done();
 }
 
-std::optional<ServiceRecord> parse_service_record(std::string_view line) {
-  ObjectReader reader(line);
-  if (!reader.begin()) return std::nullopt;
+namespace {
+
+// The record being read, with what the fields need beyond it.
+struct Reading {
   ServiceRecord r;
   bool has_start = false;
   bool has_job = false;
@@ -459,63 +485,75 @@ std::optional<ServiceRecord> parse_service_record(std::string_view line) {
   std::optional<long long> file_size;
   std::optional<std::string> file_sha256;
   std::optional<std::string> step;
-  std::string name;
+};
+
+struct Field {
+  std::string_view name;
+  bool (*take)(Value&, Reading&);
+};
+
+// In the order service_record_json writes them: each name is looked for
+// first where the last one was found.
+constexpr Field kFields[] = {
+    {"start", [](Value& v, Reading& x) { return x.has_start = to_time(v, x.r.start); }},
+    {"end", [](Value& v, Reading& x) { return to_time(v, x.r.end); }},
+    {"version", [](Value& v, Reading& x) { return to_string(v, x.r.version); }},
+    {"user", [](Value& v, Reading& x) { return to_optional_string(v, x.r.user); }},
+    {"station", [](Value& v, Reading& x) { return to_string(v, x.r.station); }},
+    {"job", [](Value& v, Reading& x) { return x.has_job = to_string(v, x.r.job); }},
+    {"model", [](Value& v, Reading& x) { return to_optional_int(v, x.r.model); }},
+    {"serial_number",
+     [](Value& v, Reading& x) { return to_optional_string(v, x.r.serial_number); }},
+    {"software_number",
+     [](Value& v, Reading& x) { return to_optional_int(v, x.r.software_number); }},
+    {"revision", [](Value& v, Reading& x) { return to_optional_int(v, x.r.revision); }},
+    {"file", [](Value& v, Reading& x) { return to_optional_string(v, x.file_path); }},
+    {"file_size",
+     [](Value& v, Reading& x) {
+       if (v.kind == Value::Kind::Null) return true;
+       if (v.kind != Value::Kind::Number || v.number < 0) return false;
+       x.file_size = v.number;
+       return true;
+     }},
+    {"file_sha256", [](Value& v, Reading& x) { return to_optional_string(v, x.file_sha256); }},
+    {"backup_file", [](Value& v, Reading& x) { return to_optional_string(v, x.r.backup); }},
+    {"ending", [](Value& v, Reading& x) { return x.has_ending = to_string(v, x.r.ending); }},
+    {"refused", [](Value& v, Reading& x) { return to_int(v, x.r.refused); }},
+    {"skipped", [](Value& v, Reading& x) { return to_int(v, x.r.skipped); }},
+    {"differences", [](Value& v, Reading& x) { return to_int(v, x.r.differences); }},
+    {"step", [](Value& v, Reading& x) { return to_optional_string(v, x.step); }},
+    {"error_number", [](Value& v, Reading& x) { return to_int(v, x.r.error_number); }},
+    {"exit_status", [](Value& v, Reading& x) { return to_optional_int(v, x.r.exit_status); }},
+};
+constexpr std::size_t kFieldCount = std::size(kFields);
+
+}  // namespace
+
+std::optional<ServiceRecord> parse_service_record(std::string_view line) {
+  ObjectReader reader(line);
+  if (!reader.begin()) return std::nullopt;
+  Reading x;
+  std::string_view name;
+  std::string name_decoded;
   Value v;
-  while (reader.next(name, v)) {
-    bool ok = true;
-    if (name == "start") {
-      ok = has_start = to_time(v, r.start);
-    } else if (name == "end") {
-      ok = to_time(v, r.end);
-    } else if (name == "version") {
-      ok = to_string(v, r.version);
-    } else if (name == "user") {
-      ok = to_optional_string(v, r.user);
-    } else if (name == "station") {
-      ok = to_string(v, r.station);
-    } else if (name == "job") {
-      ok = has_job = to_string(v, r.job);
-    } else if (name == "model") {
-      ok = to_optional_int(v, r.model);
-    } else if (name == "serial_number") {
-      ok = to_optional_string(v, r.serial_number);
-    } else if (name == "software_number") {
-      ok = to_optional_int(v, r.software_number);
-    } else if (name == "revision") {
-      ok = to_optional_int(v, r.revision);
-    } else if (name == "file") {
-      ok = to_optional_string(v, file_path);
-    } else if (name == "file_size") {
-      ok = v.kind == Value::Kind::Null || (v.kind == Value::Kind::Number && v.number >= 0);
-      if (v.kind == Value::Kind::Number) file_size = v.number;
-    } else if (name == "file_sha256") {
-      ok = to_optional_string(v, file_sha256);
-    } else if (name == "backup_file") {
-      ok = to_optional_string(v, r.backup);
-    } else if (name == "ending") {
-      ok = has_ending = to_string(v, r.ending);
-    } else if (name == "refused") {
-      ok = to_int(v, r.refused);
-    } else if (name == "skipped") {
-      ok = to_int(v, r.skipped);
-    } else if (name == "differences") {
-      ok = to_int(v, r.differences);
-    } else if (name == "step") {
-      ok = to_optional_string(v, step);
-    } else if (name == "error_number") {
-      ok = to_int(v, r.error_number);
-    } else if (name == "exit_status") {
-      ok = to_optional_int(v, r.exit_status);
-    }
-    if (!ok) return std::nullopt;
+  std::size_t at = 0;  // where the next name is looked for first
+  while (reader.next(name, name_decoded, v)) {
+    for (std::size_t k = 0; k < kFieldCount; ++k) {
+      const std::size_t i = (at + k) % kFieldCount;
+      if (kFields[i].name != name) continue;
+      if (!kFields[i].take(v, x)) return std::nullopt;
+      at = i + 1;
+      break;
+    }  // names it does not know are passed over
   }
-  if (!reader.ok() || !has_start || !has_job || !has_ending) return std::nullopt;
-  if (file_path) {
-    r.file = ServiceFile{*file_path, std::nullopt, file_sha256};
-    if (file_size) r.file->size = static_cast<std::uintmax_t>(*file_size);
+  if (!reader.ok() || !x.has_start || !x.has_job || !x.has_ending) return std::nullopt;
+  ServiceRecord& r = x.r;
+  if (x.file_path) {
+    r.file = ServiceFile{std::move(*x.file_path), std::nullopt, std::move(x.file_sha256)};
+    if (x.file_size) r.file->size = static_cast<std::uintmax_t>(*x.file_size);
   }
-  r.step = step.value_or(std::string());
-  return r;
+  r.step = x.step.value_or(std::string());
+  return std::move(r);
 }
 
 bool HistoryFilter::admits(const ServiceRecord& record) const {
@@ -533,7 +571,8 @@ std::optional<LocalTime> parse_since(std::string_view s) {
   return std::nullopt;
 }
 
-ServiceLogEntries read_service_log(const std::filesystem::path& file, const HistoryFilter& filter) {
+ServiceLogEntries scan_service_log(const std::filesystem::path& file, const HistoryFilter& filter,
+                                   const ServiceLogVisitor& each) {
   ServiceLogEntries entries;
   std::ifstream in(file, std::ios::binary);
   if (!in) {
@@ -542,19 +581,43 @@ ServiceLogEntries read_service_log(const std::filesystem::path& file, const Hist
     entries.unreadable = !entries.missing;
     return entries;
   }
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+  const auto take_line = [&](std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.find_first_not_of(" \t") == std::string_view::npos) return;
     if (auto record = parse_service_record(line)) {
-      if (filter.admits(*record)) entries.records.push_back(std::move(*record));
+      if (filter.admits(*record)) each(std::move(*record), line);
     } else {
       ++entries.damaged;
     }
+  };
+  // Read in pieces: the lines a piece completes, then the rest moved to the front.
+  std::string buffer(kReadChunkBytes, '\0');
+  std::size_t kept = 0;
+  for (;;) {
+    if (kept == buffer.size()) buffer.resize(buffer.size() * 2);  // a line longer than a piece
+    in.read(buffer.data() + kept, static_cast<std::streamsize>(buffer.size() - kept));
+    const std::size_t filled = kept + static_cast<std::size_t>(in.gcount());
+    const std::string_view data(buffer.data(), filled);
+    std::size_t from = 0;
+    for (std::size_t end; (end = data.find('\n', from)) != std::string_view::npos; from = end + 1)
+      take_line(data.substr(from, end - from));
+    if (!in) {
+      take_line(data.substr(from));  // the last line, without its end
+      break;
+    }
+    kept = filled - from;
+    std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(from),
+              buffer.begin() + static_cast<std::ptrdiff_t>(filled), buffer.begin());
   }
+  return entries;
+}
+
+ServiceLogEntries read_service_log(const std::filesystem::path& file, const HistoryFilter& filter) {
+  std::vector<ServiceRecord> records;
+  ServiceLogEntries entries = scan_service_log(
+      file, filter,
+      [&records](ServiceRecord&& r, std::string_view) { records.push_back(std::move(r)); });
+  entries.records = std::move(records);
   return entries;
 }
 
@@ -593,8 +656,10 @@ std::string ServiceLog::finish(ServiceRecord& record) {
 }
 
 std::array<std::string, kHistoryColumns.size()> history_cells(const ServiceRecord& r) {
-  const std::string start = iso_time_text(r.start);
-  return {start.substr(0, 10) + " " + start.substr(11, 8),
+  char start[32];
+  std::snprintf(start, sizeof start, "%04d-%02d-%02d %02d:%02d:%02d", r.start.year, r.start.month,
+                r.start.day, r.start.hour, r.start.minute, r.start.second);
+  return {start,
           cell(r.user),
           r.station,
           r.job,

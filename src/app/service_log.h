@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -104,6 +105,11 @@ struct ServiceLogEntries {
 // The log's records that `filter` admits; a log that cannot be read is empty.
 ServiceLogEntries read_service_log(const std::filesystem::path& file,
                                    const HistoryFilter& filter = {});
+// The same one record at a time, with its line as written (without its end),
+// for a reader that need not keep them all; `records` of the result stays empty.
+using ServiceLogVisitor = std::function<void(ServiceRecord&&, std::string_view line)>;
+ServiceLogEntries scan_service_log(const std::filesystem::path& file, const HistoryFilter& filter,
+                                   const ServiceLogVisitor& each);
 
 class ServiceLog {
  public:

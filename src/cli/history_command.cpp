@@ -1,9 +1,13 @@
 // `history [--serial N] [--since DATE]`: the service log as a table, newest
 // last, or with --json one object per entry.
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cli/cli_context.h"
 
@@ -16,30 +20,47 @@ struct HistoryArgs {
   std::optional<std::string> since;
 };
 
-// The rows in columns as wide as their widest cell, two blanks apart.
-std::string history_table(const std::vector<ServiceRecord>& records) {
-  std::vector<std::array<std::string, kHistoryColumns.size()>> rows;
-  rows.reserve(records.size() + 1);
-  auto& heading = rows.emplace_back();
-  for (std::size_t c = 0; c < kHistoryColumns.size(); ++c)
-    heading[c] = kHistoryColumns[c];
-  for (const ServiceRecord& r : records)
-    rows.push_back(history_cells(r));
-  std::array<std::size_t, kHistoryColumns.size()> width{};
-  for (const auto& row : rows) {
-    for (std::size_t c = 0; c < row.size(); ++c)
-      width[c] = std::max(width[c], row[c].size());
+// The table's rows, kept as one string each (cells ended by '\0') while the
+// widest cell of every column is found, then printed padded, two blanks apart.
+class HistoryTable {
+ public:
+  HistoryTable() {
+    std::array<std::string, kHistoryColumns.size()> heading;
+    for (std::size_t c = 0; c < heading.size(); ++c)
+      heading[c] = kHistoryColumns[c];
+    add(heading);
   }
-  std::string text;
-  for (const auto& row : rows) {
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      text += row[c];
-      if (c + 1 < row.size()) text.append(width[c] - row[c].size() + 2, ' ');
+  void add(const std::array<std::string, kHistoryColumns.size()>& cells) {
+    std::string& row = rows_.emplace_back();
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      width_[c] = std::max(width_[c], cells[c].size());
+      row += cells[c];
+      row += '\0';
     }
-    text += '\n';
   }
-  return text;
-}
+  std::string text() const {
+    std::string out;
+    std::size_t line = 0;
+    for (const std::size_t w : width_)
+      line += w + 2;
+    out.reserve(line * rows_.size());
+    for (const std::string& row : rows_) {
+      std::size_t from = 0;
+      for (std::size_t c = 0; c < width_.size(); ++c) {
+        const std::size_t end = row.find('\0', from);
+        out.append(row, from, end - from);
+        if (c + 1 < width_.size()) out.append(width_[c] - (end - from) + 2, ' ');
+        from = end + 1;
+      }
+      out += '\n';
+    }
+    return out;
+  }
+
+ private:
+  std::vector<std::string> rows_;
+  std::array<std::size_t, kHistoryColumns.size()> width_{};
+};
 
 int run_history(CliContext& ctx, const HistoryArgs& args) {
   HistoryFilter filter;
@@ -54,7 +75,16 @@ int run_history(CliContext& ctx, const HistoryArgs& args) {
     }
   }
   const std::filesystem::path file = ctx.program_dir().join(kServiceLogName);
-  const ServiceLogEntries entries = read_service_log(file, filter);
+  const bool json = ctx.output().json();
+  HistoryTable table;
+  std::string text;  // --json: the entries' lines as written, each marked as a record
+  const ServiceLogEntries entries =
+      scan_service_log(file, filter, [&](ServiceRecord&& r, std::string_view line) {
+        if (!json) return table.add(history_cells(r));
+        text += "{\"type\":\"record\",";
+        text.append(line.substr(line.find('{') + 1));
+        text += '\n';
+      });
   if (entries.unreadable) {
     std::fprintf(stderr, "history: the service log %s cannot be read\n", file.string().c_str());
     return kExitFile;
@@ -62,15 +92,7 @@ int run_history(CliContext& ctx, const HistoryArgs& args) {
   if (entries.missing) {
     std::fprintf(stderr, "history: no job has been logged yet (%s)\n", file.string().c_str());
   }
-  std::string text;
-  if (ctx.output().json()) {
-    for (const ServiceRecord& r : entries.records) {
-      const std::string object = service_record_json(r);
-      text += "{\"type\":\"record\"," + object.substr(1) + "\n";
-    }
-  } else {
-    text = history_table(entries.records);
-  }
+  if (!json) text = table.text();
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
   if (entries.damaged > 0) {
