@@ -142,6 +142,34 @@ std::atomic<int>& CliContext::stop_signal() {
   return signal;
 }
 
+ServiceRecord& CliContext::begin_service_record(const std::string& job, int slot) {
+  // A slot the settings file does not define talks through slot 0.
+  std::string station = comms().device_name(slot);
+  if (station.empty()) station = comms().device_name(0);
+  if (station.empty()) station = options_.port.value_or("(no port)");
+  service_record_ = ServiceLog(clock(), program_dir()).begin(job, station);
+  return *service_record_;
+}
+
+void CliContext::finish_service_record(int exit_status, const std::string& ending) {
+  if (!service_record_) return;
+  ServiceRecord& record = *service_record_;
+  if (!ending.empty()) {
+    record.ending = ending;
+  } else if (last_outcome_) {
+    record.set_outcome(*last_outcome_);
+  } else {
+    record.ending = exit_status == kExitOk ? "completed" : "failed";
+  }
+  record.exit_status = exit_status;
+  const std::string problem = ServiceLog(clock(), program_dir()).finish(record);
+  if (!problem.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "warning: %s\n", problem.c_str());
+  }
+  service_record_.reset();
+}
+
 void CliContext::say(const std::string& line) {
   output().line("text", line);
 }

@@ -12,6 +12,7 @@
 
 #include "app/port_names.h"
 #include "app/program_dir.h"
+#include "app/service_log.h"
 #include "base/error_log.h"
 #include "base/outcome.h"
 #include "cli/console_output.h"
@@ -69,6 +70,15 @@ class CliContext {
   void note_stop_state(std::string state) { stop_state_ = std::move(state); }
   const std::string& stop_state() const { return stop_state_; }
 
+  // The service log's record of this run's job: begun by a command before it
+  // talks to the controller on `slot`, filled in as the job learns, written
+  // by main when the command has ended, however it ended.
+  ServiceRecord& begin_service_record(const std::string& job, int slot);
+  // Writes the record, when a command began one, with `exit_status` and,
+  // unless `ending` names how it ended ("stopped by SIGTERM"), the noted
+  // outcome. A log that cannot be written is a warning on standard error.
+  void finish_service_record(int exit_status, const std::string& ending = {});
+
  private:
   // What the accessors build on first use, in the order it must be destroyed.
   struct Impl;
@@ -78,6 +88,7 @@ class CliContext {
   std::unique_ptr<Impl> impl_;
   std::optional<Outcome> last_outcome_;
   std::string stop_state_ = "Nothing was left half done.";
+  std::optional<ServiceRecord> service_record_;
 };
 
 // Runs `job`; when a signal stops it, what `state` says then (while the job's
@@ -97,6 +108,7 @@ void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 void register_modbus_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 void register_flash_commands(CLI::App& app, CliContext& ctx, int& exit_code);
 void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code);
+void register_history_command(CLI::App& app, CliContext& ctx, int& exit_code);
 
 // `check FILE`: the whole-file check of an S-record file, printed; kExitFile
 // when the file has errors or cannot be read.

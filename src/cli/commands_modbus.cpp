@@ -46,6 +46,7 @@ int report_failure(CliContext& ctx, const RegisterError& e, const std::string& m
 
 int run_read(CliContext& ctx, int reg, int count) {
   RegisterClient client(ctx.comms());
+  ctx.begin_service_record("read", kModbusSlot);
   const auto r = client.read_registers(ctx.options().address, reg, count, kModbusTries,
                                        Repeat::WhenSilentOrDamaged);
   if (!r) {
@@ -63,6 +64,7 @@ int run_read(CliContext& ctx, int reg, int count) {
 
 int run_write(CliContext& ctx, int reg, int value) {
   RegisterClient client(ctx.comms());
+  ctx.begin_service_record("write", kModbusSlot);
   const auto r = client.write_register(ctx.options().address, reg, static_cast<std::int16_t>(value),
                                        kModbusTries, Repeat::WhenSilentOrDamaged);
   if (!r) {

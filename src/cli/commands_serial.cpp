@@ -83,6 +83,7 @@ void register_serial_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
       return;
     }
     Comms& comms = ctx.comms();
+    ctx.begin_service_record("exchange", args->slot);
     const std::string reply = comms.transmit(args->slot, *bytes, args->timeout_ms).reply;
     std::printf("%s\n", hex_bytes(reply, false).c_str());
     exit_code =

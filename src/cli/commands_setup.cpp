@@ -12,6 +12,7 @@
 #include "cli/cli_context.h"
 #include "cli/setup_console.h"
 #include "setup/setup_compare.h"
+#include "setup/setup_file.h"
 #include "setup/setup_restore.h"
 #include "setup/setup_save.h"
 #include "setup/setup_session.h"
@@ -74,6 +75,22 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
     std::error_code ignored;
     std::filesystem::create_directories(ctx.program_dir().setups_dir(), ignored);
   }
+  ServiceRecord& record = ctx.begin_service_record(job == Job::Save      ? "save"
+                                                   : job == Job::Restore ? "restore"
+                                                                         : "compare",
+                                                   kModbusSlot);
+  // The file's header names the controller: the one just read for a save; for
+  // a restore or a compare, the one the file was saved from.
+  const auto note_file = [&record](const std::string& path) {
+    const std::filesystem::path absolute = std::filesystem::absolute(path);
+    const SetupFileController named = setup_file_controller(absolute);
+    record.model = named.model;
+    record.serial_number = named.serial_number;
+    record.software_number = named.software_number;
+    record.revision = named.revision;
+    record.file = describe_file(absolute);
+  };
+  if (job != Job::Save) note_file(*file);
   ConsoleSetupView view(ctx.output());
   SetupCommandPrompts prompts(ctx.prompts(), ctx.output(), file, options.yes);
   SetupSession session(view);
@@ -115,7 +132,10 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
       (prompts.retries_exhausted() || ctx.comms().line_given_up())) {
     outcome.ending = Ending::NoController;
   }
-  if (job == Job::Save && outcome.completed()) ctx.say("Setup file: " + saved_file);
+  if (job == Job::Save && outcome.completed()) {
+    ctx.say("Setup file: " + saved_file);
+    note_file(saved_file);
+  }
   if (session.refusals() > 0) {
     std::fprintf(stderr, "%d write(s) refused by the controller\n", session.refusals());
   }

@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
   register_modbus_commands(app, ctx, exit_code);
   register_flash_commands(app, ctx, exit_code);
   register_setup_commands(app, ctx, exit_code);
+  register_history_command(app, ctx, exit_code);
 
   try {
     app.parse(argc, argv);
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
     // Between two exchanges; the destructors have put the line settings back
     // and removed temporary files.
     ctx.output().end_progress();
+    ctx.finish_service_record(128 + e.signal(), "stopped by " + signal_name(e.signal()));
     ctx.prompts().message(
         "Stopped by " + signal_name(e.signal()) + " between two exchanges. " + ctx.stop_state(),
         "Stopped", r7::Icon::Exclamation);
@@ -92,18 +94,22 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     return 128 + e.signal();
   } catch (const r7::ProgramEnd& e) {
+    ctx.finish_service_record(e.exit_code(), "ended: " + std::string(e.what()));
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", e.what());
     return e.exit_code();
   } catch (const std::filesystem::filesystem_error& e) {
+    ctx.finish_service_record(kExitFile, "failed: " + std::string(e.what()));
     std::fflush(stdout);
     std::fprintf(stderr, "r7flash-cli: %s\n", e.what());
     return kExitFile;
   } catch (const std::exception& e) {  // what no job expected ends here, not in an abort
+    ctx.finish_service_record(kExitFailed, "internal error: " + std::string(e.what()));
     std::fflush(stdout);
     std::fprintf(stderr, "r7flash-cli: internal error: %s\n", e.what());
     return kExitFailed;
   }
+  ctx.finish_service_record(exit_code);
   ctx.output().outcome(ctx.last_outcome(), exit_code);
   std::fflush(stdout);
   return exit_code;

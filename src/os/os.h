@@ -10,12 +10,13 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "seams/clock.h"
 
 namespace r7::os {
 
-// `t` as local time on this machine's time zone.
+// `t` as local time on this machine's time zone, with its offset from UTC.
 LocalTime local_time(std::time_t t);
 
 // The running executable's full path, when the system tells it.
@@ -49,5 +50,15 @@ void stop_on_signals(std::atomic<int>& flag);
 
 // Whether `stream` is an interactive terminal (a console).
 bool is_terminal(std::FILE* stream);
+
+// The login name of the user running the program; nullopt when the system
+// does not tell it.
+std::optional<std::string> user_name();
+
+// Appends `bytes` to `file` (created when missing) in one write on a file
+// opened for appending, so that what other processes append at the same time
+// never lands inside it, and a crash leaves earlier content whole. The
+// system's reason when it could not be written in full, "" when it was.
+std::string append_whole(const std::filesystem::path& file, std::string_view bytes);
 
 }  // namespace r7::os

@@ -1,5 +1,7 @@
 // os.h on Linux and other POSIX systems.
+#include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +21,13 @@ namespace r7::os {
 LocalTime local_time(std::time_t t) {
   std::tm tm{};
   localtime_r(&t, &tm);
-  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  return LocalTime{tm.tm_year + 1900,
+                   tm.tm_mon + 1,
+                   tm.tm_mday,
+                   tm.tm_hour,
+                   tm.tm_min,
+                   tm.tm_sec,
+                   static_cast<int>(tm.tm_gmtoff / 60)};
 }
 
 std::optional<std::filesystem::path> executable_path() {
@@ -140,6 +148,37 @@ std::string serial_device_problem(const std::string& device) {
   }
   const std::string holder = holder_of(device);
   if (!holder.empty()) return device + " is in use by " + holder + ".";
+  return {};
+}
+
+std::optional<std::string> user_name() {
+  std::vector<char> buffer(4096);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr && found->pw_name != nullptr && *found->pw_name != '\0') {
+    return std::string(found->pw_name);
+  }
+  for (const char* variable : {"USER", "LOGNAME"}) {
+    const char* name = std::getenv(variable);
+    if (name != nullptr && *name != '\0') return std::string(name);
+  }
+  return std::nullopt;
+}
+
+std::string append_whole(const std::filesystem::path& file, std::string_view bytes) {
+  const int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return std::generic_category().message(errno);
+  ssize_t written = -1;
+  do {
+    written = write(fd, bytes.data(), bytes.size());
+  } while (written < 0 && errno == EINTR);
+  const int write_error = errno;
+  close(fd);
+  if (written < 0) return std::generic_category().message(write_error);
+  // A short write (a full disk) leaves a line without its end: the readers
+  // skip it as damaged.
+  if (static_cast<std::size_t>(written) != bytes.size()) return "the disk took only part of it";
   return {};
 }
 

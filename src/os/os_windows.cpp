@@ -16,7 +16,12 @@ namespace r7::os {
 LocalTime local_time(std::time_t t) {
   std::tm tm{};
   localtime_s(&tm, &t);
-  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  std::tm utc{};
+  gmtime_s(&utc, &t);
+  utc.tm_isdst = tm.tm_isdst;
+  const int offset = static_cast<int>(std::difftime(std::mktime(&tm), std::mktime(&utc)) / 60);
+  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                   tm.tm_min,         tm.tm_sec,     offset};
 }
 
 std::optional<std::filesystem::path> executable_path() {
@@ -84,6 +89,26 @@ bool is_terminal(std::FILE* stream) {
 
 std::string serial_device_problem(const std::string&) {
   return {};  // the system's own message says it
+}
+
+std::optional<std::string> user_name() {
+  const char* name = std::getenv("USERNAME");
+  if (name == nullptr || *name == '\0') return std::nullopt;
+  return std::string(name);
+}
+
+std::string append_whole(const std::filesystem::path& file, std::string_view bytes) {
+  // FILE_APPEND_DATA alone: every write goes to the end of the file at once.
+  HANDLE h = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "Windows error " + std::to_string(GetLastError());
+  DWORD written = 0;
+  const BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  const DWORD error = GetLastError();
+  CloseHandle(h);
+  if (!ok) return "Windows error " + std::to_string(error);
+  if (written != bytes.size()) return "the disk took only part of it";
+  return {};
 }
 
 }  // namespace r7::os

@@ -14,6 +14,7 @@ struct LocalTime {
   int hour = 0;
   int minute = 0;
   int second = 0;
+  int utc_offset_minutes = 0;  // local time minus UTC: +60 for CET, -300 for EST
 };
 
 class Clock {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/numbers.h"
 #include "base/run_error.h"
 #include "modbus/registers.h"
 #include "os/os.h"
@@ -124,6 +125,34 @@ std::array<std::string, kSetupHeaderLines> setup_header_lines(const SetupHeader&
       "   Date: " + setup_date_text(h.date),
       kSetupFileRule,
   };
+}
+
+SetupFileController setup_file_controller(const std::filesystem::path& file) {
+  SetupFileController found;
+  std::ifstream in(file, std::ios::binary);
+  std::string line;
+  for (int n = 1; n <= kSetupHeaderLines && std::getline(in, line); ++n) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string_view value(line);
+    value.remove_prefix(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\r'))
+      value.remove_suffix(1);
+    const std::string_view label = std::string_view(line).substr(0, colon);
+    if (label.ends_with("Model #")) {
+      found.model = parse_digits(value);
+    } else if (label.ends_with("Serial #")) {
+      if (!value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos)
+        found.serial_number = std::string(value);
+    } else if (label.ends_with("Software #")) {
+      found.software_number = parse_digits(value);
+    } else if (label.ends_with("Software Revision")) {
+      found.revision = parse_digits(value);
+    }
+  }
+  return found;
 }
 
 std::string with_default_extension(const std::string& chosen) {

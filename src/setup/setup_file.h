@@ -43,6 +43,17 @@ std::string setup_date_text(const LocalTime& t);
 // Header lines 1 to 7.
 std::array<std::string, kSetupHeaderLines> setup_header_lines(const SetupHeader& header);
 
+// The controller a setup file was saved from, as its header names it; a
+// field the header does not give as a number is unset (a file that cannot be
+// read gives none).
+struct SetupFileController {
+  std::optional<int> model;
+  std::optional<std::string> serial_number;  // "2130517": registers 1 and 2 joined
+  std::optional<int> software_number;
+  std::optional<int> revision;
+};
+SetupFileController setup_file_controller(const std::filesystem::path& file);
+
 // A name the user typed without any dot gets ".txt" (a dot anywhere in the
 // path, even in a folder name, counts).
 std::string with_default_extension(const std::string& chosen);

@@ -30,7 +30,7 @@ class FakeClock final : public Clock {
  private:
   std::uint32_t now_;
   std::uint64_t total_ms_ = 0;
-  LocalTime wall_{2025, 3, 3, 14, 5, 9};
+  LocalTime wall_{2025, 3, 3, 14, 5, 9, 60};  // CET
 };
 
 }  // namespace r7::sim

@@ -10,6 +10,10 @@
 //   setup_save_paced  r7flash-cli saving the 6180 demonstration setup from
 //       `r7sim --pace` at 9600 baud, start-up included; the exchanges counted on
 //       the same save in-process (targets: ratio 1.10, cpu_pct 5).
+//   service_log_history/0, /1, /2  `r7flash-cli history` on a service log of
+//       100,000 entries: the whole table, one controller's (--serial), the
+//       whole log with --json; start-up included, output to /dev/null
+//       (target: 0.5 s).
 #include <sys/resource.h>
 
 #include <QCoreApplication>
@@ -21,6 +25,7 @@
 #include <thread>
 
 #include "app/line_settings.h"
+#include "app/service_log.h"
 #include "flash/bootloader.h"
 #include "flash/file_transfer.h"
 #include "flash/srecord.h"
@@ -30,6 +35,7 @@
 #include "support/qt_rig.h"
 #include "support/recording_flash_view.h"
 #include "support/setup_fixture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -180,6 +186,51 @@ void setup_save_paced(benchmark::State& state) {
   }
 }
 BENCHMARK(setup_save_paced)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// 100,000 jobs on 2,000 controllers, each line as long as a download's.
+void write_service_log(const fs::path& file) {
+  std::string text;
+  for (int i = 0; i < 100000; ++i) {
+    ServiceRecord r;
+    r.start = {2026, 1 + i / 10000, 1 + i % 28, i % 24, i % 60, i % 60, 60};
+    r.end = r.start;
+    r.version = "2.00";
+    r.user = "service";
+    r.station = "/dev/ttyUSB" + std::to_string(i % 16);
+    r.job = i % 3 == 0 ? "flash" : i % 3 == 1 ? "save" : "identify";
+    r.model = 6180;
+    r.serial_number = std::to_string(2130000 + i % 2000);
+    r.software_number = 2;
+    r.revision = 1850;
+    r.file = ServiceFile{"/home/service/.local/share/r7flash/731-0000.S19", 479274,
+                         std::string(64, 'e')};
+    r.backup = "/home/service/.local/share/r7flash/Reg Downloads/2130517-before-2026-12-07.txt";
+    r.set_outcome(Outcome(Ending::Completed));
+    r.exit_status = 0;
+    text += service_record_json(r) + "\n";
+  }
+  test::write_file(file, text);
+}
+
+void service_log_history(benchmark::State& state) {
+  const test::TempDir home;
+  write_service_log(home / kServiceLogName);
+  const std::string cli = (fs::path(R7SIM_EXE).parent_path() / "r7flash-cli").string();
+  // The output goes to /dev/null, as into a file: the time is the command's,
+  // not that of a pipe read by this program.
+  std::vector<std::string> argv = {"/bin/sh", "-c",     "exec \"$0\" \"$@\" > /dev/null",
+                                   cli,       "--home", home.path().string(),
+                                   "history"};
+  if (state.range(0) == 1) argv.insert(argv.end(), {"--serial", "2130517"});
+  if (state.range(0) == 2) argv.push_back("--json");
+  for (auto _ : state) {
+    const Stopwatch watch;
+    const test::ProcessResult run = test::run_process(argv, 60s);
+    state.SetIterationTime(watch.wall_s());
+    if (run.exit_code != 0) return state.SkipWithError("history failed");
+  }
+}
+BENCHMARK(service_log_history)->DenseRange(0, 2)->Iterations(3)->UseManualTime();
 
 }  // namespace
 

@@ -82,6 +82,10 @@ TEST_F(CliStop, ASignalStopsEachJobBetweenTwoExchangesAndSaysWhatItLeft) {
   EXPECT_NE(r.out.find("SIGINT between two exchanges. The save changed nothing"),
             std::string::npos);
   EXPECT_FALSE(fs::exists(saved));
+  const auto log = file_lines(read_file(home / "service-log.jsonl"));
+  ASSERT_EQ(log.size(), 1U);
+  EXPECT_EQ(Json::parse(log[0])["ending"], "stopped by SIGINT");
+  EXPECT_EQ(Json::parse(log[0])["exit_status"], 130);
   Json now = controller_state();
   EXPECT_EQ(now["registers"], before["registers"]);
   EXPECT_EQ(now["profiles"], before["profiles"]);

@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     int (*run)(int, char**);
   } classes[] = {{"flash_window", &r7::test::run_flash_window_tests},
                  {"comms_settings_dialog", &r7::test::run_comms_settings_dialog_tests},
-                 {"setup_window", &r7::test::run_setup_window_tests}};
+                 {"setup_window", &r7::test::run_setup_window_tests},
+                 {"service_log_window", &r7::test::run_service_log_window_tests}};
   std::vector<char*> args(argv, argv + argc);
   const char* wanted = argc > 1 ? argv[1] : nullptr;
   if (wanted != nullptr) args.erase(args.begin() + 1);

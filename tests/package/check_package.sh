@@ -52,7 +52,7 @@ appstreamcli validate --no-net "$usr"/share/metainfo/*.metainfo.xml || fail "app
 grep -q "<release version=\"$version\"" "$usr"/share/metainfo/*.metainfo.xml ||
   fail "the metainfo does not name release $version"
 man_cli=$(zcat "$usr/share/man/man1/r7flash-cli.1.gz")
-for command in slots ports exchange read write identify check flash save restore compare online erase; do
+for command in slots ports exchange read write identify check flash save restore compare online erase history; do
   grep -q "^\.B[IR]* $command\b\|^\\\\fB$command\\\\fR" <<<"$man_cli" || fail "r7flash-cli(1) lacks $command"
 done
 for status in 0 1 2 3 4 5 6 7; do
@@ -68,6 +68,8 @@ cli=$usr/bin/r7flash-cli
 user=$HOME/.local/share/r7flash
 "$cli" --simulate identify >"$work/identify" || fail "identify: exit $?"
 grep -q "^Device type: 6180" "$work/identify" && pass "identify" || fail "identify: $(cat "$work/identify")"
+"$cli" history --serial 2130517 >"$work/history" || fail "history: exit $?"
+grep -q " identify .* completed " "$work/history" && pass "history" || fail "history: $(cat "$work/history")"
 cmp -s "$usr/share/r7flash/VARNEL FLASH R7.INI" "$user/VARNEL FLASH R7.INI" &&
   [ -f "$user/Download Sequences/6180.cds" ] && pass "the first start copied the template" ||
   fail "the first start did not copy the template into $user"
