@@ -117,29 +117,15 @@ std::string recovery_command(CliContext& ctx, const FlashOptions& options,
   return command;
 }
 
-// What the service log keeps of a download: the controller as it read it,
-// the firmware file, and the backup (whose header names the serial number).
-void note_download(ServiceRecord& record, const FirmwareDownload& download,
-                   const std::optional<std::string>& backup) {
-  if (const FirmwareSelection* s = firmware_selection(download.model_selection()))
-    record.model = s->device_type;
-  record.revision = download.revision_read();
-  record.software_number = download.software_number_read();
-  if (!download.firmware_path().empty()) record.file = describe_file(download.firmware_path());
-  record.backup = backup;
-  if (backup) record.serial_number = setup_file_controller(*backup).serial_number;
-}
-
 int run_flash(CliContext& ctx, const std::string& file, const FlashOptions& options) {
   FlashJob job(ctx);
   ServiceRecord& record = ctx.begin_service_record("flash", kModbusSlot);
-  std::optional<std::string> backup;
   preset_recovery_choice(ctx, options);
   job.download.set_recovery_advice([&ctx, &options](const BrokenOffDownload& broken) {
     return "To finish the download: " + recovery_command(ctx, options, broken);
   });
-  const auto stop_state = [&ctx, &options, &job, &record, &backup]() -> std::string {
-    note_download(record, job.download, backup);
+  const auto stop_state = [&ctx, &options, &job, &record]() -> std::string {
+    job.download.note_in(record);
     if (!job.download.bootloader_may_run()) {
       return "The controller still runs its application: nothing was downloaded.";
     }
@@ -152,11 +138,9 @@ int run_flash(CliContext& ctx, const std::string& file, const FlashOptions& opti
            "6180|6170 --revision N [FILE]";
   };
   if (!options.no_backup) {
-    job.download.set_setup_backup([&ctx, &backup] {
-      BackupResult saved = save_setup_backup(ctx.comms(), ctx.prompts(), ctx.clock(),
-                                             ctx.program_dir(), kFirmwareAddress);
-      if (saved) backup = *saved;
-      return saved;
+    job.download.set_setup_backup([&ctx] {
+      return save_setup_backup(ctx.comms(), ctx.prompts(), ctx.clock(), ctx.program_dir(),
+                               kFirmwareAddress);
     });
   }
   // --yes answers questions; a file with errors is flashed only with --force.
@@ -171,7 +155,7 @@ int run_flash(CliContext& ctx, const std::string& file, const FlashOptions& opti
   }
   const Outcome outcome = run_noting_stop(
       ctx, [&job] { return job.download.download_firmware(); }, stop_state);
-  note_download(record, job.download, backup);
+  job.download.note_in(record);
   if (ctx.prompts().choice_unanswered()) {
     // Model and revision cannot be read from a bootloader, and are not guessed.
     std::fflush(stdout);

@@ -81,16 +81,7 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
                                                    kModbusSlot);
   // The file's header names the controller: the one just read for a save; for
   // a restore or a compare, the one the file was saved from.
-  const auto note_file = [&record](const std::string& path) {
-    const std::filesystem::path absolute = std::filesystem::absolute(path);
-    const SetupFileController named = setup_file_controller(absolute);
-    record.model = named.model;
-    record.serial_number = named.serial_number;
-    record.software_number = named.software_number;
-    record.revision = named.revision;
-    record.file = describe_file(absolute);
-  };
-  if (job != Job::Save) note_file(*file);
+  if (job != Job::Save) note_setup_file(record, *file);
   ConsoleSetupView view(ctx.output());
   SetupCommandPrompts prompts(ctx.prompts(), ctx.output(), file, options.yes);
   SetupSession session(view);
@@ -134,7 +125,7 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
   }
   if (job == Job::Save && outcome.completed()) {
     ctx.say("Setup file: " + saved_file);
-    note_file(saved_file);
+    note_setup_file(record, saved_file);
   }
   if (session.refusals() > 0) {
     std::fprintf(stderr, "%d write(s) refused by the controller\n", session.refusals());

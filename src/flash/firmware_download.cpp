@@ -484,4 +484,15 @@ void FirmwareDownload::advise_recovery() {
                    Icon::Exclamation);
 }
 
+void FirmwareDownload::note_in(ServiceRecord& record) const {
+  if (const FirmwareSelection* s = firmware_selection(model_selection_)) {
+    record.model = s->device_type;
+  }
+  record.revision = revision_;
+  record.software_number = software_;
+  record.serial_number = serial_;
+  if (!files_.firmware().empty()) record.file = describe_file(files_.firmware());
+  if (!summary_.backup.empty()) record.backup = summary_.backup;
+}
+
 }  // namespace r7

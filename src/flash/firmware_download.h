@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/program_dir.h"
+#include "app/service_log.h"
 #include "base/expected.h"
 #include "base/outcome.h"
 #include "flash/bootloader.h"
@@ -88,9 +89,9 @@ class FirmwareDownload {
   std::string identity_text() const;
   // What the last download found and did (also shown through the view).
   const DownloadSummary& summary() const { return summary_; }
-  // Registers 4 and 3 as this download read them; unset when they were not.
-  std::optional<int> revision_read() const { return revision_; }
-  std::optional<int> software_number_read() const { return software_; }
+  // What the service log keeps of this download: the controller as it was
+  // read, the firmware file and the backup.
+  void note_in(ServiceRecord& record) const;
   // What finishing the download needs, once the controller may run only its
   // bootloader and the selection is known; nullopt otherwise.
   std::optional<BrokenOffDownload> broken_off() const;

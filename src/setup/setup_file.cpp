@@ -384,4 +384,14 @@ void ErrorStream::remove() {
   std::filesystem::remove(path_, ignored);
 }
 
+void note_setup_file(ServiceRecord& record, const std::filesystem::path& file) {
+  const std::filesystem::path absolute = std::filesystem::absolute(file);
+  const SetupFileController named = setup_file_controller(absolute);
+  record.model = named.model;
+  record.serial_number = named.serial_number;
+  record.software_number = named.software_number;
+  record.revision = named.revision;
+  record.file = describe_file(absolute);
+}
+
 }  // namespace r7

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/service_log.h"
 #include "base/outcome.h"
 #include "seams/clock.h"
 #include "seams/prompts.h"
@@ -53,6 +54,9 @@ struct SetupFileController {
   std::optional<int> revision;
 };
 SetupFileController setup_file_controller(const std::filesystem::path& file);
+// The file into a service record: its path, size and digest, and the
+// controller its header names.
+void note_setup_file(ServiceRecord& record, const std::filesystem::path& file);
 
 // A name the user typed without any dot gets ".txt" (a dot anywhere in the
 // path, even in a folder name, counts).

@@ -1,4 +1,5 @@
 #include "ui/frm_download_parm.h"
+#include "ui/service_job.h"
 
 #include <QComboBox>
 #include <QFontDatabase>
@@ -224,22 +225,31 @@ void FrmDownloadParm::update_enabled() {
 
 void FrmDownloadParm::cmdDownload_Click() {
   run([this](int address) {
-    SaveSetup save(services_.comms, job_prompts_, session_, services_.clock, services_.program_dir,
-                   address);
-    const Outcome outcome = save.save_setup();
-    show_summary(session_.summary(
-        save.file_path().empty() ? std::string("Save") : "Save to " + save.file_path(), outcome));
+    run_recorded_job(services_, job_prompts_, "save", kModbusSlot, [&](ServiceRecord& record) {
+      SaveSetup save(services_.comms, job_prompts_, session_, services_.clock,
+                     services_.program_dir, address);
+      const Outcome outcome = save.save_setup();
+      if (outcome.completed()) note_setup_file(record, save.file_path());
+      show_summary(session_.summary(
+          save.file_path().empty() ? std::string("Save") : "Save to " + save.file_path(), outcome));
+      return outcome;
+    });
   });
 }
 
 void FrmDownloadParm::cmdUpload_Click() {
   run([this](int address) {
-    RestoreSetup restore(services_.comms, job_prompts_, session_, services_.clock,
-                         services_.program_dir, address);
-    const Outcome outcome = restore.restore_setup();
-    show_summary(session_.summary(
-        restore.file_path().empty() ? std::string("Restore") : "Restore of " + restore.file_path(),
-        outcome));
+    run_recorded_job(services_, job_prompts_, "restore", kModbusSlot, [&](ServiceRecord& record) {
+      RestoreSetup restore(services_.comms, job_prompts_, session_, services_.clock,
+                           services_.program_dir, address);
+      const Outcome outcome = restore.restore_setup();
+      if (!restore.file_path().empty()) note_setup_file(record, restore.file_path());
+      show_summary(session_.summary(restore.file_path().empty()
+                                        ? std::string("Restore")
+                                        : "Restore of " + restore.file_path(),
+                                    outcome));
+      return outcome;
+    });
   });
 }
 
@@ -249,7 +259,13 @@ void FrmDownloadParm::cmdCompare_Click() {
   run(
       [this, comparison](int address) {
         CompareSetup job(services_.comms, job_prompts_, session_, services_.program_dir, address);
-        comparison->outcome = job.compare_setup();
+        comparison->outcome = run_recorded_job(services_, job_prompts_, "compare", kModbusSlot,
+                                               [&](ServiceRecord& record) {
+                                                 const Outcome outcome = job.compare_setup();
+                                                 if (!job.file_path().empty())
+                                                   note_setup_file(record, job.file_path());
+                                                 return outcome;
+                                               });
         comparison->differences = job.differences();
         comparison->file = job.file_path();
         for (const SetupDifference& d : comparison->differences)

@@ -31,7 +31,9 @@
 #include "setup/setup_file.h"
 #include "ui/frm_comms_settings.h"
 #include "ui/frm_download_parm.h"
+#include "ui/frm_service_log.h"
 #include "ui/history_log.h"
+#include "ui/service_job.h"
 
 namespace r7 {
 
@@ -69,6 +71,7 @@ void FrmFlash::connect_handlers() {
   connect(cmd_IsDeviceOnline_, &QPushButton::clicked, this, [this] { cmd_IsDeviceOnline_Click(); });
   connect(cmd_EraseSectors_, &QPushButton::clicked, this, [this] { cmd_EraseSectors_Click(); });
   connect(cmd_SaveLog_, &QPushButton::clicked, this, [this] { cmd_SaveLog_Click(); });
+  connect(cmd_ServiceLog_, &QPushButton::clicked, this, [this] { cmd_ServiceLog_Click(); });
   auto* save_log = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
   save_log->setObjectName(QStringLiteral("key_SaveLog"));
   connect(save_log, &QShortcut::activated, this, [this] {
@@ -133,11 +136,23 @@ void FrmFlash::cmd_Start_Click() {
   } else {
     firmware_.set_setup_backup(nullptr);
   }
-  run([this] { firmware_.download_firmware(); });
+  run([this] {
+    run_recorded_job(services_, job_prompts_, "flash", kModbusSlot, [this](ServiceRecord& record) {
+      const Outcome outcome = firmware_.download_firmware();
+      firmware_.note_in(record);
+      return outcome;
+    });
+  });
 }
 
 void FrmFlash::cmd_TransferFile_Click() {
-  run([this] { firmware_.bootloader_download(); });
+  run([this] {
+    run_recorded_job(services_, job_prompts_, "transfer", kXonSlot, [this](ServiceRecord& record) {
+      const Outcome outcome = firmware_.bootloader_download();
+      firmware_.note_in(record);
+      return outcome;
+    });
+  });
 }
 
 void FrmFlash::cmd_BrowseFile_Click() {
@@ -145,14 +160,23 @@ void FrmFlash::cmd_BrowseFile_Click() {
 }
 
 void FrmFlash::cmd_IsDeviceOnline_Click() {
-  run([this] { firmware_.probe_online(); });
+  run([this] {
+    run_recorded_job(services_, job_prompts_, "online", kXonSlot, [this](ServiceRecord&) {
+      return firmware_.probe_online() == OnlineState::Online ? Outcome{}
+                                                             : Outcome(Ending::NoController);
+    });
+  });
 }
 
 void FrmFlash::cmd_EraseSectors_Click() {
   std::array<bool, 7> sectors{};
   for (std::size_t i = 0; i < sectors.size(); ++i)
     sectors[i] = chk_Sector_[i]->isChecked();
-  run([this, sectors] { firmware_.erase_flash_sectors(sectors); });
+  run([this, sectors] {
+    run_recorded_job(services_, job_prompts_, "erase", kXonSlot, [this, sectors](ServiceRecord&) {
+      return firmware_.erase_flash_sectors(sectors);
+    });
+  });
 }
 
 void FrmFlash::cmd_Clear_Click() {
@@ -289,6 +313,11 @@ void FrmFlash::cmd_SaveLog_Click() {
     services_.prompts.message(std::string("The log could not be saved: ") + e.what(), "Save Log",
                               Icon::Critical);
   }
+}
+
+void FrmFlash::cmd_ServiceLog_Click() {
+  FrmServiceLog log(services_.program_dir, this);
+  log.exec();
 }
 
 void FrmFlash::scroll_histories_to_end() {

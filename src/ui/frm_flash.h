@@ -60,6 +60,8 @@ class FrmFlash final : public QWidget, public FlashView {
   // "Save log..." (Ctrl+S): both histories with their times, the controller
   // and the last download's outcome, into a text file the user names.
   void cmd_SaveLog_Click();
+  // "Service log...": every job on the controllers of this program directory.
+  void cmd_ServiceLog_Click();
   void cmd_Quit_Click();
   void cmd_About_Click();
   // Shows the port settings dialog modally (public: the setup window calls it).
@@ -139,6 +141,7 @@ class FrmFlash final : public QWidget, public FlashView {
   QPushButton* cmd_About_ = nullptr;
   QPushButton* cmd_Clear_ = nullptr;
   QPushButton* cmd_SaveLog_ = nullptr;
+  QPushButton* cmd_ServiceLog_ = nullptr;
   QPushButton* cmd_Quit_ = nullptr;
   QListWidget* lst_CommsCommand_ = nullptr;
   QListWidget* lst_CommsCommandResponse_ = nullptr;

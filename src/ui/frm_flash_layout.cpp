@@ -53,6 +53,7 @@ void FrmFlash::build_controls() {
   cmd_About_ = make_button(this, "cmd_About", "About");
   cmd_Clear_ = make_button(this, "cmd_Clear", "Clear");
   cmd_SaveLog_ = make_button(this, "cmd_SaveLog", "Save log...");
+  cmd_ServiceLog_ = make_button(this, "cmd_ServiceLog", "Service log...");
   cmd_Quit_ = make_button(this, "cmd_Quit", "&Quit");
 
   lbl_Warning_ =
@@ -126,8 +127,8 @@ void FrmFlash::build_controls() {
   left->addLayout(build_engineering());
 
   auto* buttons = new QVBoxLayout;
-  for (QPushButton* b :
-       {cmd_Start_, cmdTest_, cmd_PortSettings_, cmd_About_, cmd_Clear_, cmd_SaveLog_})
+  for (QPushButton* b : {cmd_Start_, cmdTest_, cmd_PortSettings_, cmd_About_, cmd_Clear_,
+                         cmd_SaveLog_, cmd_ServiceLog_})
     buttons->addWidget(b);
   buttons->addStretch(1);
   buttons->addWidget(cmd_Quit_);

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,9 +14,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTest>
 #include <algorithm>
 
+#include "app/service_log.h"
 #include "app/settings_file.h"
 #include "gui_rig.h"
 #include "gui_tests.h"
@@ -289,6 +292,28 @@ class FlashWindowTest : public QObject {
         QStringLiteral("\\d\\d:\\d\\d:\\d\\d  Download completed +"
                        "\\d\\d:\\d\\d:\\d\\d  Successful\r\n"));
     QVERIFY(row.match(QString::fromStdString(text)).hasMatch());
+
+    // The download is in the service log, with the controller, the file and
+    // the backup; "Service log..." shows it.
+    const ServiceLogEntries logged = read_service_log(rig.dir / kServiceLogName);
+    QCOMPARE(logged.records.size(), std::size_t{1});
+    const ServiceRecord& record = logged.records[0];
+    QCOMPARE(record.job, std::string("flash"));
+    QCOMPARE(record.ending, std::string("completed"));
+    QCOMPARE(record.serial_number.value_or(""), std::string("2130517"));
+    QCOMPARE(record.model.value_or(0), 6180);
+    QCOMPARE(record.file ? record.file->path : "", firmware);
+    QVERIFY(record.file && record.file->sha256 && record.file->sha256->size() == 64);
+    QVERIFY(record.backup && record.backup->find("2130517-before-") != std::string::npos);
+    int rows = -1;
+    when_modal([&rows](QWidget* dialog) {
+      if (auto* table = dialog->findChild<QTableWidget*>(QStringLiteral("tblLog"))) {
+        rows = table->rowCount();
+      }
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    QTest::mouseClick(child<QPushButton>(w, "cmd_ServiceLog"), Qt::LeftButton);
+    QCOMPARE(rows, 1);
   }
 
   // The line lost mid-firmware: its cause once, then what to do (no dump of

@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include "app/service_log.h"
 #include "app/settings_file.h"
 #include "gui_rig.h"
 #include "gui_tests.h"
@@ -184,6 +185,16 @@ class SetupWindowTest : public QObject {
     compare();
     QCOMPARE(s.rig.prompts.texts().back(),
              "The controller holds the setup of " + file.string() + ".");
+    // Each job is in the service log with the file it used.
+    const ServiceLogEntries logged = read_service_log(s.rig.dir / kServiceLogName);
+    QCOMPARE(logged.records.size(), std::size_t{3});
+    const char* jobs[] = {"save", "compare", "compare"};
+    for (std::size_t i = 0; i < 3; ++i) {
+      QCOMPARE(logged.records[i].job, std::string(jobs[i]));
+      QCOMPARE(logged.records[i].file ? logged.records[i].file->path : "", file.string());
+    }
+    QCOMPARE(logged.records[1].ending, std::string("differs"));
+    QCOMPARE(logged.records[2].serial_number.value_or(""), std::string("2130517"));
     QTest::mouseClick(child<QPushButton>(w, "cmdExit"), Qt::LeftButton);
     QVERIFY(!w.isVisible());
   }
