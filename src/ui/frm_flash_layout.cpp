@@ -136,7 +136,7 @@ void FrmFlash::build_controls() {
   auto* main = new QHBoxLayout(this);
   main->addLayout(left, 1);
   main->addLayout(buttons);
-  resize(780, 460);
+  resize(780, 520);  // room for the histories under both bars and the summary
   connect_handlers();
 }
 
