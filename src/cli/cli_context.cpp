@@ -1,8 +1,12 @@
 #include "cli/cli_context.h"
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
+#include "base/run_error.h"
+#include "cli/stations.h"
 #include "os/system_clock.h"
 #include "platform/qt_serial_port.h"
 #include "sim/fake_clock.h"
@@ -44,8 +48,8 @@ struct CliContext::Impl {
   std::unique_ptr<Comms> comms;
 };
 
-CliContext::CliContext(const char* argv0, GlobalOptions& options)
-    : argv0_(argv0), options_(options), impl_(std::make_unique<Impl>()) {}
+CliContext::CliContext(const char* argv0, GlobalOptions& options, std::optional<Station> station)
+    : argv0_(argv0), options_(options), impl_(std::make_unique<Impl>()), station_(station) {}
 
 CliContext::~CliContext() = default;
 
@@ -65,8 +69,10 @@ ConsolePrompts& CliContext::prompts() {
 }
 
 ConsoleOutput& CliContext::output() {
-  if (!impl_->output)
+  if (!impl_->output) {
     impl_->output = std::make_unique<ConsoleOutput>(options_.json, options_.quiet);
+    if (station_) impl_->output->attach(*station_->board, station_->index);
+  }
   return *impl_->output;
 }
 
@@ -90,7 +96,14 @@ ErrorLog& CliContext::error_log() {
 
 const PortNames& CliContext::port_names() {
   if (!impl_->port_names) {
-    std::optional<std::string> device = options_.port;
+    if (options_.ports.size() > 1) {
+      // A usage error (exit status 1) before any port is opened.
+      throw CLI::ValidationError(
+          "--port",
+          "is given more than once: only identify, flash, save, restore and compare "
+          "run on several stations");
+    }
+    std::optional<std::string> device = options_.port();
     if (simulated()) device = "simulated controller " + std::to_string(*options_.simulate_model);
     impl_->port_names = std::make_unique<PortNames>(program_dir().settings_file(), device);
   }
@@ -146,7 +159,7 @@ ServiceRecord& CliContext::begin_service_record(const std::string& job, int slot
   // A slot the settings file does not define talks through slot 0.
   std::string station = comms().device_name(slot);
   if (station.empty()) station = comms().device_name(0);
-  if (station.empty()) station = options_.port.value_or("(no port)");
+  if (station.empty()) station = options_.port().value_or("(no port)");
   service_record_ = ServiceLog(clock(), program_dir()).begin(job, station);
   return *service_record_;
 }
@@ -163,15 +176,86 @@ void CliContext::finish_service_record(int exit_status, const std::string& endin
   }
   record.exit_status = exit_status;
   const std::string problem = ServiceLog(clock(), program_dir()).finish(record);
-  if (!problem.empty()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "warning: %s\n", problem.c_str());
-  }
+  if (!problem.empty()) warn("warning: " + problem);
+  finished_record_ = std::move(service_record_);
   service_record_.reset();
 }
 
 void CliContext::say(const std::string& line) {
   output().line("text", line);
+}
+
+void CliContext::warn(const std::string& line) {
+  if (station_) {
+    station_->board->print(station_->index, line, true);
+    return;
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+std::string CliContext::station_tag() const {
+  if (!station_) return {};
+  std::string tag;
+  for (const char c : station_->board->name(station_->index)) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    tag += plain ? c : '_';
+  }
+  return tag;
+}
+
+int CliContext::run_job(const std::function<int(CliContext&)>& job) {
+  if (options_.ports.size() > 1 && !station_) return run_on_stations(*this, job);
+  return job(*this);
+}
+
+namespace {
+
+std::string signal_name(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case 1:
+      return "SIGHUP";
+    default:
+      return "signal " + std::to_string(signal);
+  }
+}
+
+}  // namespace
+
+int exit_after_exception(CliContext& ctx, std::exception_ptr ended) {
+  try {
+    std::rethrow_exception(std::move(ended));
+  } catch (const JobStopped& e) {
+    // Between two exchanges; the destructors have put the line settings back
+    // and removed temporary files.
+    const int status = 128 + e.signal();
+    ctx.output().end_progress();
+    ctx.finish_service_record(status, "stopped by " + signal_name(e.signal()));
+    ctx.prompts().message(
+        "Stopped by " + signal_name(e.signal()) + " between two exchanges. " + ctx.stop_state(),
+        "Stopped", Icon::Exclamation);
+    ctx.output().outcome(std::nullopt, status);
+    return status;
+  } catch (const ProgramEnd& e) {
+    ctx.finish_service_record(e.exit_code(), "ended: " + std::string(e.what()));
+    ctx.warn(e.what());
+    return e.exit_code();
+  } catch (const std::filesystem::filesystem_error& e) {
+    ctx.finish_service_record(kExitFile, "failed: " + std::string(e.what()));
+    ctx.warn("r7flash-cli: " + std::string(e.what()));
+    return kExitFile;
+  } catch (const CLI::Error& e) {
+    ctx.warn("r7flash-cli: " + std::string(e.what()));
+    return kExitUsage;
+  } catch (const std::exception& e) {  // what no job expected ends here, not in an abort
+    ctx.finish_service_record(kExitFailed, "internal error: " + std::string(e.what()));
+    ctx.warn("r7flash-cli: internal error: " + std::string(e.what()));
+    return kExitFailed;
+  }
 }
 
 }  // namespace r7::cli

@@ -6,9 +6,12 @@
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/port_names.h"
 #include "app/program_dir.h"
@@ -18,6 +21,7 @@
 #include "cli/console_output.h"
 #include "cli/console_prompts.h"
 #include "cli/exit_codes.h"
+#include "cli/station_board.h"
 #include "seams/clock.h"
 #include "serial/comms.h"
 #include "serial/link_report.h"
@@ -26,7 +30,7 @@ namespace r7::cli {
 
 struct GlobalOptions {
   std::optional<std::string> home;
-  std::optional<std::string> port;
+  std::vector<std::string> ports;  // --port, once per station
   std::optional<std::string> trace;
   std::optional<int> simulate_model;  // set when --simulate is given
   int address = 1;
@@ -36,14 +40,37 @@ struct GlobalOptions {
   bool force = false;         // flash a file whose check found errors
   bool json = false;          // one JSON object per line on standard output
   std::string echo = "auto";  // --echo auto|on|off
+
+  // The one device of this run, if --port names one.
+  std::optional<std::string> port() const {
+    return ports.empty() ? std::nullopt : std::optional<std::string>(ports.front());
+  }
+};
+
+class NameClaims;
+
+// One station of a run on several: where its lines go and the file names the
+// stations share out.
+struct Station {
+  StationBoard* board = nullptr;
+  std::size_t index = 0;
+  NameClaims* claims = nullptr;
 };
 
 class CliContext {
  public:
-  CliContext(const char* argv0, GlobalOptions& options);
+  CliContext(const char* argv0, GlobalOptions& options, std::optional<Station> station = {});
   ~CliContext();
 
+  const char* argv0() const { return argv0_; }
   GlobalOptions& options() { return options_; }
+  // Set when this context is one station of several.
+  const std::optional<Station>& station() const { return station_; }
+  // The station's name for file names ("ttyUSB0"); "" when there is one station.
+  std::string station_tag() const;
+  // Runs a controller job: on this context, or with --port given more than
+  // once on every station at once (run_on_stations). Its exit status.
+  int run_job(const std::function<int(CliContext&)>& job);
   const ProgramDir& program_dir();
   ConsolePrompts& prompts();
   ConsoleOutput& output();
@@ -59,6 +86,8 @@ class CliContext {
   bool simulated() const { return options_.simulate_model.has_value(); }
   // Prints unless --quiet.
   void say(const std::string& line);
+  // A line on standard error (led by the station's name when there are several).
+  void warn(const std::string& line);
   // The outcome of the command's job, for the last line of --json output.
   void note_outcome(const Outcome& outcome) { last_outcome_ = outcome; }
   const std::optional<Outcome>& last_outcome() const { return last_outcome_; }
@@ -78,6 +107,8 @@ class CliContext {
   // unless `ending` names how it ended ("stopped by SIGTERM"), the noted
   // outcome. A log that cannot be written is a warning on standard error.
   void finish_service_record(int exit_status, const std::string& ending = {});
+  // The record finish_service_record wrote (or tried to).
+  const std::optional<ServiceRecord>& finished_record() const { return finished_record_; }
 
  private:
   // What the accessors build on first use, in the order it must be destroyed.
@@ -89,7 +120,14 @@ class CliContext {
   std::optional<Outcome> last_outcome_;
   std::string stop_state_ = "Nothing was left half done.";
   std::optional<ServiceRecord> service_record_;
+  std::optional<ServiceRecord> finished_record_;
+  std::optional<Station> station_;
 };
+
+// The exit status of a command that ended with the exception `ended` (a
+// signal's stop, a ProgramEnd, a file system or internal error), said once
+// and written to the service log.
+int exit_after_exception(CliContext& ctx, std::exception_ptr ended);
 
 // Runs `job`; when a signal stops it, what `state` says then (while the job's
 // objects still live) is noted before the stop goes on to main.

@@ -63,13 +63,13 @@ int run_identify(CliContext& ctx) {
       std::string line;  // the message's lines joined as the boxes are printed
       for (const char c : text)
         line += c == '\r' ? std::string(" | ") : std::string(1, c);
-      std::fprintf(stderr, "%s\n", line.c_str());
+      ctx.warn(line);
     }
     return exit_status_of(ctx, Outcome{id.answered ? Ending::Unrecognised : Ending::NoController});
   }
   print_identity(ctx, id);
   if (!id.revision) {
-    std::fprintf(stderr, "The revision could not be read: no selection.\n");
+    ctx.warn("The revision could not be read: no selection.");
     return exit_status_of(ctx, Outcome(Ending::NoController));
   }
   return exit_status_of(ctx, Outcome{});
@@ -109,7 +109,7 @@ std::string recovery_command(CliContext& ctx, const FlashOptions& options,
   std::string command = "r7flash-cli";
   const GlobalOptions& o = ctx.options();
   if (o.home) command += " --home " + shell_word(*o.home);
-  if (o.port) command += " --port " + shell_word(*o.port);
+  if (const auto port = o.port()) command += " --port " + shell_word(*port);
   if (o.echo != "auto") command += " --echo " + o.echo;
   const int revision = broken.revision.value_or(options.revision.value_or(0));
   command += " flash --model " + std::to_string(broken.device_type) + " --revision " +
@@ -158,11 +158,10 @@ int run_flash(CliContext& ctx, const std::string& file, const FlashOptions& opti
   job.download.note_in(record);
   if (ctx.prompts().choice_unanswered()) {
     // Model and revision cannot be read from a bootloader, and are not guessed.
-    std::fflush(stdout);
-    std::fprintf(stderr,
-                 "The controller does not answer over Modbus, but its bootloader answers. Name "
-                 "its model and revision to download the firmware again: flash --model 6180|6170 "
-                 "--revision N [FILE]\n");
+    ctx.warn(
+        "The controller does not answer over Modbus, but its bootloader answers. Name its model "
+        "and revision to download the firmware again: flash --model 6180|6170 --revision N "
+        "[FILE]");
     return exit_status_of(ctx, Outcome(Ending::NoController, "Bootloader answers"));
   }
   return exit_status_of(ctx, outcome);
@@ -187,7 +186,7 @@ int run_erase(CliContext& ctx) {
 
 void register_flash_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
   app.add_subcommand("identify", "device type, revision, software number and selection")
-      ->callback([&ctx, &exit_code] { exit_code = run_identify(ctx); });
+      ->callback([&ctx, &exit_code] { exit_code = ctx.run_job(run_identify); });
 
   auto* check = app.add_subcommand(
       "check", "validate an S-record file without touching a controller (exit 3 on errors)");
@@ -214,8 +213,11 @@ void register_flash_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
   model->needs("--revision");
   flash->add_flag("--no-backup", options->no_backup,
                   "do not save the controller's setup to \"Reg Downloads\" before download mode");
-  flash->callback(
-      [&ctx, &exit_code, firmware, options] { exit_code = run_flash(ctx, *firmware, *options); });
+  flash->callback([&ctx, &exit_code, firmware, options] {
+    exit_code = ctx.run_job([&firmware, &options](CliContext& station) {
+      return run_flash(station, *firmware, *options);
+    });
+  });
 
   app.add_subcommand("online", "is the device's bootloader online (engineering)")
       ->callback([&ctx, &exit_code] { exit_code = run_online(ctx); });

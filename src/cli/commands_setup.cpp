@@ -11,6 +11,9 @@
 #include "base/run_error.h"
 #include "cli/cli_context.h"
 #include "cli/setup_console.h"
+#include "flash/controller_identity.h"
+#include "modbus/register_client.h"
+#include "modbus/registers.h"
 #include "setup/setup_compare.h"
 #include "setup/setup_file.h"
 #include "setup/setup_restore.h"
@@ -41,6 +44,21 @@ void print_differences(CliContext& ctx, const std::vector<SetupDifference>& diff
   out.line("result", std::to_string(differences.size()) + " difference(s).");
 }
 
+// The controller a restore wrote (or a compare read), as it says it is: one
+// file may be restored into many controllers, and the service log names the
+// one that got it. Left as the file's header says when it does not answer.
+void note_controller(CliContext& ctx, ServiceRecord& record) {
+  RegisterClient client(ctx.comms());
+  const auto r = client.read_registers(ctx.options().address, reg::kDeviceType, 5, kModbusTries,
+                                       Repeat::WhenSilentOrDamaged);
+  if (!r || r->size() != 5) return;
+  const std::vector<std::int16_t>& v = *r;
+  record.model = v[0];
+  record.serial_number = std::to_string(v[1]) + std::to_string(v[2]);
+  record.software_number = v[3];
+  record.revision = v[4];
+}
+
 // What a restore stopped half way leaves in the controller.
 std::string restore_stop_state(const RestoreProgress& p) {
   if (!p.changed) return "The restore had not changed the controller yet.";
@@ -62,12 +80,12 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
     try {
       open_input_file(file.value_or(std::string()));
     } catch (const RunError& e) {
-      std::fprintf(stderr, "%s: %s\n", job == Job::Restore ? "restore" : "compare", e.what());
+      ctx.warn(std::string(job == Job::Restore ? "restore" : "compare") + ": " + e.what());
       return kExitFile;
     }
   }
   if (job == Job::Save && file && file->empty()) {
-    std::fprintf(stderr, "save: no file name given\n");
+    ctx.warn("save: no file name given");
     return kExitFile;
   }
   if (job == Job::Save && !file) {
@@ -84,6 +102,7 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
   if (job != Job::Save) note_setup_file(record, *file);
   ConsoleSetupView view(ctx.output());
   SetupCommandPrompts prompts(ctx.prompts(), ctx.output(), file, options.yes);
+  if (ctx.station()) prompts.share_names(*ctx.station()->claims, ctx.station_tag());
   SetupSession session(view);
   Outcome outcome;
   std::string saved_file;
@@ -123,15 +142,19 @@ int run_setup(CliContext& ctx, Job job, const std::optional<std::string>& file,
       (prompts.retries_exhausted() || ctx.comms().line_given_up())) {
     outcome.ending = Ending::NoController;
   }
+  const bool reached = outcome.ending != Ending::NoController &&
+                       outcome.ending != Ending::Unrecognised &&
+                       outcome.ending != Ending::FileProblem && !ctx.comms().line_given_up();
+  if (job != Job::Save && reached) note_controller(ctx, record);
   if (job == Job::Save && outcome.completed()) {
     ctx.say("Setup file: " + saved_file);
     note_setup_file(record, saved_file);
   }
   if (session.refusals() > 0) {
-    std::fprintf(stderr, "%d write(s) refused by the controller\n", session.refusals());
+    ctx.warn(std::to_string(session.refusals()) + " write(s) refused by the controller");
   }
   if (outcome.skipped > 0) {
-    std::fprintf(stderr, "%d line(s) of the setup file not written\n", outcome.skipped);
+    ctx.warn(std::to_string(outcome.skipped) + " line(s) of the setup file not written");
   }
   return exit_status_of(ctx, outcome);
 }
@@ -144,8 +167,20 @@ void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
       "save",
       "save the controller's setup to FILE (default: serial number + .txt in \"Reg Downloads\")");
   save->add_option("FILE", *save_file, "setup file to write");
-  save->callback(
-      [&ctx, &exit_code, save_file] { exit_code = run_setup(ctx, Job::Save, *save_file); });
+  save->callback([&ctx, &exit_code, save_file] {
+    // Several stations would overwrite each other's FILE: only a folder is taken.
+    std::error_code ec;
+    if (ctx.options().ports.size() > 1 && *save_file &&
+        !std::filesystem::is_directory(**save_file, ec)) {
+      ctx.warn(
+          "save: --port is given more than once: FILE must name a folder, into which each "
+          "controller is saved under its serial number");
+      exit_code = kExitUsage;
+      return;
+    }
+    exit_code = ctx.run_job(
+        [&save_file](CliContext& station) { return run_setup(station, Job::Save, *save_file); });
+  });
 
   auto restore_file = std::make_shared<std::string>();
   auto no_verify = std::make_shared<bool>(false);
@@ -154,7 +189,9 @@ void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
   restore->add_option("FILE", *restore_file, "setup file to read")->required();
   restore->add_flag("--no-verify", *no_verify, "do not read the controller back after the restore");
   restore->callback([&ctx, &exit_code, restore_file, no_verify] {
-    exit_code = run_setup(ctx, Job::Restore, *restore_file, !*no_verify);
+    exit_code = ctx.run_job([&restore_file, &no_verify](CliContext& station) {
+      return run_setup(station, Job::Restore, *restore_file, !*no_verify);
+    });
   });
 
   auto compare_file = std::make_shared<std::string>();
@@ -162,7 +199,9 @@ void register_setup_commands(CLI::App& app, CliContext& ctx, int& exit_code) {
       "compare", "compare a setup file with the controller (exit 7 when they differ)");
   compare->add_option("FILE", *compare_file, "setup file to read")->required();
   compare->callback([&ctx, &exit_code, compare_file] {
-    exit_code = run_setup(ctx, Job::Compare, *compare_file);
+    exit_code = ctx.run_job([&compare_file](CliContext& station) {
+      return run_setup(station, Job::Compare, *compare_file);
+    });
   });
 }
 

@@ -52,25 +52,49 @@ std::string ConsoleOutput::format(const MessageBox& box) {
   return "[" + box.title + "] " + text;
 }
 
-void ConsoleOutput::write_json(const std::string& json_object) {
-  std::fputs(json_object.c_str(), out_);
+void ConsoleOutput::attach(StationBoard& board, std::size_t station) {
+  board_ = &board;
+  station_ = station;
+  terminal_ = board.live();
+}
+
+void ConsoleOutput::write_json(Json object) {
+  if (board_ != nullptr) {
+    Json named{{"station", board_->name(station_)}};
+    for (auto& [key, value] : object.items())
+      named[key] = std::move(value);
+    board_->print_plain(named.dump(-1, ' ', false, Json::error_handler_t::replace));
+    return;
+  }
+  std::fputs(object.dump(-1, ' ', false, Json::error_handler_t::replace).c_str(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);
+}
+
+// A line of text: led by the station's name when there are several.
+void ConsoleOutput::write_text(const std::string& text) {
+  if (board_ != nullptr) {
+    board_->print(station_, text);
+    // The live line shows the latest line until the next progress or wait.
+    if (wait_.empty()) board_->set_status(station_, text);
+    drawn_ = false;
+    return;
+  }
+  clear_line();
+  std::fputs((text + "\n").c_str(), out_);
+  std::fflush(out_);
+  draw();
 }
 
 void ConsoleOutput::line(const char* kind, const std::string& text) {
   const std::string k = kind;
   if (json_) {
-    write_json(
-        Json{{"type", k}, {"text", text}}.dump(-1, ' ', false, Json::error_handler_t::replace));
+    write_json(Json{{"type", k}, {"text", text}});
     return;
   }
   if (quiet_ && k != "error" && k != "result") return;
-  clear_line();
   const char* prefix = k == "command" ? "> " : k == "response" ? "< " : "";
-  std::fprintf(out_, "%s%s\n", prefix, text.c_str());
-  std::fflush(out_);
-  draw();
+  write_text(prefix + text);
 }
 
 namespace {
@@ -96,14 +120,12 @@ void ConsoleOutput::message(const MessageBox& box, std::optional<Answer> answer)
            {"title", box.title},
            {"text", json_lines(box.text)}};
     if (box.buttons != Buttons::Ok && answer) j["answer"] = answer_name(*answer);
-    write_json(j.dump(-1, ' ', false, Json::error_handler_t::replace));
+    write_json(j);
     return;
   }
-  clear_line();
   std::string shown = format(box);
   if (box.buttons != Buttons::Ok && answer) shown += " -> " + std::string(answer_name(*answer));
-  std::fputs((shown + "\n").c_str(), out_);
-  std::fflush(out_);
+  write_text(shown);
 }
 
 void ConsoleOutput::difference(const std::string& what, std::optional<int> register_no,
@@ -114,14 +136,14 @@ void ConsoleOutput::difference(const std::string& what, std::optional<int> regis
   j["name"] = name;
   j["file"] = file_value;
   j["controller"] = controller_value;
-  write_json(j.dump(-1, ' ', false, Json::error_handler_t::replace));
+  write_json(j);
 }
 
 void ConsoleOutput::file(const char* dialog, const std::optional<std::string>& path) {
   if (!json_) return;
   Json j{{"type", "file"}, {"dialog", dialog}};
   j["path"] = path ? Json(*path) : Json(nullptr);
-  write_json(j.dump(-1, ' ', false, Json::error_handler_t::replace));
+  write_json(j);
 }
 
 void ConsoleOutput::progress(std::uint64_t done, std::uint64_t total, const char* unit) {
@@ -134,8 +156,7 @@ void ConsoleOutput::progress(std::uint64_t done, std::uint64_t total, const char
   if (json_) {
     if (percent == shown_percent_) return;
     shown_percent_ = percent;
-    write_json(
-        Json{{"type", "progress"}, {"done", done_}, {"total", total_}, {"unit", unit}}.dump());
+    write_json(Json{{"type", "progress"}, {"done", done_}, {"total", total_}, {"unit", unit}});
     return;
   }
   draw();
@@ -149,7 +170,7 @@ void ConsoleOutput::end_progress() {
 
 void ConsoleOutput::wait(const std::string& what, std::uint32_t up_to_ms) {
   if (json_) {
-    write_json(Json{{"type", "wait"}, {"what", what}, {"up_to_ms", up_to_ms}}.dump());
+    write_json(Json{{"type", "wait"}, {"what", what}, {"up_to_ms", up_to_ms}});
     return;
   }
   wait_ = what;
@@ -175,22 +196,24 @@ void ConsoleOutput::outcome(const std::optional<Outcome>& outcome, int exit_stat
     if (outcome->skipped > 0) j["skipped"] = outcome->skipped;
     if (outcome->differences > 0) j["differences"] = outcome->differences;
   }
-  write_json(j.dump(-1, ' ', false, Json::error_handler_t::replace));
+  write_json(j);
 }
 
 void ConsoleOutput::clear_line() {
   if (!drawn_) return;
+  drawn_ = false;
+  if (board_ != nullptr) return;  // the live line stays until the station's next line
   std::fputs("\r\033[K", out_);
   std::fflush(out_);
-  drawn_ = false;
 }
 
 // "[#########           ]  45 %  123/281 lines  0:05 elapsed  0:06 left", or
 // the wait in progress.
 void ConsoleOutput::draw() {
   if (!terminal_ || quiet_) return;
+  std::string text;
   if (!wait_.empty()) {
-    std::fprintf(out_, "\r%s\033[K", wait_.c_str());
+    text = wait_;
   } else if (total_ > 0) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
                              std::chrono::steady_clock::now() - started_)
@@ -209,15 +232,22 @@ void ConsoleOutput::draw() {
                                                        static_cast<double>(total_ - done_) /
                                                        static_cast<double>(done_)));
     }
-    std::fprintf(out_, "\r[%s] %3d %%  %llu/%llu %s  %s elapsed  %s left\033[K", bar.c_str(),
-                 percent, static_cast<unsigned long long>(done_),
-                 static_cast<unsigned long long>(total_), unit_, minutes_seconds(elapsed).c_str(),
-                 left.c_str());
+    char line[160];
+    std::snprintf(line, sizeof line, "[%s] %3d %%  %llu/%llu %s  %s elapsed  %s left", bar.c_str(),
+                  percent, static_cast<unsigned long long>(done_),
+                  static_cast<unsigned long long>(total_), unit_, minutes_seconds(elapsed).c_str(),
+                  left.c_str());
+    text = line;
   } else {
     return;
   }
-  std::fflush(out_);
   drawn_ = true;
+  if (board_ != nullptr) {
+    board_->set_status(station_, text);
+    return;
+  }
+  std::fprintf(out_, "\r%s\033[K", text.c_str());
+  std::fflush(out_);
 }
 
 }  // namespace r7::cli

@@ -10,7 +10,10 @@
 #include <optional>
 #include <string>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "base/outcome.h"
+#include "cli/station_board.h"
 #include "seams/prompts.h"
 
 namespace r7::cli {
@@ -21,6 +24,11 @@ class ConsoleOutput {
   ~ConsoleOutput();
   ConsoleOutput(const ConsoleOutput&) = delete;
   ConsoleOutput& operator=(const ConsoleOutput&) = delete;
+
+  // One station of several: every line goes through `board`, led by the
+  // station's name (JSON objects carry "station"), the progress line is the
+  // station's live line.
+  void attach(StationBoard& board, std::size_t station);
 
   bool json() const { return json_; }
   bool terminal() const { return terminal_; }
@@ -53,7 +61,8 @@ class ConsoleOutput {
   static std::string format(const MessageBox& box);
 
  private:
-  void write_json(const std::string& json_object);
+  void write_json(nlohmann::ordered_json object);
+  void write_text(const std::string& text);
   void clear_line();
   void draw();
 
@@ -69,6 +78,8 @@ class ConsoleOutput {
   std::int64_t shown_second_ = -1;
   std::chrono::steady_clock::time_point started_;
   std::string wait_;
+  StationBoard* board_ = nullptr;
+  std::size_t station_ = 0;
 };
 
 }  // namespace r7::cli

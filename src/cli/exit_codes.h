@@ -42,4 +42,34 @@ constexpr int exit_status(const Outcome& outcome, bool port_unavailable) {
   return kExitFailed;
 }
 
+// How bad an exit status is, for the worst of several stations (higher is
+// worse): stopped by a signal, a transfer or a write failed, the port, no
+// controller, a file, a usage error, the controller differs, cancelled, done.
+constexpr int exit_severity(int status) {
+  switch (status) {
+    case kExitOk:
+      return 0;
+    case kExitCancelled:
+      return 1;
+    case kExitDiffers:
+      return 2;
+    case kExitUsage:
+      return 3;
+    case kExitFile:
+      return 4;
+    case kExitNoController:
+      return 5;
+    case kExitPort:
+      return 6;
+    case kExitFailed:
+      return 7;
+    default:
+      return 8;  // 128 + N after a signal
+  }
+}
+
+constexpr int worst_exit_status(int a, int b) {
+  return exit_severity(b) > exit_severity(a) ? b : a;
+}
+
 }  // namespace r7::cli

@@ -4,33 +4,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <iostream>
 
 #include "app/version.h"
-#include "base/run_error.h"
 #include "cli/cli_context.h"
 #include "modbus/modbus.h"
 #include "os/os.h"
-
-namespace {
-
-std::string signal_name(int signal) {
-  switch (signal) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case 1:
-      return "SIGHUP";
-    default:
-      return "signal " + std::to_string(signal);
-  }
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication qt_app(argc, argv);  // the Qt serial port wants an application object
@@ -45,9 +24,10 @@ int main(int argc, char** argv) {
   app.add_option("--home", options.home,
                  "program directory (default: the executable's folder, or ~/.local/share/r7flash "
                  "when installed)");
-  app.add_option("--port", options.port,
+  app.add_option("--port", options.ports,
                  "device behind every slot's port number for this run (also rfc2217://HOST:PORT, "
-                 "socket://HOST:PORT)");
+                 "socket://HOST:PORT); given more than once, one station per device, all at once")
+      ->allow_extra_args(false);
   app.add_option("--simulate", options.simulate_model,
                  "talk to the built-in simulated controller (MODEL 6180 or 6170)")
       ->expected(0, 1)
@@ -82,35 +62,14 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const int rc = app.exit(e);
     return rc == 0 ? kExitOk : kExitUsage;
-  } catch (const r7::JobStopped& e) {
-    // Between two exchanges; the destructors have put the line settings back
-    // and removed temporary files.
-    ctx.output().end_progress();
-    ctx.finish_service_record(128 + e.signal(), "stopped by " + signal_name(e.signal()));
-    ctx.prompts().message(
-        "Stopped by " + signal_name(e.signal()) + " between two exchanges. " + ctx.stop_state(),
-        "Stopped", r7::Icon::Exclamation);
-    ctx.output().outcome(std::nullopt, 128 + e.signal());
+  } catch (...) {
+    const int status = exit_after_exception(ctx, std::current_exception());
     std::fflush(stdout);
-    return 128 + e.signal();
-  } catch (const r7::ProgramEnd& e) {
-    ctx.finish_service_record(e.exit_code(), "ended: " + std::string(e.what()));
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", e.what());
-    return e.exit_code();
-  } catch (const std::filesystem::filesystem_error& e) {
-    ctx.finish_service_record(kExitFile, "failed: " + std::string(e.what()));
-    std::fflush(stdout);
-    std::fprintf(stderr, "r7flash-cli: %s\n", e.what());
-    return kExitFile;
-  } catch (const std::exception& e) {  // what no job expected ends here, not in an abort
-    ctx.finish_service_record(kExitFailed, "internal error: " + std::string(e.what()));
-    std::fflush(stdout);
-    std::fprintf(stderr, "r7flash-cli: internal error: %s\n", e.what());
-    return kExitFailed;
+    return status;
   }
   ctx.finish_service_record(exit_code);
-  ctx.output().outcome(ctx.last_outcome(), exit_code);
+  // Several stations end with their summary object instead.
+  if (options.ports.size() <= 1) ctx.output().outcome(ctx.last_outcome(), exit_code);
   std::fflush(stdout);
   return exit_code;
 }

@@ -1,5 +1,7 @@
 #include "cli/setup_console.h"
 
+#include "cli/stations.h"
+
 #include <algorithm>
 #include <filesystem>
 
@@ -63,8 +65,14 @@ std::optional<std::string> SetupCommandPrompts::open_file(const FileDialog& /*di
 
 std::optional<std::string> SetupCommandPrompts::save_file(const FileDialog& dialog) {
   std::filesystem::path path = dialog.initial_dir;
+  std::error_code ec;
+  if (file_ && std::filesystem::is_directory(*file_, ec)) path = std::filesystem::absolute(*file_);
   path /= dialog.file_name;
-  if (file_) path = std::filesystem::absolute(*file_);
+  if (file_ && !std::filesystem::is_directory(*file_, ec)) {
+    path = std::filesystem::absolute(*file_);
+  } else if (claims_ != nullptr) {
+    path = claims_->claim(path, station_tag_);
+  }
   out_.file("save", path.string());
   return path.string();
 }

@@ -40,11 +40,13 @@ class ConsoleSetupView final : public SetupView {
   int value_ = 0;
 };
 
+class NameClaims;
+
 // Prompts for one setup command: the file dialogs are answered with the
 // command line's FILE (the save's default is the proposed name in the
-// proposed folder), and with --yes a Retry/Cancel question is answered Retry
-// at most `retry_budget` times in all, then Cancel, so that a silent
-// controller cannot keep an unattended run going for ever.
+// proposed folder, or in FILE when it names a folder), and with --yes a Retry/Cancel question is
+// answered Retry at most `retry_budget` times in all, then Cancel, so that a silent controller
+// cannot keep an unattended run going for ever.
 class SetupCommandPrompts final : public Prompts {
  public:
   SetupCommandPrompts(Prompts& console, ConsoleOutput& out, std::optional<std::string> file,
@@ -56,6 +58,13 @@ class SetupCommandPrompts final : public Prompts {
   std::optional<std::string> save_file(const FileDialog& dialog) override;
   void set_busy(bool busy) override { console_.set_busy(busy); }
 
+  // One station of several: the save's proposed name is claimed in `claims`,
+  // so that two controllers with the same serial number keep both files.
+  void share_names(NameClaims& claims, std::string station_tag) {
+    claims_ = &claims;
+    station_tag_ = std::move(station_tag);
+  }
+
   // A Retry question was answered Cancel because the budget was spent.
   bool retries_exhausted() const { return retries_exhausted_; }
 
@@ -66,6 +75,8 @@ class SetupCommandPrompts final : public Prompts {
   bool bounded_retries_;
   int retries_left_;
   bool retries_exhausted_ = false;
+  NameClaims* claims_ = nullptr;
+  std::string station_tag_;
 };
 
 }  // namespace r7::cli

@@ -50,6 +50,9 @@ void stop_on_signals(std::atomic<int>& flag);
 
 // Whether `stream` is an interactive terminal (a console).
 bool is_terminal(std::FILE* stream);
+// The width of the terminal `stream` writes to, in characters; nullopt when it
+// is not a terminal or does not tell.
+std::optional<int> terminal_columns(std::FILE* stream);
 
 // The login name of the user running the program; nullopt when the system
 // does not tell it.

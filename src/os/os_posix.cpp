@@ -3,6 +3,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,6 +91,12 @@ void stop_on_signals(std::atomic<int>& flag) {
 
 bool is_terminal(std::FILE* stream) {
   return isatty(fileno(stream)) != 0;
+}
+
+std::optional<int> terminal_columns(std::FILE* stream) {
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return std::nullopt;
+  return static_cast<int>(size.ws_col);
 }
 
 namespace {

@@ -87,6 +87,13 @@ bool is_terminal(std::FILE* stream) {
   return _isatty(_fileno(stream)) != 0;
 }
 
+std::optional<int> terminal_columns(std::FILE* stream) {
+  if (!is_terminal(stream)) return std::nullopt;
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return std::nullopt;
+  return static_cast<int>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
 std::string serial_device_problem(const std::string&) {
   return {};  // the system's own message says it
 }

@@ -85,7 +85,7 @@ void FileTrace::append(const std::string& line) {
   errno = 0;
   std::ofstream out(file_, std::ios::binary | std::ios::app);
   if (out) {
-    out << line << "\n";
+    out << line + "\n";  // one write: lines of other stations never land inside it
     out.flush();
   }
   if (out || lost_told_) return;

@@ -1,7 +1,9 @@
 #include "setup/setup_backup.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "setup/setup_save.h"
 
@@ -42,25 +44,45 @@ class BackupPrompts final : public Prompts {
       if (a == Answer::Retry) --retries_left_;
       return a;
     }
-    // "File already exists...": a backup never overwrites.
-    return box.buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    // "File already exists...": only the empty file reserved below is
+    // overwritten; a backup never replaces another.
+    if (box.buttons == Buttons::YesNo) return reserved_ ? Answer::Yes : Answer::No;
+    return Answer::Cancel;
   }
   std::optional<int> choose(const Choice&) override { return std::nullopt; }
   std::optional<std::string> open_file(const FileDialog&) override { return std::nullopt; }
+  // A name no other backup has: created here, empty, so that a second station
+  // or program backing up the same controller in the same second takes the
+  // next name ("...-2.txt") instead of replacing this one.
   std::optional<std::string> save_file(const FileDialog& dialog) override {
-    return (std::filesystem::path(dialog.initial_dir) /
-            backup_file_name(dialog.file_name, clock_.local_time()))
-        .string();
+    const std::filesystem::path first = std::filesystem::path(dialog.initial_dir) /
+                                        backup_file_name(dialog.file_name, clock_.local_time());
+    constexpr int kMaxNames = 100;
+    for (int n = 1; n <= kMaxNames; ++n) {
+      std::filesystem::path candidate = first;
+      if (n > 1)
+        candidate.replace_filename(first.stem().string() + "-" + std::to_string(n) + ".txt");
+      errno = 0;
+      if (std::FILE* f = std::fopen(candidate.string().c_str(), "wx")) {
+        std::fclose(f);
+        reserved_ = candidate;
+        return candidate.string();
+      }
+      if (errno != EEXIST) break;  // the save says why the folder takes no file
+    }
+    return first.string();
   }
   void set_busy(bool) override {}  // the download that asked for the backup keeps it busy
 
   const std::string& first_message() const { return first_message_; }
+  const std::optional<std::filesystem::path>& reserved() const { return reserved_; }
 
  private:
   Prompts& user_;
   Clock& clock_;
   int retries_left_;
   std::string first_message_;
+  std::optional<std::filesystem::path> reserved_;
 };
 
 }  // namespace
@@ -80,6 +102,11 @@ BackupResult save_setup_backup(Comms& comms, Prompts& prompts, Clock& clock,
   SaveSetup save(comms, backup_prompts, session, clock, program_dir, address);
   const Outcome outcome = save.save_setup();
   if (outcome.completed()) return WrittenFile{save.file_path(), save.refused_values()};
+  if (const auto& reserved = backup_prompts.reserved()) {
+    std::error_code ec;  // the reserved name, left empty by a save that did not finish
+    if (std::filesystem::file_size(*reserved, ec) == 0 && !ec)
+      std::filesystem::remove(*reserved, ec);
+  }
   std::string why = backup_prompts.first_message();
   // The save calls itself a download; here that would be read as the firmware's.
   if (why.empty() || why == "Download was Canceled.") why = "The setup could not be saved.";

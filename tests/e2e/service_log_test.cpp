@@ -85,6 +85,19 @@ TEST_F(CliServiceLog, EveryJobOnAControllerIsFoundByItsSerialNumber) {
   EXPECT_TRUE(fs::exists(backup));
   EXPECT_EQ(backup.filename().string().rfind("2130517-before-", 0), 0U);
 
+  {
+    // The file compared with another controller: the log names that one, not
+    // the one the file was saved from.
+    const std::string other_link = (home / "r7-other").string();
+    Process other(R7SIM_EXE, {"--link", other_link, "--serial", "21", "30999"});
+    ASSERT_FALSE(other.read_line(10000).empty()) << "r7sim did not start";
+    cli({"--port", other_link, "compare", "Reg Downloads/2130517.txt"});
+  }
+  const auto other = history_json({"--serial", "2130999"});
+  ASSERT_EQ(other.size(), 1U);
+  EXPECT_EQ(other[0]["job"], "compare");
+  EXPECT_EQ(other[0]["file"], saved.string());
+
   // A damaged line is counted, not listed; the date filter and its refusal.
   write_file(home / "service-log.jsonl",
              read_file(home / "service-log.jsonl") + "{\"start\":\"2026-1\n");
@@ -92,7 +105,7 @@ TEST_F(CliServiceLog, EveryJobOnAControllerIsFoundByItsSerialNumber) {
   EXPECT_EQ(damaged.exit_code, 0);
   EXPECT_NE(damaged.err.find("history: 1 damaged line(s) of "), std::string::npos) << damaged.err;
   EXPECT_EQ(history_json({"--since", "2999-01-01"}).size(), 0U);
-  EXPECT_EQ(history_json({"--since", "2000-01-01 00:00"}).size(), 5U);
+  EXPECT_EQ(history_json({"--since", "2000-01-01 00:00"}).size(), 6U);
   EXPECT_EQ(cli({"history", "--since", "yesterday"}).exit_code, 1);
 
   // A log that cannot be written is a warning; the job keeps its own status.

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+#include <thread>
+#include <vector>
+
 #include "base/error_messages.h"
 #include "base/run_error.h"
+#include "serial/trace.h"
 #include "sim/fake_clock.h"
 #include "support/recording_prompts.h"
 #include "support/temp_dir.h"
@@ -52,6 +58,47 @@ TEST_F(ErrorLogTest, ListedNumbersShowTheirMessageOthersEndTheProgram) {
     EXPECT_EQ(prompts.texts().back(),
               "ERROR NUMBER " + std::to_string(n) + " CHECK VB MANUAL FOR DESCRIPTION");
   }
+}
+
+// Stations of one run each have their own error log and trace on the same
+// files: no line lands inside another.
+TEST_F(ErrorLogTest, LinesOfWritersOnSeveralThreadsStayWhole) {
+  constexpr int kWriters = 4;
+  constexpr int kLines = 300;
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([this, w] {
+      sim::FakeClock own_clock;
+      ErrorLog own(own_clock, dir / "Flash.ERR");
+      FileTrace trace(dir / "trace.txt", own_clock);
+      const std::string device = "/dev/ttyUSB" + std::to_string(w);
+      for (int i = 0; i < kLines; ++i) {
+        own.log_error("transmit_" + device, 57);
+        trace.record(1, device, true, std::string(40, static_cast<char>(w)), 0);
+      }
+    });
+  }
+  for (std::thread& t : writers)
+    t.join();
+  // Each writer's lines are all alike: count the lines that are exactly one.
+  sim::FakeClock same_clock;
+  ErrorLog format(same_clock, dir / "unused");
+  FileTrace trace_format(dir / "unused", same_clock);
+  std::map<std::string, int> expected;
+  for (int w = 0; w < kWriters; ++w) {
+    const std::string device = "/dev/ttyUSB" + std::to_string(w);
+    expected[format.format_line("transmit_" + device, 57) + "\r"] = 0;
+    expected[trace_format.format_line(1, device, true, std::string(40, static_cast<char>(w)), 0)] =
+        0;
+  }
+  for (const char* file : {"Flash.ERR", "trace.txt"}) {
+    std::istringstream lines(test::read_file(dir / file));
+    for (std::string line; std::getline(lines, line);)
+      ++expected[line];
+  }
+  EXPECT_EQ(expected.size(), 2U * kWriters);  // no line of any other shape
+  for (const auto& [line, count] : expected)
+    EXPECT_EQ(count, kLines) << line;
 }
 
 }  // namespace

@@ -528,20 +528,27 @@ TEST_F(FirmwareDownloadTest, SetupBackupComesBeforeDownloadModeOrTheUserIsAsked)
   EXPECT_GT(saved.size(), 100U);
   EXPECT_THAT(saved.back().text, ::testing::StartsWith("25 "));
 
-  // A file under the backup's name is never overwritten: the backup fails.
+  // A file under the backup's name (a second station backing up the same
+  // controller in the same second) is never overwritten: the backup takes
+  // the next name.
   start(sim::default_config(6180));
   const auto taken =
       program.setups_dir() / backup_file_name("2130517.txt", simulation->clock().local_time());
   test::write_file(taken, "kept");
   prompts.boxes.clear();
+  view = test::RecordingFlashView{};
   with_backup();
-  prompts.answer(Answer::No);
-  EXPECT_EQ(download->download_firmware().ending, Ending::Failed);
+  EXPECT_EQ(download->download_firmware().ending, Ending::Completed);
   EXPECT_EQ(test::read_file(taken), "kept");
+  auto next = taken;
+  next.replace_filename(taken.stem().string() + "-2.txt");
+  EXPECT_EQ(view.commands[3], "Save setup to " + next.filename().string());
+  EXPECT_GT(read_text_lines(next).size(), 100U);
   const auto files_before = backups();
 
-  // No sequence file for the model: the backup fails and the user is asked
-  // (default No); No leaves the controller running its firmware.
+  // No sequence file for the model: the backup fails (and leaves no empty
+  // file behind) and the user is asked (default No); No leaves the
+  // controller running its firmware.
   std::filesystem::remove(program.sequences_dir() / "6180.cds");
   for (const Answer answer : {Answer::No, Answer::Yes}) {
     start(sim::default_config(6180));
@@ -566,6 +573,16 @@ TEST_F(FirmwareDownloadTest, SetupBackupComesBeforeDownloadModeOrTheUserIsAsked)
     }
   }
   EXPECT_EQ(backups(), files_before);
+}
+
+// A backup that fails after it took its name leaves no empty file behind.
+TEST_F(FirmwareDownloadTest, BackupThatFailsMidwayLeavesNoEmptyFile) {
+  std::filesystem::create_directories(program.setups_dir());
+  controller().faults().hangup_after = 20;
+  const BackupResult result =
+      save_setup_backup(*comms, prompts, simulation->clock(), program, kFirmwareAddress);
+  ASSERT_FALSE(result);
+  EXPECT_TRUE(std::filesystem::is_empty(program.setups_dir()));
 }
 
 TEST_F(FirmwareDownloadTest, EngineeringProbeAndErase) {
