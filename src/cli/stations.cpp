@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/text_table.h"
 #include "cli/cli_context.h"
 #include "os/os.h"
 #include "serial/trace.h"
@@ -138,25 +139,7 @@ std::vector<std::string> station_table(const std::vector<StationResult>& results
                                               "Exit"}};
   for (const StationResult& r : results)
     rows.push_back(row_cells(r));
-  std::vector<std::size_t> widths(rows.front().size(), 0);
-  for (const auto& row : rows) {
-    for (std::size_t c = 0; c < row.size(); ++c)
-      widths[c] = std::max(widths[c], row[c].size());
-  }
-  std::vector<std::string> lines;
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      const bool number = c >= row.size() - 2;  // seconds and exit status, right-aligned
-      const std::string pad(widths[c] - row[c].size(), ' ');
-      line += number ? pad + row[c] : row[c] + pad;
-      if (c + 1 < row.size()) line += "  ";
-    }
-    while (!line.empty() && line.back() == ' ')
-      line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
+  return text_table(rows, 6);  // seconds and exit status to the right
 }
 
 std::string stations_refusal(const GlobalOptions& options) {

@@ -1,7 +1,6 @@
 #include "setup/setup_compare.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <charconv>
 #include <filesystem>
@@ -9,6 +8,7 @@
 #include <system_error>
 
 #include "base/run_error.h"
+#include "base/text_table.h"
 #include "modbus/registers.h"
 #include "setup/sequence_files.h"
 #include "setup/setup_file.h"
@@ -237,27 +237,12 @@ std::string difference_line(const SetupDifference& d) {
 }
 
 std::vector<std::string> difference_table(const std::vector<SetupDifference>& differences) {
-  using Row = std::array<std::string, 5>;
-  std::vector<Row> rows{{"What", "Register", "Name", "File", "Controller"}};
+  std::vector<std::vector<std::string>> rows{{"What", "Register", "Name", "File", "Controller"}};
   for (const SetupDifference& d : differences) {
     rows.push_back({d.what, d.register_no ? std::to_string(*d.register_no) : "", d.name,
                     d.file_value, d.controller_value});
   }
-  std::array<std::size_t, 5> width{};
-  for (const Row& row : rows) {
-    for (std::size_t i = 0; i < row.size(); ++i)
-      width[i] = std::max(width[i], row[i].size());
-  }
-  std::vector<std::string> lines;
-  for (const Row& row : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) line += std::string(width[i] - row[i].size() + 2, ' ');
-    }
-    lines.push_back(line.substr(0, line.find_last_not_of(' ') + 1));
-  }
-  return lines;
+  return text_table(rows);
 }
 
 std::vector<SetupDifference> compare_setup_lines(const std::vector<std::string>& file_lines,
